@@ -1,0 +1,35 @@
+#pragma once
+
+// What the operating system provides to the tool. On Windows these are Win32 calls
+// (platform/win32, standard C++ and Win32 headers only); elsewhere a portable stand-in with
+// the same observable behaviour (platform/portable). Text crosses this boundary as UTF-16.
+
+#include <string>
+
+namespace platform {
+
+enum class InstanceGuard {
+    First,           // this copy now owns the named mutex
+    AlreadyRunning,  // another copy in this logon session owns it
+    Failed           // the mutex could not be created; the guard is not in force
+};
+
+// Creates the named single-instance mutex with initial ownership; it is held until the
+// process ends.
+InstanceGuard AcquireInstanceMutex(const std::u16string& name);
+
+// The system's ANSI code page (Windows-1251 off Windows). Characters the code page cannot
+// represent become its default character.
+std::string AnsiEncode(const std::u16string& text);
+std::u16string AnsiDecode(const std::string& bytes);
+
+// Starts a command line with its window hidden, without waiting and without looking at the
+// result; workingDir is the new process's current directory (empty: the caller's).
+// On Windows the command line is given to CreateProcess as it stands; elsewhere the stand-in
+// understands "cmd /c start <script>" and runs the script detached.
+void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir);
+
+// Maps a path written with backslashes to the file system's native form (identity on Windows).
+std::u16string NativePath(const std::u16string& path);
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+#include "state/IniFile.h"
+#include "state/SortedStringList.h"
+
+// The process-wide variables of the tool. One object of this type exists per process; every
+// module reaches it through the Context it is given. All text variables start empty.
+struct AppState {
+    QString userprofile;    // USERPROFILE, no trailing backslash
+    QString publicprofile;  // PUBLIC, no trailing backslash
+    QString year;           // AutoCAD Electrical version, "2016" or "2017"
+    QString ver;            // release subfolder of the roaming version folder
+    QString language;       // "enu" or "rus"
+    QString path_support;   // ...\<language>\Support\  (ends with a backslash)
+    QString path_images;    // ...\<language>\Support\Images\  (ends with a backslash)
+    QString path_library;   // PUBLIC\Documents\Autodesk\Acade <year>\Libs\iec2\  .
+    QString avocadmenu;     // full path of the icon menu file to edit
+    QString path_wdp;       // chosen project template file
+    QString wdp_line;       // working value of the template reader
+    QString path_mem;       // current directory just before the last file dialog opened
+    QString fstr;           // catalog connection string template (first line of bd_info.txt)
+
+    std::optional<SortedStringList> sort;  // shared list that re-sorts the group lists
+    std::optional<QStringList> tablelist;  // the group names of ListBox1 as loaded at start-up
+    QStringList socr;                      // family codes of the groups in ListBox2
+
+    std::unique_ptr<IniFile> Finifile;  // config.ini beside the executable
+
+    // The executable's folder with its trailing separator (backslash form); the base of
+    // "config.ini", the start-up test of "ZELK_install.mdb", "data\status_up.ini" and the
+    // update files.
+    QString exeDir;
+
+    // Binds Finifile anew to exeDir + "config.ini".
+    void BindSettings() { Finifile = std::make_unique<IniFile>(exeDir + QStringLiteral("config.ini")); }
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+// The file-system boundary. Paths are built inside the tool with backslashes, the way the
+// user's Windows system writes them; every function here maps them to the native form first.
+// Relative paths are resolved against the process's current directory.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace fs {
+
+QString Native(const QString& path);  // backslashes -> native separators
+
+bool FileExists(const QString& path);    // an existing file (not a folder)
+bool FolderExists(const QString& path);  // an existing folder
+
+// Entries of a folder in listing order: every name, hidden and system entries included,
+// "." and ".." left out. Where the file system gives no order (everywhere but NTFS) the names
+// come in ascending order compared without regard to letter case, as NTFS lists them.
+struct Entry {
+    QString name;
+    bool isFolder;
+};
+QList<Entry> List(const QString& folder);
+QStringList ListFolders(const QString& folder);
+QStringList ListFiles(const QString& folder);
+
+QString CurrentDir();
+bool SetCurrentDir(const QString& path);  // an empty path fails quietly
+
+bool CreateFolder(const QString& path);                          // the last level only
+bool CopyNoReplace(const QString& from, const QString& to);      // never replaces a file
+bool DeleteFile(const QString& path);
+bool MoveFile(const QString& from, const QString& to);           // fails if `to` exists
+bool ReplaceFile(const QString& from, const QString& to);        // atomic where possible
+
+// Reads a whole file; throws AppError "Cannot open file \"%s\". %s" on failure.
+QByteArray ReadAll(const QString& path);
+// Writes a whole file through a temporary file beside it that then replaces it in one step,
+// so a failure never leaves a half-written file. Throws AppError with `errorFormat`
+// ("Cannot create file \"%s\". %s" by default), the full path and the system's reason.
+void WriteAtomic(const QString& path, const QByteArray& bytes,
+                 const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
+
+// The full path as the user sees it (absolute, with the tool's separators).
+QString FullPath(const QString& path);
+
+}  // namespace fs

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the modules below the window see of it: its fields and lists, its status bar, its
+// message boxes and file dialogs, and the request to end the application. The real window
+// (app/view) implements it; tests drive the modules with the real window offscreen or a fake.
+class IForm {
+public:
+    virtual ~IForm() = default;
+
+    // Version and language fields. Setting the text from code runs no handler.
+    virtual QString ComboBox1Text() const = 0;
+    virtual void SetComboBox1Text(const QString& text) = 0;
+    virtual QString ComboBox2Text() const = 0;
+    virtual void SetComboBox2Text(const QString& text) = 0;
+    // The hidden unit chooser; nothing sets it, so it reads empty.
+    virtual QString ComboBox3Text() const = 0;
+
+    // Project template field.
+    virtual QString Edit1Text() const = 0;
+    virtual void SetEdit1Text(const QString& text) = 0;
+
+    // Catalog field. This setter only changes what the field shows; code that sets the field
+    // goes through SetEdit2 (state/Selection.h), which runs Edit2Change when the text changes.
+    virtual QString Edit2Text() const = 0;
+    virtual void SetEdit2Text(const QString& text) = 0;
+
+    // Group lists.
+    virtual QStringList ListBox1Items() const = 0;
+    virtual void SetListBox1Items(const QStringList& items) = 0;
+    virtual QStringList ListBox2Items() const = 0;
+
+    // The text of the status bar's single panel; a set is shown at once (repainted).
+    virtual QString StatusText() const = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+
+    // A plain message box: the text, one OK button, the application's title as caption.
+    virtual void ShowMessage(const QString& text) = 0;
+    // The error box: stop icon, OK, the application's title; text as ErrorBoxText gives it.
+    virtual void ShowError(const QString& message) = 0;
+
+    // The two open-file dialogs: 1 is OpenDialog1 (project template), 2 is OpenDialog2
+    // (catalog). Execute returns whether the user confirmed; the dialog keeps its last
+    // confirmed file name, which FileName returns (empty when none was ever confirmed).
+    virtual bool ExecuteOpenDialog(int dialog, const QString& filter) = 0;
+    virtual QString OpenDialogFileName(int dialog) const = 0;
+
+    // Asks the application to end; takes effect once control is back in the event loop.
+    virtual void Terminate() = 0;
+};

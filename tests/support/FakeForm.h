@@ -1,0 +1,66 @@
+#pragma once
+
+// A stand-in for the window: fields, lists and status bar held as plain values; message boxes
+// and file dialogs recorded and answered from queues the test fills.
+
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "state/Form.h"
+
+class FakeForm : public IForm {
+public:
+    QString comboBox1, comboBox2, comboBox3, edit1, edit2, status;
+    QStringList listBox1, listBox2;
+    QStringList messages;  // plain message boxes, in order
+    QStringList errors;    // error boxes, in order
+    QStringList statusHistory;
+    bool terminated = false;
+
+    // Answers for the dialogs: each Execute pops one; an empty optional means "cancel".
+    std::map<int, std::deque<std::optional<QString>>> dialogAnswers;
+    std::map<int, QString> dialogFileName;
+    std::map<int, QStringList> dialogFilters;
+    // Called when a message box is shown (a test can look at the state at that moment).
+    std::function<void(const QString&)> onMessage;
+
+    QString ComboBox1Text() const override { return comboBox1; }
+    void SetComboBox1Text(const QString& t) override { comboBox1 = t; }
+    QString ComboBox2Text() const override { return comboBox2; }
+    void SetComboBox2Text(const QString& t) override { comboBox2 = t; }
+    QString ComboBox3Text() const override { return comboBox3; }
+    QString Edit1Text() const override { return edit1; }
+    void SetEdit1Text(const QString& t) override { edit1 = t; }
+    QString Edit2Text() const override { return edit2; }
+    void SetEdit2Text(const QString& t) override { edit2 = t; }
+    QStringList ListBox1Items() const override { return listBox1; }
+    void SetListBox1Items(const QStringList& items) override { listBox1 = items; }
+    QStringList ListBox2Items() const override { return listBox2; }
+    QString StatusText() const override { return status; }
+    void SetStatusText(const QString& t) override {
+        status = t;
+        statusHistory << t;
+    }
+    void ShowMessage(const QString& t) override {
+        messages << t;
+        if (onMessage) onMessage(t);
+    }
+    void ShowError(const QString& m) override { errors << m; }
+    bool ExecuteOpenDialog(int dialog, const QString& filter) override {
+        dialogFilters[dialog] << filter;
+        auto& q = dialogAnswers[dialog];
+        if (q.empty()) return false;
+        std::optional<QString> a = q.front();
+        q.pop_front();
+        if (!a) return false;
+        dialogFileName[dialog] = *a;
+        return true;
+    }
+    QString OpenDialogFileName(int dialog) const override {
+        auto it = dialogFileName.find(dialog);
+        return it == dialogFileName.end() ? QString() : it->second;
+    }
+    void Terminate() override { terminated = true; }
+};
