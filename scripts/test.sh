@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds the tool and runs the whole test suite twice:
+# once in an ordinary build, once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The last line printed is CTest's summary of the sanitizer run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup-deps.sh
+
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+jobs=$(nproc)
+
+echo "== Windows sources: compile check with mingw-w64"
+bash scripts/check-windows.sh
+
+echo "== build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs" --timeout 300)
+
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
