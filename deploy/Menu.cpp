@@ -1,0 +1,182 @@
+// Icon menu file editing.
+//
+// Install adds the maker's entry line three lines below every head line of menu M0 and appends
+// the maker's submenu (the lines of "data\menu.txt") at the end of the menu file; Clean takes
+// both out again. Every other line of a menu file is left as it was.
+//
+// Both operations first work out the new content of every file they touch and write only when
+// all of them could be read and understood, so a failure never leaves one file edited and the
+// other not. The maker's lines are recognised by their exact text: the entry line, and the
+// submenu block as one contiguous run of the lines of "data\menu.txt" starting at its
+// "*M400" line. A submenu M400 that is not such a run (edited by hand, or written from an older
+// "data\menu.txt") cannot be told apart from the user's own lines: then nothing is written and
+// the user is told so. Install removes the maker's earlier lines the same way before it
+// inserts, so installing again leaves one entry per head line and one block.
+
+#include "deploy/Menu.h"
+
+#include <vector>
+
+#include "state/AppError.h"
+#include "state/AppState.h"
+#include "state/FileSystem.h"
+#include "state/TextFile.h"
+
+namespace deploy {
+
+namespace {
+
+const QString kEntryLine = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png|$S=M400");
+const QString kHeadMarker = QStringLiteral("**M0");
+const QString kQuotedHeadMarker = QStringLiteral("\"**M0\"");
+const QString kBlockMarker = QStringLiteral("*M400");
+constexpr qsizetype kInsertOffset = 3;
+
+const QString kMakerMenuFile = QStringLiteral("data\\menu.txt");
+const QString kFirstMenuName = QStringLiteral("ACE_IEC_MENU.DAT");
+const QString kFollowUpMenuName = QStringLiteral("ACE_IEC-60617_MENU.DAT");
+
+// A line as it reads back after being written in `enc`: in the ANSI code page, characters it
+// lacks have become its default character.
+QString AsStored(const QString& line, TextEncoding enc) {
+    if (enc == TextEncoding::Ansi) return AnsiToString(StringToAnsi(line));
+    return DecodeText(EncodeText(TextLines{{line}, enc})).lines.value(0);
+}
+
+QStringList AsStored(const QStringList& lines, TextEncoding enc) {
+    QStringList out;
+    out.reserve(lines.size());
+    for (const QString& l : lines) out << AsStored(l, enc);
+    return out;
+}
+
+// The head of submenu M400: "*M400" not continued by a letter or digit ("**M4001" is another
+// menu).
+bool IsMakerSubmenuHead(const QString& line) {
+    for (qsizetype at = line.indexOf(kBlockMarker); at >= 0;
+         at = line.indexOf(kBlockMarker, at + 1)) {
+        const qsizetype next = at + kBlockMarker.size();
+        if (next >= line.size() || !line.at(next).isLetterOrNumber()) return true;
+    }
+    return false;
+}
+
+bool BlockAt(const QStringList& lines, qsizetype at, const QStringList& block) {
+    if (at + block.size() > lines.size()) return false;
+    for (qsizetype j = 0; j < block.size(); ++j)
+        if (lines.at(at + j) != block.at(j)) return false;
+    return true;
+}
+
+[[noreturn]] void Unrecognised(const QString& path) {
+    throw AppError(
+        QStringLiteral("Не удалось распознать подменю ЗЕЛК в файле меню \"%1\": его строки не "
+                       "совпадают со строками файла \"data\\menu.txt\", и нельзя определить, какие "
+                       "строки добавлены установкой. Файлы меню не изменены; уберите подменю M400 "
+                       "из этого файла вручную")
+            .arg(fs::FullPath(path)));
+}
+
+// Takes the maker's lines out of the menu file `path` read into `text`: every run of `block`
+// that starts at a "*M400" line, then every line equal to the entry line (both compared as
+// they read back in the file's encoding). Raises when a head of submenu M400, or a line equal
+// to the block's first line, is left over.
+void StripMaker(const QString& path, TextLines& text, const QStringList& block) {
+    QStringList& lines = text.lines;
+    const QStringList stored = AsStored(block, text.encoding);
+    if (!stored.isEmpty() && stored.first().contains(kBlockMarker)) {
+        for (qsizetype i = 0; i < lines.size();) {
+            if (BlockAt(lines, i, stored))
+                lines.remove(i, stored.size());
+            else
+                ++i;
+        }
+    }
+    lines.removeAll(AsStored(kEntryLine, text.encoding));
+    for (const QString& line : lines)
+        if (IsMakerSubmenuHead(line) || (!stored.isEmpty() && line == stored.first()))
+            Unrecognised(path);
+}
+
+// The entry line 3 lines below each head line of menu M0. The bound is taken once, before the
+// loop, over the list as read; each visit reads the grown list, so the last two lines, and one
+// more line of the tail for each entry inserted, are never examined.
+void InsertEntries(QStringList& lines) {
+    const qsizetype last = lines.size() - kInsertOffset;
+    for (qsizetype i = 0; i <= last; ++i) {
+        const QString& line = lines.at(i);
+        if (line.contains(kHeadMarker) && !line.contains(kQuotedHeadMarker))
+            lines.insert(i + kInsertOffset, kEntryLine);
+    }
+}
+
+struct PlannedWrite {
+    QString path;
+    TextLines text;
+};
+
+void WriteAll(const std::vector<PlannedWrite>& writes) {
+    for (const PlannedWrite& w : writes) WriteTextFile(w.path, w.text);
+}
+
+// The maker's submenu lines; its first line must open submenu M400, or Clean could never
+// find the block again.
+QStringList ReadMakerBlockForInstall() {
+    QStringList block = ReadTextFile(kMakerMenuFile).lines;
+    if (block.isEmpty() || !block.first().contains(kBlockMarker))
+        throw AppError(QStringLiteral("Файл \"%1\" не содержит подменю ЗЕЛК: его первая строка "
+                                      "должна содержать \"*M400\". Файлы меню не изменены")
+                           .arg(fs::FullPath(kMakerMenuFile)));
+    return block;
+}
+
+QStringList ReadMakerBlockForClean() {
+    try {
+        return ReadTextFile(kMakerMenuFile).lines;
+    } catch (const AppError& e) {
+        throw AppError(QStringLiteral("%1. Без строк подменю ЗЕЛК из файла \"data\\menu.txt\" "
+                                      "нельзя определить, какие строки меню добавлены "
+                                      "установкой. Файлы меню не изменены")
+                           .arg(e.message()));
+    }
+}
+
+bool HasFollowUp(const AppState& st) { return st.avocadmenu == st.path_support + kFirstMenuName; }
+
+}  // namespace
+
+void InsertMakerMenu(AppState& st) {
+    std::vector<PlannedWrite> writes;
+    auto plan = [&](TextLines text, const QStringList& block) {
+        StripMaker(st.avocadmenu, text, block);
+        InsertEntries(text.lines);
+        text.lines += block;
+        writes.push_back({st.avocadmenu, std::move(text)});
+    };
+
+    TextLines first = ReadTextFile(st.avocadmenu);
+    const QStringList menu_zelk = ReadMakerBlockForInstall();
+    plan(std::move(first), menu_zelk);
+    if (HasFollowUp(st)) {
+        st.avocadmenu = st.path_support + kFollowUpMenuName;
+        plan(ReadTextFile(st.avocadmenu), menu_zelk);
+    }
+    WriteAll(writes);
+}
+
+void RemoveMakerMenu(AppState& st) {
+    std::vector<PlannedWrite> writes;
+    TextLines clear_menu = ReadTextFile(st.avocadmenu);
+    const QStringList menu_zelk = ReadMakerBlockForClean();
+    StripMaker(st.avocadmenu, clear_menu, menu_zelk);
+    writes.push_back({st.avocadmenu, std::move(clear_menu)});
+    if (HasFollowUp(st)) {
+        st.avocadmenu = st.path_support + kFollowUpMenuName;
+        TextLines followUp = ReadTextFile(st.avocadmenu);
+        StripMaker(st.avocadmenu, followUp, menu_zelk);
+        writes.push_back({st.avocadmenu, std::move(followUp)});
+    }
+    WriteAll(writes);
+}
+
+}  // namespace deploy
