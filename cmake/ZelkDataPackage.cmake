@@ -1,0 +1,60 @@
+# The sample data package, the demo's data generator, and packaging with CPack.
+#
+# tools/zelk_datagen builds, from the readable sources in data-src/, the data package that lies
+# beside the executable: <build>/package/ZELK_install.mdb and <build>/package/data/...
+# (bd_info.txt, IMAGES, ZELK, menu.txt). scripts/demo.sh and the demo test use the same tool
+# to lay out a simulated AutoCAD Electrical profile.
+
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Sql)
+
+add_executable(zelk_datagen tools/zelk_datagen.cpp)
+target_link_libraries(zelk_datagen PRIVATE Qt6::Core Qt6::Gui Qt6::Sql)
+
+set(ZELK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
+file(GLOB_RECURSE zelk_data_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/data-src/*)
+
+# A sanitizer build runs the generator at build time too; Qt's plugin loader keeps a few
+# allocations until exit, which the leak checker would report as a failed build step.
+set(zelk_datagen_env)
+if(ZELK_SANITIZE)
+    set(zelk_datagen_env ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0)
+endif()
+
+add_custom_command(
+    OUTPUT ${ZELK_PACKAGE_DIR}/ZELK_install.mdb
+           ${ZELK_PACKAGE_DIR}/data/bd_info.txt
+           ${ZELK_PACKAGE_DIR}/data/menu.txt
+           ${ZELK_PACKAGE_DIR}/data/IMAGES/zelk.png
+    COMMAND ${zelk_datagen_env} $<TARGET_FILE:zelk_datagen>
+            --package ${CMAKE_SOURCE_DIR}/data-src ${ZELK_PACKAGE_DIR}
+    DEPENDS zelk_datagen ${zelk_data_sources}
+    COMMENT "Building the sample data package in ${ZELK_PACKAGE_DIR}"
+    VERBATIM)
+add_custom_target(zelk_data_package ALL DEPENDS ${ZELK_PACKAGE_DIR}/ZELK_install.mdb)
+
+# The demo test: the real window offscreen on a generated profile.
+if(ZELK_BUILD_TESTS AND COMMAND zelk_test)
+    zelk_test(test_demo demo zelk_view)
+    if(TARGET test_demo)
+        target_compile_definitions(test_demo PRIVATE
+            ZELK_DATAGEN_PATH="$<TARGET_FILE:zelk_datagen>"
+            ZELK_PACKAGE_DIR="${ZELK_PACKAGE_DIR}")
+        add_dependencies(test_demo zelk_data_package zelk_datagen zelk_installer)
+    endif()
+endif()
+
+# Packaging: the executable with its data package laid out beside it, as the tool expects.
+install(TARGETS zelk_installer RUNTIME DESTINATION . BUNDLE DESTINATION .)
+install(DIRECTORY ${ZELK_PACKAGE_DIR}/ DESTINATION .)
+
+set(CPACK_PACKAGE_NAME "ZELK_AE_install")
+set(CPACK_PACKAGE_VENDOR "ZELK")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "ZELK component catalog installer for AutoCAD Electrical 2016/2017")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+else()
+    set(CPACK_GENERATOR TGZ)
+endif()
+include(CPack)
