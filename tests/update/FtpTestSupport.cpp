@@ -1,0 +1,109 @@
+#include "FtpTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <stdexcept>
+
+namespace {
+
+// Qt's sockets want an application object on the main thread.
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (!QCoreApplication::instance()) app_ = new QCoreApplication(argc_, argv_);
+    }
+    void TearDown() override {
+        delete app_;
+        app_ = nullptr;
+    }
+
+  private:
+    int argc_ = 1;
+    char name_[12] = "test_update";
+    char* argv_[2] = {name_, nullptr};
+    QCoreApplication* app_ = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+QString Script(const char* name) {
+    return QStringLiteral(ZELK_SOURCE_DIR "/tests/update/") + QLatin1String(name);
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const QString& script, const QStringList& args) {
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    // Debian's interpreter, where python3-pyftpdlib lives.
+    process_.start(QStringLiteral("/usr/bin/python3"), QStringList{script} + args);
+    if (!process_.waitForStarted(5000)) throw std::runtime_error("server did not start");
+    QElapsedTimer timer;
+    timer.start();
+    while (!output_.contains('\n') && timer.elapsed() < 10000) {
+        process_.waitForReadyRead(200);
+        output_ += process_.readAllStandardOutput();
+        if (process_.state() != QProcess::Running) break;
+    }
+    const qsizetype lf = output_.indexOf('\n');
+    if (lf < 0) throw std::runtime_error("server printed no port");
+    port_ = quint16(output_.left(lf).trimmed().toUInt());
+    output_.remove(0, lf + 1);
+}
+
+ServerProcess::~ServerProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+QStringList ServerProcess::StopAndLog() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    output_ += process_.readAllStandardOutput();
+    QStringList lines;
+    for (const QByteArray& raw : output_.split('\n')) {
+        if (raw.isEmpty()) continue;
+        QString line = QString::fromUtf8(raw);
+        if (line.startsWith(QLatin1String("CMD "))) line = line.mid(4);
+        lines << line;
+    }
+    return lines;
+}
+
+RealFtpServer::RealFtpServer(const QString& root)
+    : ServerProcess(Script("ftp_server.py"), {root}) {}
+
+ScriptedFtpServer::ScriptedFtpServer(const QByteArray& scenarioJson)
+    : ServerProcess(Script("ftp_script_server.py"), {QString::fromUtf8(scenarioJson)}) {}
+
+update::FtpSettings LocalSettings(quint16 port, int limitMs) {
+    update::FtpSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port;
+    s.connectTimeoutMs = limitMs;
+    s.readTimeoutMs = limitMs;
+    s.transferTimeoutMs = limitMs;
+    s.listenTimeoutMs = limitMs;
+    return s;
+}
+
+quint16 ClosedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+QByteArray PatternBytes(int size) {
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i) b[i] = char(i % 251);
+    return b;
+}

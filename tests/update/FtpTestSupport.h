@@ -1,0 +1,65 @@
+#pragma once
+
+// Test helpers for the update module: the Qt application object, local FTP servers started as
+// child processes on the loopback interface, and a Context around a FakeForm.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <cstddef>
+
+#include "state/Context.h"
+#include "update/IdFtp.h"
+
+// A child process that prints its port on its first line of output.
+class ServerProcess {
+  public:
+    ServerProcess(const QString& script, const QStringList& args);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    quint16 port() const { return port_; }
+    // Stops the server and returns every line it printed after the port.
+    QStringList StopAndLog();
+
+  private:
+    QProcess process_;
+    quint16 port_ = 0;
+    QByteArray output_;
+};
+
+// The real server: pyftpdlib, anonymous and read-only over `root`.
+class RealFtpServer : public ServerProcess {
+  public:
+    explicit RealFtpServer(const QString& root);
+};
+
+// The scripted server (tests/update/ftp_script_server.py) with a JSON scenario.
+class ScriptedFtpServer : public ServerProcess {
+  public:
+    explicit ScriptedFtpServer(const QByteArray& scenarioJson);
+    // The commands received ("CMD " stripped) and "CONN" for each control connection.
+    QStringList Conversation() { return StopAndLog(); }
+};
+
+// Client settings for a local server with short limits.
+update::FtpSettings LocalSettings(quint16 port, int limitMs = 400);
+
+// A loopback port where nothing listens.
+quint16 ClosedPort();
+
+// The bytes the scripted server sends for "size": n.
+QByteArray PatternBytes(int size);
+
+// Milliseconds since `timer` started.
+inline qint64 Ms(const QElapsedTimer& timer) { return timer.elapsed(); }
+
+// A Context for the update module: the update code never touches the catalog connection,
+// so it stands on storage of no particular type.
+inline Context MakeUpdateContext(AppState& st, IForm& form, update::IdFtp* ftp) {
+    alignas(std::max_align_t) static unsigned char noCatalog[256];
+    return Context{st, form, *reinterpret_cast<catalog::CatalogDb*>(noCatalog), ftp, {}};
+}

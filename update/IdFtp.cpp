@@ -1,0 +1,497 @@
+#include "update/IdFtp.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <initializer_list>
+#include <optional>
+
+#include "state/AppError.h"
+#include "state/FileSystem.h"
+#include "update/TcpConnect.h"
+
+// Everything here runs on the window's thread and blocks it: the sockets are driven with
+// Qt's waitFor* calls, which wait on the one socket only and run no event loop, so no other
+// window handler can run in the middle of a conversation.
+
+namespace update {
+
+namespace {
+
+const QString kUsername = QStringLiteral("anonymous");
+const QString kPassword;  // anonymous login with an empty password
+const QString kClientName = QStringLiteral("Indy 10.6.2.5298");
+constexpr qsizetype kMaxLineLength = 16384;
+
+const QString kReadTimedOut = QStringLiteral("Read timed out.");
+const QString kClosedGracefully = QStringLiteral("Connection Closed Gracefully.");
+const QString kNotConnected = QStringLiteral("Not Connected.");
+
+// The server closed (or reset) the control connection while we waited for it.
+class ConnectionClosed : public AppError {
+  public:
+    ConnectionClosed() : AppError(kClosedGracefully) {}
+};
+
+// The server hung up instead of answering "HOST ": Connect starts over without it.
+struct HostHangup {};
+
+QString WinsockMessage(int code, const char* text) {
+    return QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(QLatin1String(text));
+}
+
+struct Reply {
+    int code = 0;      // 0 when the first three characters are not digits
+    QString codeText;  // the first three characters of the first line
+    QStringList text;  // one entry per line
+};
+
+bool ThreeDigits(const QString& s) {
+    return s.size() >= 3 && s[0].isDigit() && s[1].isDigit() && s[2].isDigit() &&
+           s[0].unicode() < 128 && s[1].unicode() < 128 && s[2].unicode() < 128;
+}
+
+// Leading and trailing blanks and control characters off.
+QString TrimLine(const QString& s) {
+    qsizetype b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= 0x20) ++b;
+    while (e > b && s[e - 1].unicode() <= 0x20) --e;
+    return s.mid(b, e - b);
+}
+
+QString ReplyMessage(const Reply& r) {
+    QString m;
+    for (const QString& e : r.text) m += e + QStringLiteral("\r\n");
+    return m;
+}
+
+QString FirstWord(const QString& line) { return TrimLine(line).section(u' ', 0, 0); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The TCP connect with a time limit
+
+QString SocketErrorMessage(QAbstractSocket::SocketError error, const QString& qtText) {
+    switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return WinsockMessage(10061, "Connection refused.");
+        case QAbstractSocket::HostNotFoundError:
+            return WinsockMessage(11001, "Host not found.");
+        case QAbstractSocket::RemoteHostClosedError:
+            return WinsockMessage(10054, "Connection reset by peer.");
+        case QAbstractSocket::SocketAccessError:
+            return WinsockMessage(10013, "Permission denied.");
+        case QAbstractSocket::SocketResourceError:
+            return WinsockMessage(10055, "No buffer space available.");
+        case QAbstractSocket::SocketTimeoutError:
+            return WinsockMessage(10060, "Connection timed out.");
+        case QAbstractSocket::NetworkError:
+            return WinsockMessage(10051, "Network is unreachable.");
+        case QAbstractSocket::AddressInUseError:
+            return WinsockMessage(10048, "Address already in use.");
+        case QAbstractSocket::SocketAddressNotAvailableError:
+            return WinsockMessage(10049, "Cannot assign requested address.");
+        case QAbstractSocket::UnsupportedSocketOperationError:
+            return WinsockMessage(10047, "Address family not supported by protocol family.");
+        default:
+            return qtText;
+    }
+}
+
+void ConnectWithLimit(QTcpSocket& socket, const QString& host, quint16 port, int timeoutMs) {
+    QHostAddress address;
+    if (!address.setAddress(host) || address.protocol() != QAbstractSocket::IPv4Protocol) {
+        address.clear();
+        const QHostInfo info = QHostInfo::fromName(host);
+        for (const QHostAddress& a : info.addresses()) {
+            if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                address = a;
+                break;
+            }
+        }
+        if (address.isNull())
+            throw AppError(SocketErrorMessage(QAbstractSocket::HostNotFoundError, QString()));
+    }
+    socket.connectToHost(address, port);
+    if (socket.waitForConnected(qMax(timeoutMs, 1))) return;
+    const bool timedOut = socket.state() != QAbstractSocket::UnconnectedState ||
+                          socket.error() == QAbstractSocket::SocketTimeoutError;
+    const QAbstractSocket::SocketError error = socket.error();
+    const QString text = socket.errorString();
+    socket.abort();
+    if (timedOut) throw AppError(QStringLiteral("Connect timed out."));
+    throw AppError(SocketErrorMessage(error, text));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The control connection
+
+struct IdFtp::Impl {
+    FtpSettings s;
+    std::unique_ptr<QTcpSocket> sock;
+    QByteArray in;  // received, not yet read
+    bool utf8 = false;
+
+    Reply last;
+    Reply greeting;
+    QString serverDescription;
+    QStringList capabilities;
+    QString systemDescription;
+    QString timeZone;
+
+    explicit Impl(FtpSettings settings) : s(std::move(settings)) {}
+
+    bool SocketOpen() const { return sock && sock->state() == QAbstractSocket::ConnectedState; }
+
+    void Drain() {
+        if (sock && sock->bytesAvailable() > 0) in += sock->readAll();
+    }
+
+    void CloseControl() {
+        if (sock) {
+            sock->abort();
+            sock.reset();
+        }
+        in.clear();
+    }
+
+    bool Connected() {
+        if (!sock) return false;
+        // A poll without waiting: pulls in what has arrived and notices a close by the server.
+        if (sock->state() == QAbstractSocket::ConnectedState) sock->waitForReadyRead(0);
+        Drain();
+        return sock->state() == QAbstractSocket::ConnectedState || !in.isEmpty();
+    }
+
+    QString Decode(const QByteArray& bytes) const {
+        return utf8 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+    }
+    QByteArray Encode(const QString& text) const { return utf8 ? text.toUtf8() : text.toLatin1(); }
+
+    // Characters in the first n bytes of the input.
+    qsizetype CharCount(qsizetype n) const {
+        if (!utf8) return n;
+        qsizetype chars = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            if ((static_cast<unsigned char>(in[i]) & 0xC0) != 0x80) ++chars;
+        return chars;
+    }
+
+    // One line up to LF, within ReadTimeout.
+    QString ReadRawLine() {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            const qsizetype lf = in.indexOf('\n');
+            qsizetype end = lf < 0 ? in.size() : lf;
+            if (end > 0 && in[end - 1] == '\r') --end;
+            if (CharCount(end) > kMaxLineLength)
+                throw AppError(QStringLiteral("Max line length exceeded."));
+            if (lf >= 0) {
+                const QByteArray line = in.left(lf);
+                in.remove(0, lf + 1);
+                return Decode(line);
+            }
+            if (!sock) throw AppError(kNotConnected);
+            if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
+            const qint64 left = s.readTimeoutMs - timer.elapsed();
+            if (left <= 0) throw AppError(kReadTimedOut);
+            if (!sock->waitForReadyRead(int(left))) {
+                Drain();
+                if (sock->state() == QAbstractSocket::ConnectedState) {
+                    if (sock->error() == QAbstractSocket::SocketTimeoutError) continue;
+                    throw AppError(SocketErrorMessage(sock->error(), sock->errorString()));
+                }
+                // Closed or reset by the server: what it sent before still counts.
+                continue;
+            }
+            Drain();
+        }
+    }
+
+    // The next line that is not empty once trimmed.
+    QString ReadLine() {
+        for (;;) {
+            const QString line = TrimLine(ReadRawLine());
+            if (!line.isEmpty()) return line;
+        }
+    }
+
+    Reply ReadReply() {
+        Reply r;
+        const QString first = ReadLine();
+        r.codeText = first.left(3);
+        r.code = ThreeDigits(first) ? r.codeText.toInt() : 0;
+        r.text << first.mid(4);
+        if (first.size() > 3 && first[3] == u'-') {
+            for (;;) {
+                const QString line = ReadLine();
+                const bool ownCode = line.startsWith(r.codeText);
+                r.text << (ownCode ? line.mid(4) : line);
+                if (ownCode && ThreeDigits(line) && (line.size() == 3 || line[3] == u' ')) break;
+            }
+        }
+        last = r;
+        return r;
+    }
+
+    void Send(const QString& command) {
+        if (!sock) throw AppError(kNotConnected);
+        if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
+        sock->write(Encode(command) + "\r\n");
+        while (sock->bytesToWrite() > 0) {
+            if (sock->waitForBytesWritten(s.readTimeoutMs)) continue;
+            if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
+            if (sock->error() == QAbstractSocket::SocketTimeoutError)
+                throw AppError(QStringLiteral("Write timed out."));
+            throw AppError(SocketErrorMessage(sock->error(), sock->errorString()));
+        }
+    }
+
+    void Check(const Reply& r, std::initializer_list<int> accepted) {
+        if (accepted.size() == 0) return;
+        for (int code : accepted)
+            if (r.code == code) return;
+        if (r.code == 421) CloseControl();  // the server is closing: no "QUIT"
+        throw AppError(ReplyMessage(r));
+    }
+
+    Reply Command(const QString& command, std::initializer_list<int> accepted) {
+        Send(command);
+        Reply r = ReadReply();
+        Check(r, accepted);
+        return r;
+    }
+
+    bool HasCapability(const QString& word) const {
+        for (const QString& line : capabilities)
+            if (FirstWord(line).compare(word, Qt::CaseInsensitive) == 0) return true;
+        return false;
+    }
+
+    bool WantsSiteZone() const {
+        static const char* const kServers[] = {"Serv-U ", "BPFTP Server ", "TitanFTP server ",
+                                               "Titan FTP Server "};
+        for (const char* prefix : kServers)
+            if (serverDescription.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
+                return true;
+        for (const QString& line : capabilities) {
+            const QString trimmed = TrimLine(line);
+            if (FirstWord(trimmed).compare(QLatin1String("SITE"), Qt::CaseInsensitive) != 0)
+                continue;
+            const QStringList facts = trimmed.section(u' ', 1).split(u';');
+            for (const QString& fact : facts)
+                if (TrimLine(fact).compare(QLatin1String("ZONE"), Qt::CaseInsensitive) == 0)
+                    return true;
+        }
+        return false;
+    }
+
+    void Disconnect() {
+        if (Connected()) {
+            try {
+                Send(QStringLiteral("QUIT"));
+                if (in.isEmpty() && SocketOpen()) {
+                    sock->waitForReadyRead(100);
+                    Drain();
+                }
+                if (!in.isEmpty()) ReadReply();
+            } catch (const AppError&) {
+                // leaving anyway
+            }
+        }
+        CloseControl();
+    }
+
+    void ConnectOnce(bool sendHost) {
+        utf8 = false;
+        last = greeting = Reply();
+        serverDescription.clear();
+        capabilities.clear();
+        systemDescription.clear();
+        timeZone.clear();
+        in.clear();
+        sock = std::make_unique<QTcpSocket>();
+
+        try {
+            ConnectWithLimit(*sock, s.host, s.port, s.connectTimeoutMs);
+            Reply g = ReadReply();
+            if (g.code >= 100 && g.code < 200) g = ReadReply();
+            Check(g, {220});
+            greeting = g;
+            serverDescription = g.text.value(0);
+        } catch (...) {
+            CloseControl();
+            throw;
+        }
+
+        if (sendHost) {
+            QString host = s.host;
+            QHostAddress literal;
+            if (literal.setAddress(host) &&
+                literal.isEqual(sock->peerAddress(), QHostAddress::TolerantConversion))
+                host = u'[' + host + u']';
+            bool hungUp = false;
+            try {
+                Send(QStringLiteral("HOST ") + host);
+                ReadReply();  // any code: a server without HOST says so and logs in all the same
+            } catch (const ConnectionClosed&) {
+                hungUp = true;
+            } catch (...) {
+                Disconnect();
+                throw;
+            }
+            if (hungUp) {
+                CloseControl();
+                throw HostHangup();
+            }
+        }
+
+        try {
+            const Reply user = Command(QStringLiteral("USER ") + kUsername, {230, 232, 331});
+            if (user.code == 331) {
+                const Reply pass = Command(QStringLiteral("PASS ") + kPassword, {230, 332});
+                if (pass.code == 332) throw AppError(ReplyMessage(pass));  // no account set up
+            }
+            const Reply feat = Command(QStringLiteral("FEAT"), {});
+            if ((feat.code == 211 || feat.code == 221) && feat.text.size() >= 2)
+                capabilities = feat.text.mid(1, feat.text.size() - 2);
+            if (HasCapability(QStringLiteral("CLNT")))
+                Command(QStringLiteral("CLNT ") + kClientName, {});
+            if (HasCapability(QStringLiteral("UTF8"))) utf8 = true;
+            Command(QStringLiteral("TYPE I"), {200});
+            const Reply syst = Command(QStringLiteral("SYST"), {});
+            systemDescription = syst.code == 500 ? QStringLiteral("Unknown") : syst.text.value(0);
+            if (WantsSiteZone()) {
+                const Reply zone = Command(QStringLiteral("SITE ZONE"), {});
+                if (zone.code == 210) timeZone = zone.text.value(0);
+            }
+            Command(QStringLiteral("TYPE I"), {200});
+        } catch (...) {
+            Disconnect();
+            throw;
+        }
+    }
+
+    // Reads the data connection to its end into `file`.
+    void ReceiveData(QTcpSocket& data, QFile& file, const Progress& progress) {
+        qint64 received = 0;
+        for (;;) {
+            if (data.bytesAvailable() == 0) {
+                if (data.state() != QAbstractSocket::ConnectedState) return;
+                if (!data.waitForReadyRead(s.transferTimeoutMs) && data.bytesAvailable() == 0) {
+                    if (data.state() == QAbstractSocket::ConnectedState) {
+                        if (data.error() == QAbstractSocket::SocketTimeoutError)
+                            throw AppError(kReadTimedOut);
+                        throw AppError(SocketErrorMessage(data.error(), data.errorString()));
+                    }
+                    // A close, a reset or an abort by the server ends the data.
+                    return;
+                }
+                continue;
+            }
+            const QByteArray chunk = data.readAll();
+            if (file.write(chunk) != chunk.size())
+                throw AppError(
+                    QStringLiteral("Cannot write file \"%1\". %2")
+                        .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+            received += chunk.size();
+            if (progress) progress(received);
+        }
+    }
+};
+
+IdFtp::IdFtp(FtpSettings settings) : d(std::make_unique<Impl>(std::move(settings))) {}
+
+IdFtp::~IdFtp() { d->CloseControl(); }  // at the end of the process: no "QUIT"
+
+const FtpSettings& IdFtp::Settings() const { return d->s; }
+
+bool IdFtp::Connected() { return d->Connected(); }
+
+void IdFtp::Connect() {
+    if (d->Connected()) throw AppError(QStringLiteral("Already connected."));
+    d->CloseControl();
+    try {
+        d->ConnectOnce(true);
+    } catch (const HostHangup&) {
+        d->ConnectOnce(false);
+    }
+}
+
+void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOverwrite,
+                bool /*resume: never asked for; the whole file is always fetched*/,
+                const Progress& progress) {
+    if (!canOverwrite && fs::FileExists(destFile))
+        throw AppError(QStringLiteral("Destination file already exists."));
+
+    // The local file first: the old one goes, an empty one takes its place.
+    fs::DeleteFile(destFile);
+    QFile file(fs::Native(destFile));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw AppError(QStringLiteral("Cannot create file \"%1\". %2")
+                           .arg(fs::FullPath(destFile), file.errorString()));
+    if (!d->sock) throw AppError(kNotConnected);
+
+    std::optional<AppError> failure;
+    bool transferStarted = false;
+    {
+        QTcpServer listener;
+        std::unique_ptr<QTcpSocket> data;
+        try {
+            const QHostAddress local(d->sock->localAddress().toIPv4Address());
+            listener.setListenBacklogSize(1);
+            if (!listener.listen(local, 0))
+                throw AppError(SocketErrorMessage(listener.serverError(), listener.errorString()));
+            const quint32 ip = local.toIPv4Address();
+            const quint16 port = listener.serverPort();
+            d->Command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+                           .arg((ip >> 24) & 0xFF)
+                           .arg((ip >> 16) & 0xFF)
+                           .arg((ip >> 8) & 0xFF)
+                           .arg(ip & 0xFF)
+                           .arg(port >> 8)
+                           .arg(port & 0xFF),
+                       {200});
+            d->Command(QStringLiteral("RETR ") + sourceFile, {125, 150, 154});
+            transferStarted = true;
+            bool timedOut = false;
+            if (!listener.waitForNewConnection(d->s.listenTimeoutMs, &timedOut) ||
+                !listener.hasPendingConnections()) {
+                if (timedOut || listener.serverError() == QAbstractSocket::SocketTimeoutError)
+                    throw AppError(QStringLiteral("Accept timed out."));
+                throw AppError(SocketErrorMessage(listener.serverError(), listener.errorString()));
+            }
+            data.reset(listener.nextPendingConnection());
+            data->setParent(nullptr);
+            listener.close();
+            d->ReceiveData(*data, file, progress);
+        } catch (const AppError& e) {
+            failure = e;
+        }
+        if (data) data->abort();
+        listener.close();
+    }
+    file.close();
+
+    // The final reply, once the server has taken on the transfer; its failure wins.
+    if (transferStarted && d->sock) {
+        try {
+            const Reply r = d->ReadReply();
+            d->Check(r, {226, 225, 250});
+        } catch (const AppError& e) {
+            failure = e;
+        }
+    }
+    if (failure) throw *failure;
+}
+
+void IdFtp::Disconnect() { d->Disconnect(); }
+
+}  // namespace update

@@ -1,0 +1,226 @@
+#include "update/Update.h"
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QTcpSocket>
+#include <exception>
+
+#include "platform/platform.h"
+#include "platform/qt_bridge.h"
+#include "state/AppError.h"
+#include "state/Context.h"
+#include "state/FileSystem.h"
+#include "state/IniFile.h"
+#include "update/IdFtp.h"
+#include "update/TcpConnect.h"
+
+namespace update {
+
+namespace {
+
+const QString kNoInternet =
+    QStringLiteral(" Ошибка скачивания файла: отсутствует интернет соединение");
+const QString kConnectError = QStringLiteral("Ошибка подключения: ");
+const QString kDownloadError = QStringLiteral(" Ошибка скачивания файла: ");
+const QString kUpdateDate = QStringLiteral("   Дата обновления: ");
+const QString kFirstDate = QStringLiteral("09.09.1999");
+
+const QString kSection = QStringLiteral("Update");
+const QString kLocalDate = QStringLiteral("local_date");
+const QString kStatusFile = QStringLiteral("data\\status_up.ini");
+
+struct Download {
+    const char* server;
+    const char* local;  // below the executable's folder
+};
+const Download kDownloads[] = {
+    {"/autocad/ZELK_AE_install.7z", "ZELK_AE_install.7z"},
+    {"/autocad/7z/7z.exe", "7z\\7z.exe"},
+    {"/autocad/7z/7z.dll", "7z\\7z.dll"},
+    {"/autocad/update.cmd", "update.cmd"},
+    {"/autocad/manual_update.txt", "manual_update.txt"},
+};
+
+// The command line that hands over to the update script (two backslashes, as the script has
+// always been started).
+const char16_t kHandOff[] = u"cmd /c start .\\\\update.cmd";
+
+QString ErrorText(const std::exception& e) {
+    if (const auto* app = dynamic_cast<const AppError*>(&e)) return app->message();
+    return QString::fromLocal8Bit(e.what());
+}
+
+// A date text in the user's short date format: the order of day, month and year and the
+// separator come from the format; day and month may have one or two digits, a year of one or
+// two digits lies within fifty years of today. Other forms the format may use (month names)
+// are read by the locale itself.
+QDate ToDate(const QString& text) {
+    const QLocale locale = QLocale::system();
+    const QString format = locale.dateFormat(QLocale::ShortFormat);
+    QString order;
+    QChar separator;
+    for (const QChar c : format) {
+        if (c == u'd' || c == u'M' || c == u'y') {
+            const QChar key = c.toLower();
+            if (!order.contains(key)) order += key;
+        } else if (separator.isNull() && !order.isEmpty() && !c.isLetter() && c != u'\'') {
+            separator = c;
+        }
+    }
+    const QString trimmed = text.trimmed();
+    if (order.size() == 3 && !separator.isNull()) {
+        const QStringList parts = trimmed.split(separator);
+        bool ok = parts.size() == 3;
+        int day = 0, month = 0, year = 0;
+        int yearDigits = 0;
+        for (int i = 0; ok && i < 3; ++i) {
+            const QString& p = parts[i];
+            ok = !p.isEmpty() && p.size() <= (order[i] == u'y' ? 4 : 2);
+            for (const QChar c : p) ok = ok && c >= u'0' && c <= u'9';
+            if (!ok) break;
+            const int v = p.toInt();
+            if (order[i] == u'd') day = v;
+            if (order[i] == u'm') month = v;
+            if (order[i] == u'y') {
+                year = v;
+                yearDigits = int(p.size());
+            }
+        }
+        if (ok) {
+            if (yearDigits <= 2) {
+                const int now = QDate::currentDate().year();
+                year += now / 100 * 100;
+                if (year > now + 50) year -= 100;
+                if (year <= now - 50) year += 100;
+            }
+            const QDate date(year, month, day);
+            if (date.isValid()) return date;
+        }
+    }
+    const QDate date = locale.toDate(trimmed, QLocale::ShortFormat);
+    if (!trimmed.isEmpty() && date.isValid()) return date;
+    throw AppError(QStringLiteral("'%1' is not a valid date").arg(text));
+}
+
+QString Today() { return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat); }
+
+// Shows which file is arriving and how far it has got; repaints a few times a second at most.
+class DownloadStatus {
+  public:
+    DownloadStatus(IForm& form, QString name) : form_(form), name_(std::move(name)) { Show(0); }
+    void Show(qint64 bytes) {
+        const QString text =
+            QStringLiteral("Загрузка %1: %2 МБ")
+                .arg(name_, QLocale::system().toString(double(bytes) / (1024.0 * 1024.0), 'f', 1));
+        if (text == shown_ || (timer_.isValid() && timer_.elapsed() < 100)) return;
+        form_.SetStatusText(text);
+        shown_ = text;
+        timer_.start();
+    }
+
+  private:
+    IForm& form_;
+    QString name_;
+    QString shown_;
+    QElapsedTimer timer_;
+};
+
+}  // namespace
+
+bool CheckInternetConnection(const QString& host, int port, int timeoutMs) {
+    if (port < 0 || port > 65535) return false;
+    try {
+        QTcpSocket socket;
+        ConnectWithLimit(socket, host, quint16(port), timeoutMs);
+        socket.waitForReadyRead(0);  // notices a connection the server has already closed
+        const bool open = socket.state() == QAbstractSocket::ConnectedState;
+        socket.abort();
+        return open;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
+    AppState& st = ctx.st;
+    IForm& form = ctx.form;
+    if (!CheckInternetConnection(probe.host, probe.port, probe.timeoutMs)) {
+        form.SetStatusText(kNoInternet);
+        return;
+    }
+    if (!ctx.ftp) return;
+    IdFtp& ftp = *ctx.ftp;
+    if (ftp.Connected()) ftp.Disconnect();
+    try {
+        ftp.Connect();
+    } catch (const std::exception& e) {
+        form.SetStatusText(kConnectError + ErrorText(e));
+    }
+    if (!ftp.Connected()) return;
+    if (!st.Finifile) st.BindSettings();
+
+    try {
+        const QString statusFile = st.exeDir + kStatusFile;
+        ftp.Get(QStringLiteral("/autocad/status_up.ini"), statusFile, true, false);
+
+        IniFile& settings = *st.Finifile;
+        const QString stored = settings.ReadString(kSection, kLocalDate);
+        if (!stored.isEmpty()) form.SetStatusText(kUpdateDate + stored + QStringLiteral(", "));
+        if (settings.ReadString(kSection, kLocalDate).isEmpty())
+            settings.WriteString(kSection, kLocalDate, kFirstDate);
+        const QDate localDate = ToDate(settings.ReadString(kSection, kLocalDate));
+
+        const IniFile status(statusFile);
+        const QDate globalDate = ToDate(status.ReadString(kSection, QStringLiteral("date_global")));
+        form.SetStatusText(form.StatusText() +
+                           status.ReadString(kSection, QStringLiteral("Statusbar")));
+
+        if (localDate < globalDate) {
+            poupdate(ctx);
+            ftp.Disconnect();
+        }
+    } catch (const std::exception& e) {
+        form.SetStatusText(kDownloadError + ErrorText(e));
+    }
+}
+
+void poupdate(Context& ctx) {
+    AppState& st = ctx.st;
+    IForm& form = ctx.form;
+    st.BindSettings();
+    if (!ctx.ftp) return;
+    IdFtp& ftp = *ctx.ftp;
+    if (ftp.Connected()) ftp.Disconnect();
+    try {
+        ftp.Connect();
+    } catch (const std::exception& e) {
+        form.SetStatusText(kConnectError + ErrorText(e));
+    }
+    if (!ftp.Connected()) return;
+
+    const QString statusBefore = form.StatusText();
+    try {
+        fs::CreateFolder(st.exeDir + QStringLiteral("7z"));
+        for (const Download& item : kDownloads) {
+            const QString local = QString::fromLatin1(item.local);
+            DownloadStatus status(form, local);
+            ftp.Get(QString::fromLatin1(item.server), st.exeDir + local, true, false,
+                    [&status](qint64 received) { status.Show(received); });
+        }
+        form.SetStatusText(statusBefore);
+        // Recorded only now that the whole update is in place: a failed download leaves the
+        // previous date, so the next start-up offers the update again.
+        st.Finifile->WriteString(kSection, kLocalDate, Today());
+        // The script just downloaded into the executable's folder is the one that runs, even
+        // when the tool was started from another current directory.
+        platform::StartHidden(kHandOff, platform::ToU16(fs::Native(st.exeDir)));
+        form.Terminate();
+    } catch (const std::exception& e) {
+        form.SetStatusText(kDownloadError + ErrorText(e));
+    }
+}
+
+void Button9Click(Context& ctx) { poupdate(ctx); }
+
+}  // namespace update
