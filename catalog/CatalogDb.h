@@ -12,6 +12,8 @@
 #include <initializer_list>
 #include <memory>
 
+#include "catalog/Engine.h"
+
 struct AppState;
 
 namespace catalog {
@@ -21,9 +23,19 @@ class AdoQuery;
 
 using Params = QList<QPair<QString, QString>>;  // named text parameters, e.g. {"kz", "ЗЕЛК"}
 
+// The message with which the catalog connection refuses every statement until a catalog
+// reconnection has succeeded.
+inline const QString kCatalogNotChosen =
+    QStringLiteral("База изделий не выбрана: укажите путь к базе изделий");
+
+// The built-in connection string of both connections, with the given Data Source value
+// (inserted as it stands).
+QString JetConnectionString(const QString& dataSource);
+
 class CatalogDb {
-public:
+  public:
     explicit CatalogDb(AppState& st);
+    CatalogDb(AppState& st, Engine& engine);
     ~CatalogDb();
     CatalogDb(const CatalogDb&) = delete;
     CatalogDb& operator=(const CatalogDb&) = delete;
@@ -47,9 +59,57 @@ public:
     // connection names the install database and must serve no catalog statement.
     bool CatalogReady() const;
 
-private:
+    Engine& DbEngine();
+
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
+};
+
+// A query object: one statement text with its parameters, bound to one connection; while it
+// is open (a select), the first row of its result.
+class AdoQuery {
+  public:
+    AdoQuery(QString name, DbConnection& connection, QString sql, Params params);
+
+    const QString& Name() const { return name_; }
+    DbConnection& Connection() { return conn_; }
+    const QString& SQL() const { return sql_; }
+    const Params& Parameters() const { return params_; }
+    // Whether the statement returns rows (a select).
+    bool ReturnsRows() const;
+    // Open, and its connection still open in the session the query was opened in.
+    bool Active() const;
+
+    // Runs the select (opening the connection when it is closed) and keeps its first row.
+    // A statement that returns no rows is executed instead and the query stays closed.
+    void Open();
+    void Close();
+    // Runs the statement once; the query stays closed.
+    void ExecSQL();
+
+    // Statement replacement: closes the query, takes `sql` as its only statement, takes as
+    // parameters the names the text holds (":kz" -> "kz"), gives each its value from
+    // `values` by name (null when not given), then opens a select or executes anything else.
+    void SetSQL(const QString& sql, const Params& values = {});
+    // The same for several statements that return no rows, run as one unit: either all take
+    // effect or none does. The query then holds the last of them, closed.
+    void SetSQLAtomic(const QList<Statement>& statements);
+
+    // The named field of the first row as text: empty for a null value or an empty result.
+    // Fails when the query is closed or the result has no such field.
+    QString FieldAsText(const QString& field) const;
+
+  private:
+    void Set(const QString& sql, const Params& values);
+
+    QString name_;
+    DbConnection& conn_;
+    QString sql_;
+    Params params_;
+    bool active_ = false;
+    quint64 session_ = 0;
+    FirstRow row_;
 };
 
 }  // namespace catalog

@@ -1,0 +1,265 @@
+#include "catalog/CatalogDb.h"
+
+#include <QRegularExpression>
+
+#include "catalog/Engine.h"
+#include "state/AppError.h"
+#include "state/AppState.h"
+
+namespace catalog {
+
+QString JetConnectionString(const QString& dataSource) {
+    return QStringLiteral(
+               "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=%1;"
+               "Mode=Share Deny None;Jet OLEDB:System database=\"\";"
+               "Jet OLEDB:Registry Path=\"\";Jet OLEDB:Database Password=\"\";"
+               "Jet OLEDB:Engine Type=5;Jet OLEDB:Database Locking Mode=0;"
+               "Jet OLEDB:Global Partial Bulk Ops=2;Jet OLEDB:Global Bulk Transactions=1;"
+               "Jet OLEDB:New Database Password=\"\";Jet OLEDB:Create System Database=False;"
+               "Jet OLEDB:Encrypt Database=False;Jet OLEDB:Don't Copy Locale on Compact=False;"
+               "Jet OLEDB:Compact Without Replica Repair=False;Jet OLEDB:SFP=False;")
+        .arg(dataSource);
+}
+
+namespace {
+
+const QString kPlaceholder = QStringLiteral("zelk_install.mdb");
+
+// The catalog connection: until a catalog reconnection has succeeded it names the install
+// database, so it refuses to open, list, run or query anything.
+class CatalogConnection : public DbConnection {
+  public:
+    CatalogConnection(std::unique_ptr<DbConnection> inner, const bool& ready)
+        : inner_(std::move(inner)), ready_(ready) {}
+
+    DbConnection& Inner() { return *inner_; }
+
+    void SetConnectionString(const QString& s) override { inner_->SetConnectionString(s); }
+    QString ConnectionString() const override { return inner_->ConnectionString(); }
+    void Open() override {
+        Require();
+        inner_->Open();
+    }
+    void Close() override { inner_->Close(); }
+    bool Connected() const override { return inner_->Connected(); }
+    void GetTableNames(QStringList& names) override {
+        Require();
+        inner_->GetTableNames(names);
+    }
+    void Execute(const QString& sql, const Params& params) override {
+        Require();
+        inner_->Execute(sql, params);
+    }
+    void ExecuteAtomically(const QList<Statement>& statements) override {
+        Require();
+        inner_->ExecuteAtomically(statements);
+    }
+    FirstRow OpenQuery(const QString& sql, const Params& params) override {
+        Require();
+        return inner_->OpenQuery(sql, params);
+    }
+    quint64 Session() const override { return inner_->Session(); }
+
+  private:
+    void Require() const {
+        if (!ready_) throw AppError(kCatalogNotChosen);
+    }
+
+    std::unique_ptr<DbConnection> inner_;
+    const bool& ready_;
+};
+
+// fstr with every placeholder (any letter case) replaced by P. P goes in as it stands; a
+// path that would change the meaning of the connection string (a ";" or a double quote in
+// it, a leading quote or surrounding spaces) goes in enclosed in double quotes, which needs
+// the placeholder to be a whole property value.
+QString ReplacePlaceholder(const QString& fstr, const QString& P) {
+    const bool quote = ConnectionValueNeedsQuotes(P);
+    QString out;
+    qsizetype from = 0, at;
+    while ((at = fstr.indexOf(kPlaceholder, from, Qt::CaseInsensitive)) >= 0) {
+        out += fstr.mid(from, at - from);
+        from = at + kPlaceholder.size();
+        if (!quote) {
+            out += P;
+            continue;
+        }
+        qsizetype b = at - 1, e = from;
+        while (b >= 0 && fstr[b] == u' ') --b;
+        while (e < fstr.size() && fstr[e] == u' ') ++e;
+        const QChar before = b >= 0 ? fstr[b] : QChar(u';');
+        const QChar after = e < fstr.size() ? fstr[e] : QChar(u';');
+        if (before == u'=' && after == u';') {
+            out += QuoteConnectionValue(P);
+        } else if (before == u'"' && after == u'"') {  // already inside double quotes
+            QString v = P;
+            out += v.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+        } else {
+            throw AppError(QStringLiteral("Путь к базе изделий «%1» нельзя подставить в строку "
+                                          "подключения: он содержит символ «;» или кавычку")
+                               .arg(P));
+        }
+    }
+    return out + fstr.mid(from);
+}
+
+}  // namespace
+
+// ---- AdoQuery -----------------------------------------------------------------------------
+
+AdoQuery::AdoQuery(QString name, DbConnection& connection, QString sql, Params params)
+    : name_(std::move(name)), conn_(connection), sql_(std::move(sql)), params_(std::move(params)) {}
+
+bool AdoQuery::ReturnsRows() const {
+    static const QRegularExpression select(QStringLiteral("^[\\s(]*(select|transform)\\b"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return select.match(sql_).hasMatch();
+}
+
+bool AdoQuery::Active() const {
+    return active_ && conn_.Connected() && conn_.Session() == session_;
+}
+
+void AdoQuery::Open() {
+    if (Active()) return;
+    if (!ReturnsRows()) {
+        ExecSQL();
+        return;
+    }
+    row_ = conn_.OpenQuery(sql_, params_);
+    active_ = true;
+    session_ = conn_.Session();
+}
+
+void AdoQuery::Close() {
+    active_ = false;
+    row_ = FirstRow();
+}
+
+void AdoQuery::ExecSQL() {
+    Close();
+    conn_.Execute(sql_, params_);
+}
+
+void AdoQuery::Set(const QString& sql, const Params& values) {
+    Close();
+    sql_ = sql;
+    params_.clear();
+    static const QRegularExpression param(QStringLiteral(":([\\w$]+)"),
+                                          QRegularExpression::UseUnicodePropertiesOption);
+    // Names inside quoted text or brackets are not parameters.
+    static const QRegularExpression quoted(QStringLiteral("'[^']*'|\"[^\"]*\"|\\[[^\\]]*\\]"));
+    QString bare = sql;
+    for (auto it = quoted.globalMatch(sql); it.hasNext();) {
+        const auto m = it.next();
+        bare.replace(m.capturedStart(), m.capturedLength(), QString(m.capturedLength(), u' '));
+    }
+    for (auto it = param.globalMatch(bare); it.hasNext();) {
+        const QString name = it.next().captured(1);
+        bool have = false;
+        for (const auto& p : params_)
+            have = have || p.first.compare(name, Qt::CaseInsensitive) == 0;
+        if (have) continue;
+        QString value;  // null unless given
+        for (const auto& [n, v] : values)
+            if (n.compare(name, Qt::CaseInsensitive) == 0) value = v;
+        params_.append({name, value});
+    }
+}
+
+void AdoQuery::SetSQL(const QString& sql, const Params& values) {
+    Set(sql, values);
+    if (ReturnsRows())
+        Open();
+    else
+        ExecSQL();
+}
+
+void AdoQuery::SetSQLAtomic(const QList<Statement>& statements) {
+    Close();
+    if (statements.isEmpty()) return;
+    QList<Statement> bound;
+    for (const Statement& s : statements) {
+        Set(s.sql, s.params);
+        if (ReturnsRows())
+            throw AppError(QStringLiteral("%1: a select cannot run in a batch").arg(name_));
+        bound.append({sql_, params_});
+    }
+    conn_.ExecuteAtomically(bound);
+}
+
+QString AdoQuery::FieldAsText(const QString& field) const {
+    if (!Active())
+        throw AppError(
+            QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
+    const std::optional<QString> v = row_.Field(field);
+    if (!v) throw AppError(QStringLiteral("%1: Field '%2' not found").arg(name_, field));
+    return *v;
+}
+
+// ---- CatalogDb ----------------------------------------------------------------------------
+
+struct CatalogDb::Impl {
+    Impl(AppState& s, Engine& e)
+        : st(s),
+          engine(e),
+          conn1(e.NewConnection()),
+          conn2(std::make_unique<CatalogConnection>(e.NewConnection(), ready)),
+          q1(QStringLiteral("ADOQuery1"), *conn1, QStringLiteral("select * from DS"), {}),
+          q2(QStringLiteral("ADOQuery2"), *conn2,
+             QStringLiteral("select * from _FAMILY_DESCRIPTION"), {{QStringLiteral("kz"), {}}}),
+          q3(QStringLiteral("ADOQuery3"), *conn1,
+             QStringLiteral("select FAMILY from _FAMILY_DESCRIPTION where DESC=:fd"),
+             {{QStringLiteral("fd"), {}}}) {
+        conn1->SetConnectionString(JetConnectionString(QStringLiteral("ZELK_install.mdb")));
+        conn2->SetConnectionString(JetConnectionString(kPlaceholder));
+    }
+
+    AppState& st;
+    Engine& engine;
+    bool ready = false;
+    std::unique_ptr<DbConnection> conn1;
+    std::unique_ptr<CatalogConnection> conn2;
+    AdoQuery q1, q2, q3;
+};
+
+CatalogDb::CatalogDb(AppState& st) : CatalogDb(st, DefaultEngine()) {}
+CatalogDb::CatalogDb(AppState& st, Engine& engine) : d(std::make_unique<Impl>(st, engine)) {}
+CatalogDb::~CatalogDb() = default;
+
+DbConnection& CatalogDb::ADOConnection1() { return *d->conn1; }
+DbConnection& CatalogDb::ADOConnection2() { return *d->conn2; }
+AdoQuery& CatalogDb::ADOQuery1() { return d->q1; }
+AdoQuery& CatalogDb::ADOQuery2() { return d->q2; }
+AdoQuery& CatalogDb::ADOQuery3() { return d->q3; }
+bool CatalogDb::CatalogReady() const { return d->ready; }
+Engine& CatalogDb::DbEngine() { return d->engine; }
+
+void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeOpen) {
+    d->conn2->Close();
+    // A path that cannot go into the template is refused only after `beforeOpen` has run, so
+    // that the caller's restoring of the current directory still happens.
+    QString connStr;
+    std::optional<AppError> refused;
+    try {
+        connStr = ReplacePlaceholder(d->st.fstr, P);
+    } catch (const AppError& e) {
+        refused = e;
+    }
+    if (!refused) d->conn2->SetConnectionString(connStr);
+    if (beforeOpen) beforeOpen();
+    if (refused) throw *refused;
+    d->conn2->Inner().Open();
+    d->ready = true;
+}
+
+void CatalogDb::Activate(std::initializer_list<AdoQuery*> queries) {
+    for (AdoQuery* q : queries) {
+        // An open query is not rerun; a statement that returns no rows (a create, insert,
+        // delete or drop left by a command) is never run again by an activation.
+        if (!q || q->Active() || !q->ReturnsRows()) continue;
+        q->Open();
+    }
+}
+
+}  // namespace catalog

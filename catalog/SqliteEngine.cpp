@@ -1,0 +1,594 @@
+#include "catalog/SqliteEngine.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+#include <QVariant>
+
+#include "state/AppError.h"
+#include "state/FileSystem.h"
+
+namespace catalog {
+namespace {
+
+// ---- messages and files ------------------------------------------------------------------
+
+QString EngineText(const QSqlError& e) {
+    const QString db = e.databaseText().trimmed();
+    return db.isEmpty() ? e.text().trimmed() : db;
+}
+
+QString AbsoluteFile(const QString& path) { return QFileInfo(fs::Native(path)).absoluteFilePath(); }
+QString Shown(const QString& abs) { return QDir::toNativeSeparators(abs); }
+
+[[noreturn]] void FailOnFile(const QString& engineMessage, const QString& abs) {
+    throw AppError(QStringLiteral("%1: \"%2\"").arg(engineMessage, Shown(abs)));
+}
+
+// Only an existing, non-empty file can hold a database (SQLite would take an empty file for
+// an empty database and write into it).
+void CheckDatabaseFile(const QString& abs) {
+    const QFileInfo fi(abs);
+    if (!fi.exists() || fi.isDir()) FailOnFile(QStringLiteral("unable to open database file"), abs);
+    if (fi.size() == 0) FailOnFile(QStringLiteral("file is not a database"), abs);
+}
+
+QString UriFor(const QString& abs, const char* mode) {
+    return QUrl::fromLocalFile(abs).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=") +
+           QLatin1String(mode);
+}
+
+QString DataSourceOf(const QString& connStr) {
+    const std::optional<QString> ds = ConnectionProperty(connStr, QStringLiteral("Data Source"));
+    if (!ds || ds->trimmed().isEmpty())
+        throw AppError(QStringLiteral(
+            "Не указан файл базы данных: в строке подключения нет значения Data Source"));
+    return *ds;
+}
+
+// ---- Jet statements ----------------------------------------------------------------------
+
+struct Tok {
+    enum Kind { Space, Word, Name, Str, Param, Other } kind;
+    QString text;   // as written
+    QString value;  // Word: the word; Name: inside the brackets; Str: the text; Param: the name
+};
+
+bool IsWordStart(QChar c) { return c.isLetter() || c == u'_' || c.unicode() >= 0x80; }
+bool IsWordChar(QChar c) { return IsWordStart(c) || c.isDigit() || c == u'$'; }
+
+QString QuoteName(QString name) {
+    name.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + name + u'"';
+}
+QString QuoteText(QString text) {
+    text.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + text + u'\'';
+}
+
+[[noreturn]] void Syntax(const QString& what, const QString& sql) {
+    throw AppError(QStringLiteral("Syntax error (%1) in statement: %2").arg(what, sql));
+}
+
+QList<Tok> Lex(const QString& s) {
+    QList<Tok> out;
+    const qsizetype n = s.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = s[i];
+        qsizetype j = i + 1;
+        if (c.isSpace()) {
+            while (j < n && s[j].isSpace()) ++j;
+            out.append({Tok::Space, s.mid(i, j - i), {}});
+        } else if (c == u'[') {
+            j = s.indexOf(u']', i + 1);
+            if (j < 0) Syntax(QStringLiteral("missing \"]\""), s);
+            out.append({Tok::Name, s.mid(i, j + 1 - i), s.mid(i + 1, j - i - 1)});
+            ++j;
+        } else if (c == u'\'' || c == u'"') {  // Jet takes both quotes for text literals
+            QString v;
+            bool closed = false;
+            while (j < n) {
+                if (s[j] == c) {
+                    if (j + 1 < n && s[j + 1] == c) {
+                        v += c;
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    closed = true;
+                    break;
+                }
+                v += s[j++];
+            }
+            if (!closed) Syntax(QStringLiteral("unterminated text"), s);
+            out.append({Tok::Str, s.mid(i, j - i), v});
+        } else if (c == u':' && j < n && IsWordStart(s[j])) {
+            while (j < n && IsWordChar(s[j])) ++j;
+            out.append({Tok::Param, s.mid(i, j - i), s.mid(i + 1, j - i - 1)});
+        } else if (IsWordStart(c)) {
+            while (j < n && IsWordChar(s[j])) ++j;
+            out.append({Tok::Word, s.mid(i, j - i), s.mid(i, j - i)});
+        } else if (c.isDigit()) {
+            while (j < n && (s[j].isLetterOrNumber() || s[j] == u'.')) ++j;
+            out.append({Tok::Other, s.mid(i, j - i), {}});
+        } else {
+            out.append({Tok::Other, QString(c), {}});
+        }
+        i = j;
+    }
+    return out;
+}
+
+bool IsWord(const Tok& t, const char* w) {
+    return t.kind == Tok::Word && t.value.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+}
+bool IsOther(const Tok& t, char c) {
+    return t.kind == Tok::Other && t.text == QChar::fromLatin1(c);
+}
+
+// Index of the next token after i that is not white space, or -1.
+int NextSig(const QList<Tok>& t, int i, int end) {
+    for (int k = i + 1; k < end; ++k)
+        if (t[k].kind != Tok::Space) return k;
+    return -1;
+}
+
+// "T in 'file'": the table T read from another database file.
+bool IsInFile(const QList<Tok>& t, int k, int end, int* strAt) {
+    if (t[k].kind != Tok::Word && t[k].kind != Tok::Name) return false;
+    const int a = NextSig(t, k, end);
+    if (a < 0 || !IsWord(t[a], "in")) return false;
+    const int b = NextSig(t, a, end);
+    if (b < 0 || t[b].kind != Tok::Str) return false;
+    *strAt = b;
+    return true;
+}
+
+// The name of the existing table or view that `name` designates: Jet compares table names
+// without regard to letter case in every alphabet, SQLite only in the Latin one.
+QString Resolve(const QString& name, const QStringList& existing) {
+    if (existing.contains(name)) return name;
+    for (const QString& e : existing)
+        if (e.compare(name, Qt::CaseInsensitive) == 0) return e;
+    return name;
+}
+
+struct Attached {
+    QString path;  // absolute
+    QString alias;
+    QStringList names;
+};
+
+struct Translated {
+    QString sql;
+    QStringList params;  // in order of appearance
+    QStringList extra;   // statements to run after it (counter numbering)
+};
+
+class Translator {
+  public:
+    Translator(const QStringList& mainNames, const QList<Attached>& attached)
+        : main_(mainNames), attached_(attached) {}
+
+    Translated Translate(const QString& sql) {
+        const QList<Tok> t = Lex(sql);
+        Translated r;
+        QList<int> sig;
+        for (int i = 0; i < t.size(); ++i)
+            if (t[i].kind != Tok::Space) sig.append(i);
+        if (sig.size() >= 4 && IsWord(t[sig[0]], "create") && IsWord(t[sig[1]], "table") &&
+            (t[sig[2]].kind == Tok::Word || t[sig[2]].kind == Tok::Name) && IsOther(t[sig[3]], '('))
+            CreateTable(t, sig, sql, r);
+        else
+            r.sql = Range(t, 0, int(t.size()), r.params);
+        return r;
+    }
+
+  private:
+    const Attached& AttachedFor(const QString& file) const {
+        const QString abs = AbsoluteFile(file);
+        for (const Attached& a : attached_)
+            if (a.path == abs) return a;
+        throw AppError(QStringLiteral("Database file not attached: %1").arg(file));
+    }
+
+    // The statement text of tokens [from, to): names quoted, table names resolved, parameters
+    // replaced by positional markers, "delete *" and "in 'file'" rewritten.
+    QString Range(const QList<Tok>& t, int from, int to, QStringList& params) {
+        QString out;
+        const Tok* prev = nullptr;  // the last token that is not white space
+        for (int i = from; i < to; ++i) {
+            const Tok& k = t[i];
+            const bool tablePos =
+                prev && (IsWord(*prev, "from") || IsWord(*prev, "into") || IsWord(*prev, "join") ||
+                         IsWord(*prev, "table") || IsWord(*prev, "update"));
+            int strAt = -1;
+            switch (k.kind) {
+                case Tok::Space:
+                    out += k.text;
+                    continue;
+                case Tok::Param:
+                    out += u'?';
+                    params << k.value;
+                    break;
+                case Tok::Str:
+                    out += QuoteText(k.value);
+                    break;
+                case Tok::Word:
+                case Tok::Name:
+                    if (tablePos && IsInFile(t, i, to, &strAt)) {
+                        const Attached& a = AttachedFor(t[strAt].value);
+                        out += QuoteName(a.alias) + u'.' + QuoteName(Resolve(k.value, a.names));
+                        i = strAt;
+                    } else if (tablePos) {
+                        const QString name = Resolve(k.value, main_);
+                        out += (k.kind == Tok::Name || name != k.value) ? QuoteName(name) : k.text;
+                    } else {
+                        out += k.kind == Tok::Name ? QuoteName(k.value) : k.text;
+                    }
+                    break;
+                case Tok::Other:
+                    if (prev && IsWord(*prev, "delete") && k.text == QStringLiteral("*")) {
+                        prev = &k;
+                        continue;  // "delete * from" is "delete from"
+                    }
+                    out += k.text;
+                    break;
+            }
+            prev = &k;
+        }
+        return out;
+    }
+
+    void CreateTable(const QList<Tok>& t, const QList<int>& sig, const QString& sql,
+                     Translated& r) {
+        const QString table = Resolve(t[sig[2]].value, main_);
+        // Column definitions: split at the commas outside parentheses.
+        QList<QPair<int, int>> defs;
+        int depth = 0, start = sig[3] + 1, close = -1;
+        for (int i = start; i < t.size() && close < 0; ++i) {
+            if (IsOther(t[i], '(')) ++depth;
+            if (IsOther(t[i], ')')) {
+                if (depth == 0) {
+                    defs.append({start, i});
+                    close = i;
+                }
+                --depth;
+            }
+            if (depth == 0 && IsOther(t[i], ',')) {
+                defs.append({start, i});
+                start = i + 1;
+            }
+        }
+        if (close < 0) Syntax(QStringLiteral("missing \")\""), sql);
+        QStringList columns, counters;
+        for (const auto& [b, e] : defs) columns << Column(t, b, e, sql, r.params, counters);
+        r.sql = QStringLiteral("CREATE TABLE ") + QuoteName(table) + QStringLiteral(" (") +
+                columns.join(QStringLiteral(", ")) + u')' +
+                Range(t, close + 1, int(t.size()), r.params);
+        for (const QString& c : counters) {
+            const QString tq = QuoteName(table), cq = QuoteName(c);
+            r.extra << QStringLiteral("CREATE INDEX %1 ON %2(%3)")
+                           .arg(QuoteName(QStringLiteral("zelk_counter_idx$") + table + u'$' + c),
+                                tq, cq);
+            r.extra << QStringLiteral(
+                           "CREATE TRIGGER %1 AFTER INSERT ON %2 FOR EACH ROW WHEN NEW.%3 IS NULL "
+                           "BEGIN UPDATE %2 SET %3 = (SELECT IFNULL(MAX(%3), 0) + 1 FROM %2) "
+                           "WHERE rowid = NEW.rowid; END")
+                           .arg(QuoteName(QStringLiteral("zelk_counter_trg$") + table + u'$' + c),
+                                tq, cq);
+        }
+    }
+
+    QString Column(const QList<Tok>& t, int b, int e, const QString& sql, QStringList& params,
+                   QStringList& counters) {
+        int n0 = NextSig(t, b - 1, e);
+        if (n0 < 0) Syntax(QStringLiteral("empty column definition"), sql);
+        const Tok& name = t[n0];
+        static const char* const tableConstraints[] = {"constraint", "primary", "unique", "foreign",
+                                                       "check"};
+        for (const char* w : tableConstraints)
+            if (IsWord(name, w)) return Range(t, b, e, params).trimmed();
+        if (name.kind != Tok::Word && name.kind != Tok::Name)
+            Syntax(QStringLiteral("column name expected"), sql);
+        int ty = NextSig(t, n0, e);
+        QString type, check;
+        int restFrom = n0 + 1;
+        if (ty >= 0 && t[ty].kind == Tok::Word) {
+            const QString w = t[ty].value.toLower();
+            int size = -1;
+            restFrom = ty + 1;
+            const int p = NextSig(t, ty, e);
+            if (p >= 0 && IsOther(t[p], '(')) {
+                const int num = NextSig(t, p, e);
+                const int cl = num >= 0 ? NextSig(t, num, e) : -1;
+                bool ok = false;
+                if (num >= 0) size = t[num].text.toInt(&ok);
+                if (!ok || cl < 0 || !IsOther(t[cl], ')'))
+                    Syntax(QStringLiteral("column size"), sql);
+                restFrom = cl + 1;
+            }
+            static const QStringList textTypes = {"varchar", "char",      "text",   "nvarchar",
+                                                  "nchar",   "character", "string", "alphanumeric"};
+            static const QStringList longTypes = {"longchar", "memo", "longtext", "note", "ntext"};
+            static const QStringList intTypes = {
+                "integer", "int", "long",  "int4",    "short",    "smallint", "byte",
+                "tinyint", "bit", "yesno", "logical", "integer1", "integer2", "integer4"};
+            static const QStringList realTypes = {"double", "float",  "real",       "single",
+                                                  "float8", "float4", "ieeedouble", "ieeesingle"};
+            if (w == QLatin1String("counter") || w == QLatin1String("autoincrement") ||
+                w == QLatin1String("identity")) {
+                type = QStringLiteral("INTEGER");
+                counters << name.value;
+            } else if (textTypes.contains(w)) {
+                type = QStringLiteral("TEXT");
+                check = QStringLiteral(" CHECK(length(%1) <= %2)")
+                            .arg(QuoteName(name.value))
+                            .arg(size > 0 ? size : 255);
+            } else if (longTypes.contains(w)) {
+                type = QStringLiteral("TEXT");
+            } else if (intTypes.contains(w)) {
+                type = QStringLiteral("INTEGER");
+            } else if (realTypes.contains(w)) {
+                type = QStringLiteral("REAL");
+            } else if (w == QLatin1String("binary") || w == QLatin1String("varbinary") ||
+                       w == QLatin1String("longbinary") || w == QLatin1String("image") ||
+                       w == QLatin1String("oleobject")) {
+                type = QStringLiteral("BLOB");
+            } else if (w == QLatin1String("not") || w == QLatin1String("null") ||
+                       w == QLatin1String("primary") || w == QLatin1String("unique") ||
+                       w == QLatin1String("default") || w == QLatin1String("references")) {
+                restFrom = n0 + 1;  // no type given
+            } else {
+                type = t[ty].text;  // currency, datetime, ...: taken as written
+                if (size > 0) type += QStringLiteral("(%1)").arg(size);
+            }
+        }
+        QString out = QuoteName(name.value);
+        if (!type.isEmpty()) out += u' ' + type;
+        const QString rest = Range(t, restFrom, e, params).trimmed();
+        if (!rest.isEmpty()) out += u' ' + rest;
+        return out + check;
+    }
+
+    QStringList main_;
+    const QList<Attached>& attached_;
+};
+
+// ---- running statements ------------------------------------------------------------------
+
+QVariant ValueOf(const QString& name, const Params& params) {
+    for (const auto& [n, v] : params)
+        if (n.compare(name, Qt::CaseInsensitive) == 0)
+            return v.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(v);
+    return QVariant(QMetaType::fromType<QString>());
+}
+
+void Exec(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
+    QSqlQuery q(db);
+    if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
+    for (const QVariant& v : binds) q.addBindValue(v);
+    if (!q.exec()) throw AppError(EngineText(q.lastError()));
+}
+
+QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    QString sql =
+        QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type IN ('table', 'view')")
+            .arg(QuoteName(schema));
+    if (userOnly)
+        sql += QStringLiteral(" AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name");
+    if (!q.exec(sql)) throw AppError(EngineText(q.lastError()));
+    QStringList names;
+    while (q.next()) names << q.value(0).toString();
+    return names;
+}
+
+int g_connectionNumber = 0;
+int g_aliasNumber = 0;
+
+class SqliteConnection : public DbConnection {
+  public:
+    SqliteConnection() : name_(QStringLiteral("zelk_sqlite_%1").arg(++g_connectionNumber)) {
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+    }
+    ~SqliteConnection() override {
+        Close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+
+    void SetConnectionString(const QString& connStr) override { connStr_ = connStr; }
+    QString ConnectionString() const override { return connStr_; }
+    bool Connected() const override { return open_; }
+
+    void Open() override {
+        if (open_) return;
+        const QString abs = AbsoluteFile(DataSourceOf(connStr_));
+        CheckDatabaseFile(abs);
+        {
+            QSqlDatabase db = Db();
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+            db.setDatabaseName(UriFor(abs, "rw"));  // never creates the file
+            QString failure;
+            if (!db.open()) {
+                failure = EngineText(db.lastError());
+            } else {
+                QSqlQuery q(db);
+                if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                    failure = EngineText(q.lastError());
+            }
+            if (!failure.isNull()) {
+                db.close();
+                FailOnFile(failure, abs);
+            }
+        }
+        open_ = true;
+        NewSession();
+    }
+
+    void Close() override {
+        if (!open_) return;
+        Db().close();
+        open_ = false;
+    }
+
+    void GetTableNames(QStringList& names) override {
+        names.clear();
+        Open();
+        QSqlDatabase db = Db();
+        names = ListNames(db, QStringLiteral("main"), true);
+    }
+
+    void Execute(const QString& sql, const Params& params) override {
+        ExecuteAtomically({Statement{sql, params}});
+    }
+
+    void ExecuteAtomically(const QList<Statement>& statements) override {
+        Open();
+        QSqlDatabase db = Db();
+        // Files read by "in 'file'" are attached before the transaction starts (SQLite attaches
+        // nothing inside one) and detached when the statements are done.
+        QList<Attached> attached = Attach(db, statements);
+        try {
+            Exec(db, QStringLiteral("BEGIN"));
+            try {
+                for (const Statement& s : statements) {
+                    Translator tr(ListNames(db, QStringLiteral("main"), false), attached);
+                    const Translated t = tr.Translate(s.sql);
+                    QVariantList binds;
+                    for (const QString& p : t.params) binds << ValueOf(p, s.params);
+                    Exec(db, t.sql, binds);
+                    for (const QString& x : t.extra) Exec(db, x);
+                }
+                Exec(db, QStringLiteral("COMMIT"));
+            } catch (...) {
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                throw;
+            }
+        } catch (...) {
+            Detach(db, attached);
+            throw;
+        }
+        Detach(db, attached);
+    }
+
+    FirstRow OpenQuery(const QString& sql, const Params& params) override {
+        Open();
+        QSqlDatabase db = Db();
+        QList<Attached> attached = Attach(db, {Statement{sql, params}});
+        FirstRow row;
+        try {
+            Translator tr(ListNames(db, QStringLiteral("main"), false), attached);
+            const Translated t = tr.Translate(sql);
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.prepare(t.sql)) throw AppError(EngineText(q.lastError()));
+            for (const QString& p : t.params) q.addBindValue(ValueOf(p, params));
+            if (!q.exec()) throw AppError(EngineText(q.lastError()));
+            const QSqlRecord rec = q.record();
+            for (int i = 0; i < rec.count(); ++i) row.names << rec.fieldName(i);
+            if (q.next()) {
+                for (int i = 0; i < rec.count(); ++i) {
+                    const QVariant v = q.value(i);
+                    row.values << (v.isNull() ? QString() : v.toString());
+                }
+            } else if (q.lastError().isValid()) {
+                throw AppError(EngineText(q.lastError()));
+            }
+        } catch (...) {
+            Detach(db, attached);
+            throw;
+        }
+        Detach(db, attached);
+        return row;
+    }
+
+    void VacuumInto(const QString& destAbs) {
+        Open();
+        QSqlDatabase db = Db();
+        Exec(db, QStringLiteral("VACUUM INTO ?"), {QVariant(destAbs)});
+    }
+
+  private:
+    QSqlDatabase Db() const { return QSqlDatabase::database(name_, false); }
+
+    QList<Attached> Attach(QSqlDatabase& db, const QList<Statement>& statements) {
+        QList<Attached> out;
+        try {
+            for (const Statement& s : statements) {
+                const QList<Tok> t = Lex(s.sql);
+                for (int i = 0; i < t.size(); ++i) {
+                    int strAt = -1;
+                    if (!IsInFile(t, i, int(t.size()), &strAt)) continue;
+                    const QString abs = AbsoluteFile(t[strAt].value);
+                    bool have = false;
+                    for (const Attached& a : out) have = have || a.path == abs;
+                    if (have) continue;
+                    CheckDatabaseFile(abs);
+                    Attached a{abs, QStringLiteral("zelk_in_%1").arg(++g_aliasNumber), {}};
+                    try {
+                        Exec(db, QStringLiteral("ATTACH DATABASE ? AS ") + QuoteName(a.alias),
+                             {QVariant(UriFor(abs, "ro"))});
+                    } catch (const AppError& e) {
+                        FailOnFile(e.message(), abs);
+                    }
+                    out.append(a);  // detached on failure below
+                    try {
+                        out.last().names = ListNames(db, a.alias, false);
+                    } catch (const AppError& e) {
+                        FailOnFile(e.message(), abs);
+                    }
+                }
+            }
+        } catch (...) {
+            Detach(db, out);
+            throw;
+        }
+        return out;
+    }
+
+    static void Detach(QSqlDatabase& db, QList<Attached>& attached) {
+        for (const Attached& a : attached)
+            QSqlQuery(db).exec(QStringLiteral("DETACH DATABASE ") + QuoteName(a.alias));
+        attached.clear();
+    }
+
+    QString name_;
+    QString connStr_;
+    bool open_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<DbConnection> SqliteEngine::NewConnection() {
+    return std::make_unique<SqliteConnection>();
+}
+
+void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& destConnStr) {
+    const QString src = AbsoluteFile(DataSourceOf(srcConnStr));
+    const QString dest = AbsoluteFile(DataSourceOf(destConnStr));
+    if (QFileInfo::exists(dest)) FailOnFile(QStringLiteral("output file already exists"), dest);
+    SqliteConnection c;
+    c.SetConnectionString(QStringLiteral("Data Source=") + QuoteConnectionValue(src));
+    try {
+        c.VacuumInto(dest);
+    } catch (...) {
+        c.Close();
+        fs::DeleteFile(dest);  // an incomplete copy
+        throw;
+    }
+    c.Close();
+}
+
+Engine& DefaultEngine() {
+    static SqliteEngine engine;
+    return engine;
+}
+
+}  // namespace catalog

@@ -1,0 +1,30 @@
+#pragma once
+
+// The database engine built on SQLite (Qt Sql, driver QSQLITE). It takes statements in the
+// Jet dialect the tool speaks and runs their SQLite equivalent:
+// - names in square brackets (with "-" or Cyrillic letters) become quoted identifiers;
+// - a table name is looked up without regard to letter case, Cyrillic letters included, and
+//   replaced by the name of the existing table;
+// - "counter" becomes an INTEGER column numbered by a trigger for rows inserted without a
+//   value (a value given by an insert is stored as it is; like Jet, no uniqueness);
+// - "varchar(n)" becomes TEXT whose length is checked (a longer value is an error);
+//   "longchar" becomes TEXT;
+// - "delete * from" becomes "delete from";
+// - "from T in 'file'" reads T from another database file, attached for the one statement
+//   under a private name (a relative name is resolved against the current directory; the
+//   file must exist and is only read);
+// - named parameters ":name" are bound by name.
+// Database files are never created by opening: a missing file or one that is not a
+// database fails with the engine's message.
+
+#include "catalog/Engine.h"
+
+namespace catalog {
+
+class SqliteEngine : public Engine {
+  public:
+    std::unique_ptr<DbConnection> NewConnection() override;
+    void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) override;
+};
+
+}  // namespace catalog
