@@ -20,7 +20,7 @@ struct FtpSettings {
 };
 
 class IdFtp {
-public:
+  public:
     explicit IdFtp(FtpSettings settings = {});
     ~IdFtp();
     IdFtp(const IdFtp&) = delete;
@@ -36,7 +36,7 @@ public:
              const Progress& progress = {});
     void Disconnect();  // never fails
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };

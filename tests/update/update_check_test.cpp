@@ -1,0 +1,238 @@
+// The start-up update check and the update download against a local pyftpdlib server, with the
+// window replaced by a FakeForm.
+
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QFile>
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QThread>
+#include <memory>
+
+#include "FtpTestSupport.h"
+#include "state/AppState.h"
+#include "support/FakeForm.h"
+#include "support/TempDir.h"
+#include "update/IdFtp.h"
+#include "update/Update.h"
+
+using update::IdFtp;
+
+namespace {
+
+const QString kDownloadError = QStringLiteral(" Ошибка скачивания файла: ");
+
+QString ShortDate(int y, int m, int d) {
+    return QLocale::system().toString(QDate(y, m, d), QLocale::ShortFormat);
+}
+QString Today() { return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat); }
+
+bool RussianDates() { return QLocale::system().dateFormat(QLocale::ShortFormat) == "dd.MM.yyyy"; }
+
+class UpdateCheck : public ::testing::Test {
+  protected:
+    // One server per test process, over a folder the tests fill as they need.
+    static void SetUpTestSuite() {
+        root_ = new TempDir;
+        server_ = new RealFtpServer(root_->path());
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        delete root_;
+        server_ = nullptr;
+        root_ = nullptr;
+    }
+
+    void SetUp() override {
+        exe.mkdir("data");
+        st.exeDir = exe.path();
+        st.BindSettings();
+        ftp = std::make_unique<IdFtp>(LocalSettings(server_->port(), 3000));
+        ASSERT_TRUE(probeTarget.listen(QHostAddress::LocalHost, 0));
+        probe = update::ProbeTarget{QStringLiteral("127.0.0.1"), probeTarget.serverPort(), 1000};
+    }
+
+    static void ServerFile(const QString& rel, const QByteArray& bytes) {
+        root_->write("autocad/" + rel, bytes);
+    }
+    static void RemoveServerFile(const QString& rel) {
+        QFile::remove(root_->file("autocad/" + rel));
+    }
+    static void StatusFile(const QString& dateGlobal, const QString& statusbar) {
+        QByteArray ini = "[Update]\r\n";
+        if (!dateGlobal.isNull()) ini += "date_global=" + dateGlobal.toLatin1() + "\r\n";
+        ini += "Statusbar=" + statusbar.toLatin1() + "\r\n";
+        ServerFile("status_up.ini", ini);
+    }
+    // The five update files; returns the package's bytes.
+    static QByteArray UpdateFiles() {
+        QByteArray package(3 * 1024 * 1024 + 5, '\0');
+        QRandomGenerator rng(7);
+        for (qsizetype i = 0; i < package.size(); ++i) package[i] = char(rng.bounded(256));
+        ServerFile("ZELK_AE_install.7z", package);
+        ServerFile("7z/7z.exe", "unpacker");
+        ServerFile("7z/7z.dll", "library");
+        ServerFile("update.cmd", "echo handed-over > marker.txt\n");
+        ServerFile("manual_update.txt", QByteArray());
+        return package;
+    }
+
+    QString LocalDate() const { return st.Finifile->ReadString("Update", "local_date"); }
+    Context Ctx() { return MakeUpdateContext(st, form, ftp.get()); }
+
+    static TempDir* root_;
+    static RealFtpServer* server_;
+
+    TempDir exe;
+    AppState st;
+    FakeForm form;
+    std::unique_ptr<IdFtp> ftp;
+    QTcpServer probeTarget;  // stands for the public web server
+    update::ProbeTarget probe;
+};
+
+TempDir* UpdateCheck::root_ = nullptr;
+RealFtpServer* UpdateCheck::server_ = nullptr;
+
+}  // namespace
+
+// First start: no settings file, a later date on the server: the update runs to the hand-off.
+TEST_F(UpdateCheck, FirstStartDownloadsAndHandsOver) {
+    if (!RussianDates()) GTEST_SKIP() << "needs a day.month.year short date format";
+    const QByteArray package = UpdateFiles();
+    StatusFile(ShortDate(2030, 1, 1), "New catalog");
+    exe.write("ZELK_AE_install.7z", QByteArray(4 * 1024 * 1024, 'o'));  // an earlier update
+    exe.write("7z/7z.exe", "older unpacker, longer than the new one");
+    Context ctx = Ctx();
+
+    update::StartupUpdateCheck(ctx, probe);
+
+    EXPECT_EQ(form.status, "New catalog");
+    EXPECT_EQ(LocalDate(), Today());
+    EXPECT_TRUE(form.terminated);
+    EXPECT_FALSE(ftp->Connected());
+    EXPECT_TRUE(exe.read("ZELK_AE_install.7z") == package);
+    EXPECT_EQ(exe.read("7z/7z.exe"), QByteArray("unpacker"));
+    EXPECT_EQ(exe.read("7z/7z.dll"), QByteArray("library"));
+    EXPECT_EQ(exe.read("update.cmd"), QByteArray("echo handed-over > marker.txt\n"));
+    EXPECT_TRUE(QFile::exists(exe.file("manual_update.txt")));
+    EXPECT_EQ(exe.read("manual_update.txt"), QByteArray());
+    EXPECT_EQ(exe.read("data/status_up.ini"), root_->read(root_->file("autocad/status_up.ini")));
+    bool progressShown = false;
+    for (const QString& s : form.statusHistory)
+        progressShown = progressShown || s.startsWith("Загрузка ZELK_AE_install.7z: ");
+    EXPECT_TRUE(progressShown) << form.statusHistory.join(" | ").toStdString();
+
+    // The script that runs is the one just downloaded, in the executable's folder.
+    QElapsedTimer timer;
+    timer.start();
+    while (!QFile::exists(exe.file("marker.txt")) && timer.elapsed() < 3000) QThread::msleep(20);
+    EXPECT_EQ(exe.read("marker.txt"), QByteArray("handed-over\n"));
+}
+
+// Equal dates: no update, the connection stays; then the manual update on that connection.
+TEST_F(UpdateCheck, EqualDatesThenManualUpdate) {
+    UpdateFiles();
+    const QString date = ShortDate(2026, 3, 1);
+    StatusFile(date, "No news");
+    st.Finifile->WriteString("Update", "local_date", date);
+    Context ctx = Ctx();
+
+    update::StartupUpdateCheck(ctx, probe);
+    EXPECT_EQ(form.status, "   Дата обновления: " + date + ", No news");
+    EXPECT_FALSE(form.terminated);
+    EXPECT_TRUE(ftp->Connected());
+    EXPECT_FALSE(QFile::exists(exe.file("ZELK_AE_install.7z")));
+
+    update::Button9Click(ctx);
+    EXPECT_EQ(form.status, "   Дата обновления: " + date + ", No news");
+    EXPECT_EQ(LocalDate(), Today());
+    EXPECT_TRUE(form.terminated);
+    EXPECT_EQ(exe.read("7z/7z.dll"), QByteArray("library"));
+}
+
+TEST_F(UpdateCheck, FailuresShowInStatusBar) {
+    Context ctx = Ctx();
+    {  // date_global missing: first start records 09.09.1999, no update
+        StatusFile(QString(), "Hidden");
+        update::StartupUpdateCheck(ctx, probe);
+        if (RussianDates())
+            EXPECT_EQ(form.status, kDownloadError + "'' is not a valid date");
+        else  // the default date itself does not convert under another format
+            EXPECT_EQ(form.status, kDownloadError + "'09.09.1999' is not a valid date");
+        EXPECT_EQ(LocalDate(), "09.09.1999");
+        EXPECT_FALSE(form.terminated);
+        EXPECT_TRUE(ftp->Connected());
+    }
+    {  // an unreadable local date: shown as stored, then the conversion failure
+        st.Finifile->WriteString("Update", "local_date", "garbage");
+        StatusFile(ShortDate(2030, 1, 1), "Hidden");
+        form.statusHistory.clear();
+        update::StartupUpdateCheck(ctx, probe);
+        EXPECT_EQ(form.statusHistory,
+                  (QStringList{"   Дата обновления: garbage, ",
+                               kDownloadError + "'garbage' is not a valid date"}));
+    }
+    {  // the status file missing on the server: the server's reply; an empty local file
+        RemoveServerFile("status_up.ini");
+        update::StartupUpdateCheck(ctx, probe);
+        EXPECT_TRUE(form.status.startsWith(kDownloadError)) << form.status.toStdString();
+        EXPECT_TRUE(form.status.endsWith("\r\n") && form.status.size() > kDownloadError.size() + 2);
+        EXPECT_TRUE(QFile::exists(exe.file("data/status_up.ini")));
+        EXPECT_EQ(exe.read("data/status_up.ini"), QByteArray());
+    }
+    {  // no internet: no FTP conversation at all
+        ftp->Disconnect();
+        update::ProbeTarget offline{QStringLiteral("127.0.0.1"), ClosedPort(), 1000};
+        update::StartupUpdateCheck(ctx, offline);
+        EXPECT_EQ(form.status, " Ошибка скачивания файла: отсутствует интернет соединение");
+        EXPECT_FALSE(ftp->Connected());
+    }
+    {  // the update server refuses the connection
+        IdFtp refused(LocalSettings(ClosedPort(), 500));
+        Context other = MakeUpdateContext(st, form, &refused);
+        update::StartupUpdateCheck(other, probe);
+        EXPECT_EQ(form.status, "Ошибка подключения: Socket Error # 10061\r\nConnection refused.");
+        // ... and the manual update likewise, with nothing written
+        form.status.clear();
+        const QString before = LocalDate();
+        update::Button9Click(other);
+        EXPECT_EQ(form.status, "Ошибка подключения: Socket Error # 10061\r\nConnection refused.");
+        EXPECT_EQ(LocalDate(), before);
+        EXPECT_FALSE(QFile::exists(exe.file("ZELK_AE_install.7z")));
+    }
+    EXPECT_FALSE(form.terminated);
+}
+
+// A download that fails leaves the recorded date alone, so the update is offered again.
+TEST_F(UpdateCheck, FailedDownloadIsNotRecorded) {
+    UpdateFiles();
+    RemoveServerFile("7z/7z.dll");
+    st.Finifile->WriteString("Update", "local_date", "01.01.2020");
+    form.status = "before";
+    Context ctx = Ctx();
+
+    update::poupdate(ctx);
+
+    EXPECT_TRUE(form.status.startsWith(kDownloadError)) << form.status.toStdString();
+    EXPECT_FALSE(form.status.contains("Загрузка"));
+    EXPECT_EQ(LocalDate(), "01.01.2020");
+    EXPECT_FALSE(form.terminated);
+    EXPECT_TRUE(ftp->Connected());
+    EXPECT_EQ(exe.read("7z/7z.exe"), QByteArray("unpacker"));  // done before the failure
+    EXPECT_TRUE(QFile::exists(exe.file("7z/7z.dll")));
+    EXPECT_EQ(exe.read("7z/7z.dll"), QByteArray());
+    EXPECT_FALSE(QFile::exists(exe.file("update.cmd")));
+
+    // The start-up check with a later server date then runs the update again, and the
+    // download failure stays in the status bar; the client is disconnected afterwards.
+    if (RussianDates()) {
+        StatusFile(ShortDate(2030, 1, 1), "New");
+        update::StartupUpdateCheck(ctx, probe);
+        EXPECT_TRUE(form.status.startsWith(kDownloadError)) << form.status.toStdString();
+        EXPECT_FALSE(ftp->Connected());
+        EXPECT_EQ(LocalDate(), "01.01.2020");
+    }
+}
