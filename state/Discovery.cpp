@@ -1,0 +1,139 @@
+// Installation discovery: finds the AutoCAD Electrical version, release folder, language and
+// working folders of the current user, the default catalog, and reopens the catalog that the
+// settings file remembers.
+
+#include "state/Discovery.h"
+
+#include <QtGlobal>
+
+#include "catalog/CatalogDb.h"
+#include "state/AppError.h"
+#include "state/AppState.h"
+#include "state/Context.h"
+#include "state/FileSystem.h"
+#include "state/IniFile.h"
+#include "state/Selection.h"
+#include "state/TextFile.h"
+
+namespace state {
+
+namespace {
+
+const QString kBase = QStringLiteral("BASE");
+const QString kPath = QStringLiteral("PATH");
+const QString kRoaming = QStringLiteral("\\AppData\\Roaming\\Autodesk");
+const QString kProduct = QStringLiteral("AutoCAD Electrical");
+
+IniFile& Settings(AppState& st) {
+    if (!st.Finifile) st.BindSettings();
+    return *st.Finifile;
+}
+
+// The catalog connection template: the first line of "data\bd_info.txt" (relative to the
+// current directory). A file saved with a byte-order mark is decoded by it; otherwise the
+// ANSI code page applies.
+void ReadConnectionTemplate(Context& ctx) {
+    try {
+        const TextLines text = DecodeText(fs::ReadAll(QStringLiteral("data\\bd_info.txt")));
+        ctx.st.fstr = text.lines.isEmpty() ? QString() : text.lines.first();
+    } catch (const AppError&) {
+        // The tool's data package is incomplete: fetch it again.
+        if (ctx.poupdate) ctx.poupdate();
+    }
+}
+
+// Probes the default catalogs D (under "Documents") and M (under "My Documents") of one
+// language: an existing one is stored under [BASE] PATH, M after D, and the catalog field is
+// left empty again.
+void ProbeDefaultCatalog(Context& ctx, const QString& tail) {
+    AppState& st = ctx.st;
+    const QString d = st.userprofile + QStringLiteral("\\Documents\\Acade ") + st.year + tail;
+    const QString m = st.userprofile + QStringLiteral("\\My Documents\\Acade ") + st.year + tail;
+    if (fs::FileExists(d)) {
+        SetEdit2(ctx, d);
+        Settings(st).WriteString(kBase, kPath, ctx.form.Edit2Text());
+    }
+    if (fs::FileExists(m)) {
+        SetEdit2(ctx, m);
+        Settings(st).WriteString(kBase, kPath, ctx.form.Edit2Text());
+    }
+    if (fs::FileExists(d)) SetEdit2(ctx, QString());
+    if (fs::FileExists(m)) SetEdit2(ctx, QString());
+}
+
+}  // namespace
+
+void Discover(Context& ctx) {
+    AppState& st = ctx.st;
+    IForm& form = ctx.form;
+
+    // The group lists re-sort through `sort`; it exists before anything here can fail, so the
+    // transfer buttons work whatever discovery finds.
+    if (!st.sort) st.sort.emplace();
+
+    QStringList flist1;
+    st.tablelist.emplace();
+
+    st.userprofile = qEnvironmentVariable("USERPROFILE");
+    st.publicprofile = qEnvironmentVariable("PUBLIC");
+
+    if (fs::FileExists(st.exeDir + QStringLiteral("ZELK_install.mdb"))) ReadConnectionTemplate(ctx);
+
+    // Version: the last roaming folder named with the product's name.
+    const QString roaming = st.userprofile + kRoaming;
+    if (fs::FolderExists(roaming)) flist1 = fs::ListFolders(roaming + QLatin1Char('\\'));
+    for (const QString& name : flist1)
+        if (name.contains(kProduct)) st.year = name.mid(19, 4);
+    form.SetComboBox1Text(st.year);
+
+    // Release folder: the last one listed.
+    const QString versionFolder =
+        roaming + QLatin1Char('\\') + kProduct + QLatin1Char(' ') + st.year;
+    for (const QString& name : fs::ListFolders(versionFolder + QLatin1Char('\\'))) st.ver = name;
+
+    // Language: "rus" wins when both profiles exist.
+    const QString release = versionFolder + QLatin1Char('\\') + st.ver;
+    for (const char* language : {"enu", "rus"}) {
+        if (fs::FolderExists(release + QLatin1Char('\\') + QLatin1String(language) +
+                             QStringLiteral("\\Support\\Profiles"))) {
+            st.language = QLatin1String(language);
+            form.SetComboBox2Text(st.language);
+        }
+    }
+
+    // Support and image folders: a support folder counts only when it has a subfolder.
+    const QString support =
+        release + QLatin1Char('\\') + st.language + QStringLiteral("\\Support\\");
+    for (const QString& name : fs::ListFolders(support)) {
+        st.path_support = support;
+        if (name == QLatin1String("Images") || name == QLatin1String("IMAGES"))
+            st.path_images = support + QStringLiteral("Images\\");
+    }
+
+    if (st.year == QLatin1String("2016") || st.year == QLatin1String("2017"))
+        st.path_library = st.publicprofile + QStringLiteral("\\Documents\\Autodesk\\Acade ") +
+                          st.year + QStringLiteral("\\Libs\\iec2\\");
+
+    const QString unit = form.ComboBox3Text();
+    if (unit == QStringLiteral("метр"))
+        st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
+    if (unit == QStringLiteral("дюйм"))
+        st.avocadmenu = st.path_support + QStringLiteral("ACE_NFPA_MENU.DAT");
+
+    if (form.ComboBox2Text() == QLatin1String("rus"))
+        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\ru-RU\\Catalogs\\default_cat.mdb"));
+    if (form.ComboBox2Text() == QLatin1String("enu"))
+        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\en-US\\Catalogs\\default_cat.mdb"));
+
+    st.tablelist = form.ListBox1Items();
+
+    // The catalog remembered from the last run, when its file still exists.
+    const QString stored = Settings(st).ReadString(kBase, kPath, QString());
+    if (!fs::FileExists(stored)) return;
+    ctx.db.Reconnect(stored);
+    SetEdit2(ctx, Settings(st).ReadString(kBase, kPath, QString()));
+    ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
+    form.SetListBox1Items(*st.tablelist);
+}
+
+}  // namespace state

@@ -1,0 +1,109 @@
+// Version, language and catalog selection: the handlers of the version field, the language
+// field, the catalog field and the catalog file button.
+
+#include "state/Selection.h"
+
+#include "catalog/CatalogDb.h"
+#include "state/AppState.h"
+#include "state/Context.h"
+#include "state/FileSystem.h"
+#include "state/IniFile.h"
+
+namespace state {
+
+namespace {
+
+const QString kBase = QStringLiteral("BASE");
+const QString kPath = QStringLiteral("PATH");
+
+IniFile& Settings(AppState& st) {
+    if (!st.Finifile) st.BindSettings();
+    return *st.Finifile;
+}
+
+// The common end of the version and language changes: with a version text and the language
+// "rus" or "enu" in the fields, the default catalog of that choice is shown, stored and
+// connected. No existence test is made: a missing file fails in the reconnection.
+void UseDefaultCatalog(Context& ctx) {
+    IForm& form = ctx.form;
+    const QString version = form.ComboBox1Text();
+    const QString language = form.ComboBox2Text();
+    const QString path = DefaultCatalogPath(ctx.st.userprofile, version, language);
+    if (version.isEmpty() || path.isEmpty()) return;
+
+    SetEdit2(ctx, path);
+    IniFile& ini = Settings(ctx.st);
+    ini.WriteString(kBase, kPath, form.Edit2Text());
+    ctx.db.Reconnect(ini.ReadString(kBase, kPath, QString()));
+    SetEdit2(ctx, ini.ReadString(kBase, kPath, QString()));
+    ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
+}
+
+}  // namespace
+
+QString DefaultCatalogPath(const QString& userprofile, const QString& version,
+                           const QString& language) {
+    QString tail;
+    if (language == QLatin1String("rus"))
+        tail = QStringLiteral("\\AeData\\ru-RU\\Catalogs\\default_cat.mdb");
+    else if (language == QLatin1String("enu"))
+        tail = QStringLiteral("\\AeData\\en-US\\Catalogs\\default_cat.mdb");
+    else
+        return QString();
+    return userprofile + QStringLiteral("\\Documents\\Acade ") + version + tail;
+}
+
+void SetEdit2(Context& ctx, const QString& text) {
+    if (ctx.form.Edit2Text() == text) return;
+    ctx.form.SetEdit2Text(text);
+    Edit2Change(ctx);
+}
+
+void Edit2Change(Context& ctx) {
+    IForm& form = ctx.form;
+    const QString path = form.Edit2Text();
+    if (path.isEmpty()) return;
+    if (path.contains(QLatin1String("2016")) &&
+        !form.ComboBox1Text().contains(QLatin1String("016")))
+        form.SetComboBox1Text(QStringLiteral("2016"));
+    if (path.contains(QLatin1String("2017")) &&
+        !form.ComboBox1Text().contains(QLatin1String("017")))
+        form.SetComboBox1Text(QStringLiteral("2017"));
+    if (path.contains(QLatin1String("ru-RU"))) form.SetComboBox2Text(QStringLiteral("rus"));
+    if (path.contains(QLatin1String("en-US"))) form.SetComboBox2Text(QStringLiteral("enu"));
+}
+
+void ComboBox1Change(Context& ctx) {
+    SetEdit2(ctx, QString());
+    ctx.st.year = ctx.form.ComboBox1Text();
+    ctx.db.ADOConnection2().Close();
+    ctx.form.ShowMessage(QStringLiteral("Выберите путь к базе изделий"));
+    UseDefaultCatalog(ctx);
+}
+
+void ComboBox2Change(Context& ctx) {
+    ctx.st.language = ctx.form.ComboBox2Text();
+    SetEdit2(ctx, QString());
+    UseDefaultCatalog(ctx);
+}
+
+void Button8Click(Context& ctx) {
+    AppState& st = ctx.st;
+    IForm& form = ctx.form;
+    st.BindSettings();
+    st.path_mem = fs::CurrentDir();
+    if (!form.ExecuteOpenDialog(2,
+                                QStringLiteral("Файлы базы данных изделий|*.mdb|Microsoft Access")))
+        return;
+    const QString chosen = form.OpenDialogFileName(2);
+    if (chosen.isEmpty()) return;
+
+    SetEdit2(ctx, chosen);
+    st.Finifile->WriteString(kBase, kPath, form.Edit2Text());
+    // The dialog may have moved the current directory, against which the tool names its own
+    // files; it is set back before the catalog is opened.
+    ctx.db.Reconnect(form.Edit2Text(), [&st] { fs::SetCurrentDir(st.path_mem); });
+    ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
+}
+
+}  // namespace state
