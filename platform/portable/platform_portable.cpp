@@ -1,13 +1,125 @@
-// Placeholder portable platform until written.
+// The platform services off Windows: a per-session lock file for the single-instance guard,
+// Windows-1251 as the ANSI code page, and the update script started with /bin/sh.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <cerrno>
+
 #include "platform/platform.h"
+#include "platform/qt_bridge.h"
+
 namespace platform {
-InstanceGuard AcquireInstanceMutex(const std::u16string&) { return InstanceGuard::First; }
-std::string AnsiEncode(const std::u16string& t) { return std::string(t.begin(), t.end()); }
-std::u16string AnsiDecode(const std::string& b) { return std::u16string(b.begin(), b.end()); }
-void StartHidden(const std::u16string&, const std::u16string&) {}
-std::u16string NativePath(const std::u16string& p) {
-    std::u16string r = p;
-    for (auto& c : r) if (c == u'\\') c = u'/';
+
+namespace {
+
+// The folder of the lock files: the user's runtime folder, which lives as long as the user's
+// login session; without one, the temporary folder (the file name then carries the user id).
+QString LockFilePath(const std::u16string& name) {
+    const QByteArray tag = FromU16(name).toUtf8().toHex();
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty()) {
+        const QFileInfo dir(QString::fromLocal8Bit(runtime));
+        if (dir.isDir() && dir.isWritable())
+            return dir.absoluteFilePath() + QStringLiteral("/zelk-instance-") +
+                   QString::fromLatin1(tag) + QStringLiteral(".lock");
+    }
+    return QDir::tempPath() + QStringLiteral("/zelk-instance-") + QString::number(getuid()) + u'-' +
+           QString::fromLatin1(tag) + QStringLiteral(".lock");
+}
+
+}  // namespace
+
+InstanceGuard AcquireInstanceMutex(const std::u16string& name) {
+    // An advisory lock on an open file: the system drops it when the process ends however it
+    // ends, so a lock file left behind by a dead copy never blocks a new one. The descriptor is
+    // kept open (and not inherited by child processes) until the process ends.
+    const QByteArray path = QFile::encodeName(LockFilePath(name));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return InstanceGuard::Failed;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+        if (::ftruncate(fd, 0) == 0 && ::write(fd, pid.constData(), size_t(pid.size())) < 0) {
+            // The process id is only informative; the lock itself is what guards.
+        }
+        return InstanceGuard::First;
+    }
+    const int err = errno;
+    ::close(fd);
+    return err == EWOULDBLOCK ? InstanceGuard::AlreadyRunning : InstanceGuard::Failed;
+}
+
+std::string AnsiEncode(const std::u16string& text) {
+    if (text.empty()) return {};
+    const QString s = FromU16(text);
+    QStringEncoder enc("windows-1251", QStringConverter::Flag::Stateless);
+    const QByteArray bytes = enc.encode(s);
+    // The converter writes 0x1A (SUB) for a character the code page lacks; the code page's
+    // default character is '?'. Windows-1251 gives one byte per code point, so the bytes and
+    // the code points can be walked side by side.
+    std::string out;
+    out.reserve(size_t(bytes.size()));
+    qsizetype b = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i].unicode();
+        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+            cp = QChar::surrogateToUcs4(s[i], s[i + 1]);
+            ++i;
+        }
+        if (b >= bytes.size()) {
+            out.push_back('?');
+            continue;
+        }
+        const char c = bytes[b++];
+        out.push_back(c == '\x1A' && cp != 0x1A ? '?' : c);
+    }
+    return out;
+}
+
+std::u16string AnsiDecode(const std::string& bytes) {
+    if (bytes.empty()) return {};
+    QStringDecoder dec("windows-1251", QStringConverter::Flag::Stateless);
+    const QString s = dec.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    return ToU16(s);
+}
+
+void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir) {
+    // The one command line the tool starts is "cmd /c start <script>": run the script with the
+    // shell, detached, with no terminal, in workingDir. Anything else is not understood and
+    // starts nothing.
+    const QString line = FromU16(commandLine).trimmed();
+    static const QString prefix = QStringLiteral("cmd /c start ");
+    if (!line.startsWith(prefix, Qt::CaseInsensitive)) return;
+    QString script = line.mid(prefix.size()).trimmed();
+    if (script.size() >= 2 && script.startsWith(u'"') && script.endsWith(u'"'))
+        script = script.mid(1, script.size() - 2);
+    if (script.isEmpty()) return;
+    // ".\\update.cmd" names update.cmd in the working folder.
+    script = FromU16(NativePath(ToU16(script)));
+    QString dir = FromU16(NativePath(workingDir));
+    if (dir.isEmpty()) dir = QDir::currentPath();
+    QProcess p;
+    p.setProgram(QStringLiteral("/bin/sh"));
+    p.setArguments({script});
+    p.setWorkingDirectory(dir);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.startDetached();
+}
+
+std::u16string NativePath(const std::u16string& path) {
+    std::u16string r = path;
+    for (auto& c : r)
+        if (c == u'\\') c = u'/';
     return r;
 }
+
 }  // namespace platform

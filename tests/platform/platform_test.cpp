@@ -1,0 +1,125 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QThread>
+#include <QUuid>
+
+#include "platform/qt_bridge.h"
+#include "support/TempDir.h"
+
+using platform::AnsiDecode;
+using platform::AnsiEncode;
+using platform::FromU16;
+using platform::ToU16;
+
+TEST(AnsiCodePage, CyrillicRoundTripAndDefaultCharacter) {
+    const QString text = QStringLiteral("ЗЕЛК: Ёлка ёж — №5 «кавычки» C:\\Users\\Иван");
+    const std::string bytes = AnsiEncode(ToU16(text));
+    // One byte per character, the Windows-1251 values.
+    ASSERT_EQ(bytes.size(), size_t(text.size()));
+    EXPECT_EQ(uint8_t(bytes[0]), 0xC7);   // З
+    EXPECT_EQ(uint8_t(bytes[6]), 0xA8);   // Ё
+    EXPECT_EQ(uint8_t(bytes[11]), 0xB8);  // ё
+    EXPECT_EQ(uint8_t(bytes[14]), 0x97);  // em dash
+    EXPECT_EQ(uint8_t(bytes[16]), 0xB9);  // №
+    EXPECT_EQ(FromU16(AnsiDecode(bytes)), text);
+
+    // Characters the code page lacks become '?', a real SUB character stays itself, and a
+    // character outside the basic plane becomes one '?'.
+    const QString odd = QStringLiteral("a中b") + QChar(0x1A) + QString::fromUcs4(U"\U0001F600") +
+                        QStringLiteral("ł");
+    EXPECT_EQ(AnsiEncode(ToU16(odd)), std::string("a?b\x1A??"));
+    EXPECT_TRUE(AnsiEncode(u"").empty());
+    EXPECT_TRUE(AnsiDecode("").empty());
+    // Every byte decodes to something and the printable Cyrillic range comes back unchanged.
+    std::string all;
+    for (int c = 0xC0; c <= 0xFF; ++c) all.push_back(char(c));
+    EXPECT_EQ(AnsiEncode(AnsiDecode(all)), all);
+}
+
+TEST(InstanceGuard, SecondAcquireInTheSameSessionIsRefused) {
+    // Unique names keep the test apart from a running copy of the tool and from other runs.
+    const std::u16string name =
+        ToU16(QStringLiteral("тест ") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    EXPECT_EQ(platform::AcquireInstanceMutex(name), platform::InstanceGuard::First);
+    EXPECT_EQ(platform::AcquireInstanceMutex(name), platform::InstanceGuard::AlreadyRunning);
+    const std::u16string other =
+        ToU16(QStringLiteral("другая ") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    EXPECT_EQ(platform::AcquireInstanceMutex(other), platform::InstanceGuard::First);
+}
+
+TEST(InstanceGuard, AnotherProcessBlocksWhileAliveAndNotAfterItEnded) {
+    const std::u16string name =
+        ToU16(QStringLiteral("процесс ") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(fromChild), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The other copy: takes the guard, reports, waits for the word, then dies without
+        // releasing anything.
+        const char got =
+            platform::AcquireInstanceMutex(name) == platform::InstanceGuard::First ? 'F' : 'X';
+        if (write(fromChild[1], &got, 1) != 1) _exit(2);
+        char c;
+        if (read(toChild[0], &c, 1) != 1) _exit(3);
+        _exit(0);
+    }
+    char got = 0;
+    ASSERT_EQ(read(fromChild[0], &got, 1), 1);
+    EXPECT_EQ(got, 'F');
+    EXPECT_EQ(platform::AcquireInstanceMutex(name), platform::InstanceGuard::AlreadyRunning);
+    ASSERT_EQ(write(toChild[1], "q", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    // The lock file of the dead copy is still there; it does not block.
+    EXPECT_EQ(platform::AcquireInstanceMutex(name), platform::InstanceGuard::First);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
+}
+
+namespace {
+bool WaitForFile(const QString& path, int ms) {
+    const QDateTime end = QDateTime::currentDateTime().addMSecs(ms);
+    while (QDateTime::currentDateTime() < end) {
+        if (QFile::exists(path) && QFile(path).size() > 0) return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+}  // namespace
+
+TEST(StartHidden, RunsTheScriptInTheWorkingFolderWithoutWaiting) {
+    TempDir work;
+    work.write("update.cmd", "pwd > marker.txt\n");
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    platform::StartHidden(u"cmd /c start .\\\\update.cmd", ToU16(work.path()));
+    EXPECT_LT(QDateTime::currentMSecsSinceEpoch() - t0, 2000);
+    ASSERT_TRUE(WaitForFile(work.file("marker.txt"), 5000));
+    EXPECT_EQ(
+        QFileInfo(QString::fromLocal8Bit(work.read("marker.txt").trimmed())).canonicalFilePath(),
+        QFileInfo(work.path()).canonicalFilePath());
+
+    // A slow script does not hold the caller up.
+    work.write("slow.cmd", "sleep 3\n");
+    const qint64 t1 = QDateTime::currentMSecsSinceEpoch();
+    platform::StartHidden(u"cmd /c start slow.cmd", ToU16(work.path()));
+    EXPECT_LT(QDateTime::currentMSecsSinceEpoch() - t1, 1500);
+
+    // A command line of another form starts nothing.
+    work.write("other.cmd", "echo x > other.txt\n");
+    platform::StartHidden(u"other.cmd", ToU16(work.path()));
+    QThread::msleep(200);
+    EXPECT_FALSE(QFile::exists(work.file("other.txt")));
+}
+
+TEST(NativePath, BackslashesBecomeSlashes) {
+    EXPECT_EQ(platform::NativePath(u"data\\IMAGES\\a.png"), u"data/IMAGES/a.png");
+    EXPECT_EQ(platform::NativePath(u"/tmp/x"), u"/tmp/x");
+}
