@@ -1,0 +1,326 @@
+// Install and Clean on a fake profile, a fake public folder and a fake tool folder (the current
+// directory during the test), with a real catalog connection on SQLite files.
+
+#include "deploy/Commands.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+#include "catalog/CatalogDb.h"
+#include "deploy/DeployFixture.h"
+#include "state/AppError.h"
+#include "state/AppState.h"
+#include "state/Context.h"
+#include "support/FakeForm.h"
+
+namespace {
+
+const QString kBreakers = QStringLiteral("Автоматические выключатели");
+const QString kFuses = QStringLiteral("Предохранители");
+const QString kEntry = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png|$S=M400");
+
+// Runs statements on a SQLite file (created when missing).
+void Sql(const QString& file, const QStringList& statements) {
+    const QString name = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        for (const QString& s : statements) ASSERT_TRUE(q.exec(s)) << s.toStdString();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// The first column of the first row of a query, -1 when it fails.
+int Count(const QString& file, const QString& select) {
+    const QString name = QUuid::createUuid().toString();
+    int n = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(select) && q.next()) n = q.value(0).toInt();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return n;
+}
+
+const char* kFamilyColumns = "(CATALOG varchar(60), MANUFACTURER varchar(24), DESCRIPTION text)";
+
+class CommandsTest : public ::testing::Test {
+  protected:
+    TempDir tmp;
+    CurrentDirGuard cwd;
+    AppState st;
+    FakeForm form;
+    std::unique_ptr<catalog::CatalogDb> db;
+    QString tool, support, images, library, catalogFile;
+    QStringList menu, followMenu, block;
+
+    void SetUp() override {
+        tool = tmp.mkdir("tool");
+        tmp.mkdir("tool/data/IMAGES/old");
+        tmp.write("tool/data/IMAGES/old/zelk_old.png", "old");
+        tmp.write("tool/data/IMAGES/zelk.png", "icon");
+        tmp.write("tool/data/IMAGES/zelk_cb.png", "cb");
+        tmp.write("tool/data/IMAGES/panel.png", "panel");
+        tmp.write("tool/data/ZELK/ZELK_QF.dwg", "qf");
+        tmp.write("tool/data/ZELK/zelk_fu.dwg", "fu");
+        tmp.write("tool/data/ZELK/common.dwg", "common");
+        block = MakerBlock(298);
+        tmp.write("tool/data/menu.txt", Bytes(CrLf(block), TextEncoding::Ansi));
+        Sql(tmp.file("tool/ZELK_install.mdb"),
+            {"create table DS (ID integer)",
+             "create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)",
+             "insert into _FAMILY_DESCRIPTION values ('" + kBreakers + "', 'CB')",
+             "insert into _FAMILY_DESCRIPTION values ('" + kFuses + "', 'FU')",
+             QString("create table CB ") + kFamilyColumns,
+             "insert into CB values ('QF-1', 'ЗЕЛК', 'Выключатель 1')",
+             "insert into CB values ('QF-2', 'ЗЕЛК', 'Выключатель 2')",
+             QString("create table FU ") + kFamilyColumns,
+             "insert into FU values ('FU-1', 'ЗЕЛК', 'Предохранитель')",
+             "create table [_PINLIST_ЗЕЛК] (RECNUM integer, manufacturer varchar(24), CATALOG "
+             "varchar(60), ASSEMBLYCODE varchar(24), COILPINS varchar(255), PINLIST text, "
+             "PEER_COILPINS text, PEER_PINLIST text)",
+             "insert into [_PINLIST_ЗЕЛК] values (1, 'ЗЕЛК', 'QF-1', '', '', 'A1,A2', '', '')"});
+
+        const QString roaming = "user/AppData/Roaming/Autodesk/AutoCAD Electrical 2017/";
+        tmp.mkdir(roaming + "R20.0");
+        support = tmp.mkdir(roaming + "R21.0/rus/Support") + "/";
+        images = support + "Images/";
+        tmp.mkdir(roaming + "R21.0/enu");  // no Support: its image folder is not created
+        menu = QStringList{"**M0",     "Меню IEC", "ICONS",      "Контакторы|IMAGES\\km.png|$S=M2",
+                           "\"**M0\"", "**M2",     "Контакторы", "x",
+                           "y"};
+        followMenu = QStringList{"**M0", "IEC 60617", "a", "b", "c"};
+        tmp.write(roaming + "R21.0/rus/Support/ACE_IEC_MENU.DAT",
+                  Bytes(menu.join("\n"), TextEncoding::Ansi));
+        tmp.write(roaming + "R21.0/rus/Support/ACE_IEC-60617_MENU.DAT",
+                  Bytes(CrLf(followMenu), TextEncoding::Utf16LE));
+        catalogFile = tmp.file("user/Documents/Acade 2017/AeData/ru-RU/Catalogs/default_cat.mdb");
+        tmp.mkdir("user/Documents/Acade 2017/AeData/ru-RU/Catalogs");
+        Sql(catalogFile, {QString("create table CB ") + kFamilyColumns,
+                          "insert into CB values ('U-1', 'ABB', 'Свой выключатель')",
+                          QString("create table FU ") + kFamilyColumns});
+        library = tmp.mkdir("public/Documents/Autodesk/Acade 2017/Libs/iec2") + "/";
+        tmp.write("public/Documents/Autodesk/Acade 2017/Libs/iec2/my_zelk_notes.dwg", "mine");
+        tmp.write("public/Documents/Autodesk/Acade 2017/Libs/iec2/iec_std.dwg", "std");
+
+        st.exeDir = tool + "\\";
+        st.BindSettings();
+        st.userprofile = tmp.path() + "user";
+        st.publicprofile = tmp.path() + "public";
+        st.year = "2017";
+        st.language = "rus";
+        st.path_mem = tool;
+        st.fstr = catalog::JetConnectionString("zelk_install.mdb");
+        form.comboBox1 = "2017";
+        form.comboBox2 = "rus";
+        form.listBox2 = {kBreakers, kFuses};
+        ASSERT_TRUE(QDir::setCurrent(tool));
+        db = std::make_unique<catalog::CatalogDb>(st);
+    }
+    void TearDown() override { db.reset(); }
+
+    Context Ctx() { return Context{st, form, *db, nullptr, {}}; }
+    void Install() {
+        Context ctx = Ctx();
+        RunGuarded(form, [&] { deploy::Button5Click(ctx); });
+    }
+    void Clean() {
+        Context ctx = Ctx();
+        RunGuarded(form, [&] { deploy::Button6Click(ctx); });
+    }
+    QByteArray Menu(const char* name) const { return tmp.read(support + name); }
+    int MakerRows(const char* table) const {
+        return Count(catalogFile,
+                     QString("select count(*) from %1 where MANUFACTURER='ЗЕЛК'").arg(table));
+    }
+    bool CatalogHas(const QString& table) const {
+        return Count(catalogFile, "select count(*) from sqlite_master where lower(name)=lower('" +
+                                      table + "')") == 1;
+    }
+    bool Exists(const QString& path) const { return QFileInfo::exists(path); }
+};
+
+TEST_F(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
+    tmp.write(support.mid(tmp.path().size()) + "Images/zelk_cb.png", "user's own");
+    const QByteArray firstBefore = Bytes(CrLf(menu), TextEncoding::Ansi);
+    const QByteArray followBefore = Menu("ACE_IEC-60617_MENU.DAT");
+
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages, QStringList({"Установка произведена успешно"}));
+    EXPECT_EQ(st.ver, "R21.0");
+    EXPECT_EQ(form.edit2,
+              st.userprofile + "\\Documents\\Acade 2017\\AeData\\ru-RU\\Catalogs\\default_cat.mdb");
+    EXPECT_EQ(st.Finifile->ReadString("BASE", "PATH"), form.edit2);
+    EXPECT_TRUE(db->CatalogReady());
+    EXPECT_EQ(st.socr, QStringList({"CB", "FU"}));
+    EXPECT_EQ(MakerRows("CB"), 2);
+    EXPECT_EQ(MakerRows("FU"), 1);
+    EXPECT_TRUE(CatalogHas("_PINLIST_ЗЕЛК"));
+    EXPECT_TRUE(CatalogHas("PNEU-GAU"));
+    EXPECT_EQ(st.path_library,
+              st.publicprofile + "\\Documents\\Autodesk\\Acade 2017\\Libs\\iec2\\");
+    EXPECT_TRUE(Exists(images + "zelk.png") && Exists(images + "panel.png"));
+    EXPECT_EQ(tmp.read(images + "zelk_cb.png"), "user's own");  // never replaced
+    EXPECT_FALSE(Exists(images + "old"));                       // folders are not copied
+    EXPECT_FALSE(Exists(support + "../../enu/Support/Images"));
+    EXPECT_TRUE(Exists(library + "ZELK_QF.dwg") && Exists(library + "common.dwg"));
+    EXPECT_EQ(st.avocadmenu, st.path_support + "ACE_IEC-60617_MENU.DAT");
+    const QByteArray firstOnce = Menu("ACE_IEC_MENU.DAT");
+    const QByteArray followOnce = Menu("ACE_IEC-60617_MENU.DAT");
+    EXPECT_EQ(DecodeText(firstOnce).lines,
+              QStringList({"**M0", "Меню IEC", "ICONS", kEntry, "Контакторы|IMAGES\\km.png|$S=M2",
+                           "\"**M0\"", "**M2", "Контакторы", "x", "y"}) +
+                  block);
+
+    // A second Install: no second entry, block or maker row.
+    form.messages.clear();
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages, QStringList({"Установка произведена успешно"}));
+    EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstOnce);
+    EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), followOnce);
+    EXPECT_EQ(MakerRows("CB"), 2);
+
+    // A file dialog left the current directory elsewhere; Clean goes back to the tool folder.
+    QDir::setCurrent(tmp.path());
+    form.messages.clear();
+    Clean();
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
+    EXPECT_EQ(MakerRows("CB"), 0);
+    EXPECT_EQ(MakerRows("FU"), 0);
+    EXPECT_EQ(Count(catalogFile, "select count(*) from CB"), 1);  // the user's row stays
+    EXPECT_FALSE(CatalogHas("_PINLIST_ЗЕЛК"));
+    EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstBefore);
+    EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), followBefore);
+    // Only the maker's files with the maker's name go; the user's own stay.
+    EXPECT_FALSE(Exists(images + "zelk.png"));
+    EXPECT_FALSE(Exists(library + "ZELK_QF.dwg") || Exists(library + "zelk_fu.dwg"));
+    EXPECT_TRUE(Exists(images + "panel.png") && Exists(library + "common.dwg"));
+    EXPECT_TRUE(Exists(library + "my_zelk_notes.dwg") && Exists(library + "iec_std.dwg"));
+}
+
+TEST_F(CommandsTest, RefusalsComeAfterTheCatalogIsRetargetedAndItsTablesCreated) {
+    const QByteArray firstBefore = Menu("ACE_IEC_MENU.DAT");
+    // The catalog field already shows the stored catalog, so its change handler does not run
+    // and cannot fill the version and language fields.
+    form.edit2 = catalogFile;
+    st.Finifile->WriteString("BASE", "PATH", catalogFile);
+    struct Case {
+        QString combo1, combo2;
+        QStringList groups;
+        QString message;
+    };
+    const Case cases[] = {{"", "rus", {kBreakers}, "Укажите версию программы и используемый язык"},
+                          {"2017", "", {}, "Укажите версию программы и используемый язык"},
+                          {"2017", "rus", {}, "Выберите группы компонентов для переноса"}};
+    for (const Case& c : cases) {
+        form.comboBox1 = c.combo1;
+        form.comboBox2 = c.combo2;
+        form.listBox2 = c.groups;
+        form.messages.clear();
+        // Once the install database is open, a current directory that a file dialog moved is
+        // set back from path_mem before the checks.
+        if (&c != &cases[0]) QDir::setCurrent(tmp.path());
+        Install();
+        EXPECT_EQ(form.errors, QStringList());
+        EXPECT_EQ(form.messages, QStringList({c.message}));
+        EXPECT_TRUE(db->CatalogReady());
+        EXPECT_TRUE(CatalogHas("_PINLIST_ЗЕЛК") && CatalogHas("PNEU-GAU"));
+        EXPECT_EQ(QDir::currentPath(), QDir(tool).absolutePath());
+        EXPECT_EQ(st.avocadmenu, st.path_support + "ACE_IEC_MENU.DAT");
+        EXPECT_EQ(MakerRows("CB"), 0);
+        EXPECT_FALSE(Exists(images + "zelk.png"));
+        EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstBefore);
+    }
+}
+
+TEST_F(CommandsTest, CleanBeforeAnyCatalogIsConnectedTouchesNothing) {
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    const QByteArray first = Menu("ACE_IEC_MENU.DAT");
+    const QByteArray installDb = tmp.read("tool/ZELK_install.mdb");
+    const QByteArray catalogDb = tmp.read(catalogFile);
+
+    // As after a new start: no catalog reconnection yet.
+    db = std::make_unique<catalog::CatalogDb>(st);
+    st.avocadmenu = "unchanged";
+    form.messages.clear();
+    Clean();
+    EXPECT_EQ(form.errors, QStringList());
+    ASSERT_EQ(form.messages.size(), 1);
+    EXPECT_TRUE(form.messages[0].startsWith("Чистка не выполнена"))
+        << form.messages[0].toStdString();
+    EXPECT_EQ(st.avocadmenu, "unchanged");
+    EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), first);
+    EXPECT_TRUE(Exists(images + "zelk.png") && Exists(library + "ZELK_QF.dwg"));
+    EXPECT_EQ(tmp.read("tool/ZELK_install.mdb"), installDb);
+    EXPECT_EQ(tmp.read(catalogFile), catalogDb);
+}
+
+TEST_F(CommandsTest, MissingMakerDataIsReportedBeforeMenusOrFilesAreTouched) {
+    // Install without "data\menu.txt": the error comes before any menu file is written.
+    QFile::remove(tmp.file("tool/data/menu.txt"));
+    const QByteArray first = Menu("ACE_IEC_MENU.DAT");
+    const QByteArray follow = Menu("ACE_IEC-60617_MENU.DAT");
+    Install();
+    ASSERT_EQ(form.errors.size(), 1);
+    EXPECT_TRUE(form.errors[0].startsWith("Cannot open file \"") &&
+                form.errors[0].contains("menu.txt\""))
+        << form.errors[0].toStdString();
+    EXPECT_EQ(form.messages, QStringList());
+    EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), first);
+    EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), follow);
+
+    // Clean without the data folders: no file can be told to be the maker's, so none is
+    // deleted, and the user is told; the rest of Clean goes on.
+    tmp.write("tool/data/menu.txt", Bytes(CrLf(block), TextEncoding::Ansi));
+    form.errors.clear();
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    QDir(tmp.file("tool/data/IMAGES")).removeRecursively();
+    QDir(tmp.file("tool/data/ZELK")).removeRecursively();
+    form.messages.clear();
+    Clean();
+    EXPECT_EQ(form.errors, QStringList());
+    ASSERT_EQ(form.messages.size(), 3);
+    EXPECT_TRUE(form.messages[0].contains("IMAGES") && form.messages[0].contains("zelk.png"));
+    EXPECT_TRUE(form.messages[1].contains("ZELK_QF.dwg") &&
+                form.messages[1].contains("my_zelk_notes.dwg"));
+    EXPECT_EQ(form.messages[2], "Чистка завершена успешно!");
+    EXPECT_TRUE(Exists(images + "zelk.png") && Exists(library + "ZELK_QF.dwg"));
+    EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), Bytes(CrLf(menu), TextEncoding::Ansi));
+}
+
+TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    QStringList lines = DecodeText(Menu("ACE_IEC_MENU.DAT")).lines;
+    lines[lines.size() - 10] = "строка, изменённая пользователем";
+    const QByteArray edited = Bytes(CrLf(lines), TextEncoding::Ansi);
+    tmp.write(support.mid(tmp.path().size()) + "ACE_IEC_MENU.DAT", edited);
+    const QByteArray follow = Menu("ACE_IEC-60617_MENU.DAT");
+    form.messages.clear();
+    Clean();
+    ASSERT_EQ(form.errors.size(), 1);
+    EXPECT_TRUE(form.errors[0].contains("Не удалось распознать подменю ЗЕЛК"));
+    EXPECT_EQ(form.messages, QStringList());
+    EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), edited);
+    EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), follow);
+    EXPECT_EQ(MakerRows("CB"), 0);  // the steps before the menu stay done
+    EXPECT_FALSE(Exists(images + "zelk.png"));
+    EXPECT_FALSE(Exists(catalogFile.chopped(4) + "~$.mdb"));
+}
+
+}  // namespace

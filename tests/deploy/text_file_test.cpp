@@ -1,0 +1,101 @@
+// The text rules shared by the menu files, "data\menu.txt" and the project files.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "deploy/DeployFixture.h"
+#include "state/AppError.h"
+#include "state/TextFile.h"
+
+namespace {
+
+TEST(TextFile, EncodingFollowsTheByteOrderMarkAndTheMarkIsNoText) {
+    const QString text = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png\r\nМеню ✓\r\n");
+    struct Case {
+        QByteArray bytes;
+        TextEncoding enc;
+    };
+    const Case cases[] = {{Bytes(text, TextEncoding::Utf8), TextEncoding::Utf8},
+                          {Bytes(text, TextEncoding::Utf16LE), TextEncoding::Utf16LE},
+                          {Bytes(text, TextEncoding::Utf16BE), TextEncoding::Utf16BE}};
+    for (const Case& c : cases) {
+        const TextLines t = DecodeText(c.bytes);
+        EXPECT_EQ(t.encoding, c.enc);
+        EXPECT_EQ(t.lines, QStringList({"ЗЕЛК|IMAGES\\zelk.png", "Меню ✓"}));
+        EXPECT_EQ(EncodeText(t), c.bytes);  // written back with its mark, unchanged
+    }
+
+    // No mark: the ANSI code page, Windows-1251 ("ЗЕЛК" is C7 C5 CB CA).
+    const TextLines ansi = DecodeText(QByteArray("\xC7\xC5\xCB\xCA|\xB8\xA8 a"));
+    EXPECT_EQ(ansi.encoding, TextEncoding::Ansi);
+    EXPECT_EQ(ansi.lines, QStringList({"ЗЕЛК|ёЁ a"}));
+    // UTF-8 without a mark is read as ANSI too and written back byte for byte.
+    const QByteArray bare = QStringLiteral("Щит\r\n").toUtf8();
+    EXPECT_EQ(DecodeText(bare).encoding, TextEncoding::Ansi);
+    EXPECT_EQ(EncodeText(DecodeText(bare)), bare);
+    // A lone half of a mark is text.
+    EXPECT_EQ(DecodeText(QByteArray("\xFF"
+                                    "a"))
+                  .encoding,
+              TextEncoding::Ansi);
+    // A mark alone is an empty file of that encoding.
+    EXPECT_EQ(DecodeText(QByteArray("\xEF\xBB\xBF")).lines, QStringList());
+    EXPECT_EQ(DecodeText(QByteArray("\xFE\xFF")).encoding, TextEncoding::Utf16BE);
+}
+
+TEST(TextFile, LinesEndAtCrLfCrOrLfAndAFinalTerminatorAddsNoLine) {
+    const auto lines = [](const char* s) { return DecodeText(QByteArray(s)).lines; };
+    EXPECT_EQ(lines("a\r\nb\rc\nd"), QStringList({"a", "b", "c", "d"}));
+    EXPECT_EQ(lines("a\r\n"), QStringList({"a"}));
+    EXPECT_EQ(lines("a\r"), QStringList({"a"}));
+    EXPECT_EQ(lines("a\n\n"), QStringList({"a", ""}));
+    EXPECT_EQ(lines("\n\r"), QStringList({"", ""}));  // LF then a lone CR
+    EXPECT_EQ(lines("\r\n"), QStringList({""}));
+    EXPECT_EQ(lines(""), QStringList());
+    // The same rules in UTF-16, where CR and LF are two bytes each.
+    EXPECT_EQ(DecodeText(Bytes("x\ry\r\n\nz\n", TextEncoding::Utf16LE)).lines,
+              QStringList({"x", "y", "", "z"}));
+}
+
+TEST(TextFile, WritingPutsCrLfAfterEveryLineAndReplacesUnmappableCharacters) {
+    EXPECT_EQ(EncodeText({{"a", "", "b"}, TextEncoding::Ansi}), QByteArray("a\r\n\r\nb\r\n"));
+    EXPECT_EQ(EncodeText({{}, TextEncoding::Ansi}), QByteArray());
+    EXPECT_EQ(EncodeText({{}, TextEncoding::Utf8}), QByteArray("\xEF\xBB\xBF"));
+    EXPECT_EQ(EncodeText({{"Я"}, TextEncoding::Utf16BE}),
+              QByteArray("\xFE\xFF\x04\x2F\0\r\0\n", 8));
+    // What the ANSI code page lacks becomes its default character.
+    EXPECT_EQ(EncodeText({{"ЗЕЛК ✓ 中"}, TextEncoding::Ansi}),
+              QByteArray("\xC7\xC5\xCB\xCA ? ?\r\n"));
+}
+
+TEST(TextFile, WholeFilesAreReplacedInOneStepAndFailuresNameTheFile) {
+    TempDir tmp;
+    const QString path = tmp.file("m.dat");
+    tmp.write("m.dat", "old content that is longer than the new one\r\n");
+    WriteTextFile(path, {{"ЗЕЛК"}, TextEncoding::Utf16LE});
+    EXPECT_EQ(tmp.read("m.dat"), Bytes("ЗЕЛК\r\n", TextEncoding::Utf16LE));
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), QStringList({"m.dat"}));  // no leftovers
+    const TextLines back = ReadTextFile(path);
+    EXPECT_EQ(back.encoding, TextEncoding::Utf16LE);
+    EXPECT_EQ(back.lines, QStringList({"ЗЕЛК"}));
+
+    try {
+        ReadTextFile(tmp.file("missing.dat"));
+        ADD_FAILURE();
+    } catch (const AppError& e) {
+        EXPECT_TRUE(e.message().startsWith("Cannot open file \"") &&
+                    e.message().contains("missing.dat\". "))
+            << e.message().toStdString();
+    }
+    try {
+        WriteTextFile(tmp.file("no/such/folder/m.dat"), {{"x"}, TextEncoding::Ansi});
+        ADD_FAILURE();
+    } catch (const AppError& e) {
+        EXPECT_TRUE(e.message().startsWith("Cannot create file \"") &&
+                    e.message().contains("m.dat\". "))
+            << e.message().toStdString();
+    }
+}
+
+}  // namespace
