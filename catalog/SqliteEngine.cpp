@@ -226,8 +226,9 @@ class Translator {
                         out += QuoteName(a.alias) + u'.' + QuoteName(Resolve(k.value, a.names));
                         i = strAt;
                     } else if (tablePos) {
-                        const QString name = Resolve(k.value, main_);
-                        out += (k.kind == Tok::Name || name != k.value) ? QuoteName(name) : k.text;
+                        // Qualified, so that a table missing here is never looked for in an
+                        // attached file.
+                        out += QStringLiteral("\"main\".") + QuoteName(Resolve(k.value, main_));
                     } else {
                         out += k.kind == Tok::Name ? QuoteName(k.value) : k.text;
                     }

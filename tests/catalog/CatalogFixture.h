@@ -17,6 +17,8 @@
 #include "state/AppState.h"
 #include "support/TempDir.h"
 
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace catalog_test {
 
 using catalog::Params;
