@@ -381,6 +381,7 @@ struct IdFtp::Impl {
 
     // Reads the data connection to its end into `file`.
     void ReceiveData(QTcpSocket& data, QFile& file, const Progress& progress) {
+        QByteArray buffer(256 * 1024, Qt::Uninitialized);
         qint64 received = 0;
         for (;;) {
             if (data.bytesAvailable() == 0) {
@@ -396,12 +397,13 @@ struct IdFtp::Impl {
                 }
                 continue;
             }
-            const QByteArray chunk = data.readAll();
-            if (file.write(chunk) != chunk.size())
+            const qint64 n = data.read(buffer.data(), buffer.size());
+            if (n <= 0) continue;
+            if (file.write(buffer.constData(), n) != n)
                 throw AppError(
                     QStringLiteral("Cannot write file \"%1\". %2")
                         .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
-            received += chunk.size();
+            received += n;
             if (progress) progress(received);
         }
     }
@@ -434,7 +436,7 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
     // The local file first: the old one goes, an empty one takes its place.
     fs::DeleteFile(destFile);
     QFile file(fs::Native(destFile));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         throw AppError(QStringLiteral("Cannot create file \"%1\". %2")
                            .arg(fs::FullPath(destFile), file.errorString()));
     if (!d->sock) throw AppError(kNotConnected);
