@@ -60,11 +60,11 @@ void DeleteMakerFiles(IForm& form, const QString& source, const QString& folder)
     if (candidates.isEmpty()) return;
 
     if (!fs::FolderExists(source)) {
-        form.ShowMessage(
-            QStringLiteral("Папка \"%1\" не найдена, поэтому нельзя определить, какие "
-                           "файлы установлены программой. Файлы в папке \"%2\" не "
-                           "удалены: %3")
-                .arg(fs::FullPath(source), folder, candidates.join(QStringLiteral(", "))));
+        form.ShowMessage(QStringLiteral("Папка \"%1\" не найдена, поэтому нельзя определить, какие "
+                                        "файлы установлены программой. Файлы в папке \"%2\" не "
+                                        "удалены: %3")
+                             .arg(fs::FullPath(source), fs::FullPath(folder),
+                                  candidates.join(QStringLiteral(", "))));
         return;
     }
     QSet<QString> shipped;
