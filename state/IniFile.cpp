@@ -12,6 +12,7 @@ namespace {
 struct IniText {
     QStringList lines;
     bool utf16 = false;
+    bool unreadable = false;  // the file is there but could not be read
 };
 
 IniText Load(const QString& fileName) {
@@ -21,6 +22,7 @@ IniText Load(const QString& fileName) {
     try {
         bytes = fs::ReadAll(fileName);
     } catch (const AppError&) {
+        t.unreadable = true;
         return t;
     }
     // Only a UTF-16 little-endian mark switches an INI file away from the ANSI code page.
@@ -80,6 +82,9 @@ QString IniFile::ReadString(const QString& section, const QString& key,
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     IniText t = Load(fileName_);
+    // Writing a file that could not be read would replace its other lines by nothing.
+    if (t.unreadable)
+        throw AppError(QStringLiteral("Unable to write to %1").arg(fs::FullPath(fileName_)));
     const QString entry = key + u'=' + value;
     qsizetype sectionAt = -1, lastInSection = -1, keyAt = -1;
     for (qsizetype i = 0; i < t.lines.size(); ++i) {
