@@ -226,9 +226,15 @@ class Translator {
                         out += QuoteName(a.alias) + u'.' + QuoteName(Resolve(k.value, a.names));
                         i = strAt;
                     } else if (tablePos) {
-                        // Qualified, so that a table missing here is never looked for in an
-                        // attached file.
-                        out += QStringLiteral("\"main\".") + QuoteName(Resolve(k.value, main_));
+                        // With another file attached, a table missing here must not be looked
+                        // for there: the name is qualified. Without, it stays as written, so
+                        // that names of the statement's own (common table expressions) work.
+                        const QString name = Resolve(k.value, main_);
+                        if (!attached_.isEmpty())
+                            out += QStringLiteral("\"main\".") + QuoteName(name);
+                        else
+                            out += (k.kind == Tok::Name || name != k.value) ? QuoteName(name)
+                                                                            : k.text;
                     } else {
                         out += k.kind == Tok::Name ? QuoteName(k.value) : k.text;
                     }

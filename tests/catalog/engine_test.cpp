@@ -149,6 +149,10 @@ TEST(Engine, JetDialect) {
     EXPECT_FALSE(r.Field(QStringLiteral("nope")).has_value());
     EXPECT_TRUE(c->OpenQuery(QStringLiteral("select * from [PNEU-GAU] where 1=0"), {}).empty());
 
+    EXPECT_EQ(Count(*c, QStringLiteral("with recursive c(n) as (select 1 union all select n + 1 "
+                                       "from c where n < 5) select count(*) from c")),
+              5);
+
     // Several statements as one unit: a failing one undoes the others.
     EXPECT_FALSE(
         ErrorOf([&] {
