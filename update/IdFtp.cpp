@@ -1,6 +1,5 @@
 #include "update/IdFtp.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -379,8 +378,9 @@ struct IdFtp::Impl {
         }
     }
 
-    // Reads the data connection to its end into `file`.
-    void ReceiveData(QTcpSocket& data, QFile& file, const Progress& progress) {
+    // Reads the data connection to its end into `file` (`shownPath` names it in messages).
+    void ReceiveData(QTcpSocket& data, QFile& file, const QString& shownPath,
+                     const Progress& progress) {
         QByteArray buffer(256 * 1024, Qt::Uninitialized);
         qint64 received = 0;
         for (;;) {
@@ -398,11 +398,10 @@ struct IdFtp::Impl {
                 continue;
             }
             const qint64 n = data.read(buffer.data(), buffer.size());
-            if (n <= 0) continue;
+            if (n < 0) throw AppError(SocketErrorMessage(data.error(), data.errorString()));
             if (file.write(buffer.constData(), n) != n)
-                throw AppError(
-                    QStringLiteral("Cannot write file \"%1\". %2")
-                        .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+                throw AppError(QStringLiteral("Cannot write file \"%1\". %2")
+                                   .arg(shownPath, file.errorString()));
             received += n;
             if (progress) progress(received);
         }
@@ -473,7 +472,7 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
             data.reset(listener.nextPendingConnection());
             data->setParent(nullptr);
             listener.close();
-            d->ReceiveData(*data, file, progress);
+            d->ReceiveData(*data, file, fs::FullPath(destFile), progress);
         } catch (const AppError& e) {
             failure = e;
         }
