@@ -316,6 +316,16 @@ TEST(FtpClient, GetFailures) {
         ftp.Disconnect();
         EXPECT_FALSE(server.Conversation().contains("QUIT"));
     }
+    {  // ... but while reply text from it waits unread, it still counts as connected
+        ScriptedFtpServer server(R"({"replies": {"RETR": "550 Bye\n226 Unread\nHANGUP"}})");
+        IdFtp ftp(LocalSettings(server.port(), kLimit));
+        ftp.Connect();
+        EXPECT_EQ(FailureOf([&] { ftp.Get("/x", dest, true, false); }), "Bye\r\n");
+        QThread::msleep(100);
+        EXPECT_TRUE(ftp.Connected());
+        ftp.Disconnect();
+        EXPECT_FALSE(ftp.Connected());
+    }
 }
 
 TEST(FtpClient, ReplyReading) {
