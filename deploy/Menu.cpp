@@ -5,9 +5,10 @@
 // both out again. Every other line of a menu file is left as it was.
 //
 // Both operations first work out the new content of every file they touch and write only when
-// all of them could be read and understood, so a failure never leaves one file edited and the
-// other not. The maker's lines are recognised by their exact text: the entry line, and the
-// submenu block as one contiguous run of the lines of "data\menu.txt" starting at its
+// all of them could be read and understood, so a file that cannot be read or recognised leaves
+// every menu file as it was; each file is then replaced in one step. The maker's lines are
+// recognised by their exact text: the entry line, and the submenu block as one contiguous run of
+// the lines of "data\menu.txt" starting at its
 // "*M400" line. A submenu M400 that is not such a run (edited by hand, or written from an older
 // "data\menu.txt") cannot be told apart from the user's own lines: then nothing is written and
 // the user is told so. Install removes the maker's earlier lines the same way before it
