@@ -391,11 +391,19 @@ void BuildInstallDatabase(const QString& src, const QString& path,
     db.Commit();
 }
 
-// The demo catalog: every family table of the package, empty but for the rows of another
-// manufacturer that data-src/demo/default_cat.csv gives.
+// The demo catalog: the family descriptions of data-src/demo/family_description.csv (the
+// catalog's own table of groups and family codes) and every family table of the package,
+// empty but for the rows of another manufacturer that data-src/demo/default_cat.csv gives.
 void BuildDemoCatalog(const QString& src, const QString& path,
                       const std::vector<Family>& families) {
     Database db(path);
+    const std::vector<Column> descCols = {{"DESC", 255}, {"FAMILY", 24}};
+    db.CreateTable(QStringLiteral("_FAMILY_DESCRIPTION"), descCols);
+    const Table descs = ReadCsv(src + QStringLiteral("/demo/family_description.csv"));
+    for (const QStringList& r : descs.rows)
+        db.Insert(
+            QStringLiteral("_FAMILY_DESCRIPTION"), descCols,
+            {descs.Value(r, QStringLiteral("DESC")), descs.Value(r, QStringLiteral("FAMILY"))});
     QSet<QString> created;
     for (const Family& f : families) {
         if (created.contains(f.code)) continue;

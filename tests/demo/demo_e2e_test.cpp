@@ -1,0 +1,141 @@
+// The demo from end to end: the simulated AutoCAD Electrical 2017 profile of scripts/demo.sh,
+// the sample data package beside the tool, Install of all 17 groups and Clean.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "DemoChecks.h"
+#include "DemoSupport.h"
+#include "catalog/CatalogDb.h"
+#include "deploy/Commands.h"
+#include "state/AppState.h"
+#include "state/Context.h"
+#include "state/Discovery.h"
+#include "state/TextFile.h"
+#include "support/FakeForm.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const QString kEntry = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png|$S=M400");
+const QString kMaker = QStringLiteral("ЗЕЛК");
+
+class EnvGuard {
+  public:
+    EnvGuard(const char* name, const QString& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~EnvGuard() { had_ ? qputenv(name_, old_) : qunsetenv(name_); }
+
+  private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+class CurrentDir {
+  public:
+    explicit CurrentDir(const QString& dir) : saved_(QDir::currentPath()) { QDir::setCurrent(dir); }
+    ~CurrentDir() { QDir::setCurrent(saved_); }
+
+  private:
+    QString saved_;
+};
+
+}  // namespace
+
+TEST(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
+    TempDir tmp;
+    const demo::Layout l{tmp.path() + "demo"};
+    ASSERT_EQ(demo::LayOut(l), "");
+    EnvGuard user("USERPROFILE", l.userprofile());
+    EnvGuard pub("PUBLIC", l.publicprofile());
+    CurrentDir cd(l.tool());
+
+    const demo::DbRows catalogBefore = demo::ReadDb(l.catalog());
+    const demo::DbRows package = demo::ReadDb(l.tool() + "/ZELK_install.mdb");
+    const QStringList imagesBefore = demo::Files(l.images());
+    const QStringList libraryBefore = demo::Files(l.library());
+    const QString menus[] = {l.support() + "/ACE_IEC_MENU.DAT",
+                             l.support() + "/ACE_IEC-60617_MENU.DAT"};
+    const QByteArray menuBefore[] = {demo::ReadBytes(menus[0]), demo::ReadBytes(menus[1])};
+    const QStringList block = ReadTextFile(l.tool() + "/data/menu.txt").lines;
+    ASSERT_FALSE(block.isEmpty());
+
+    AppState st;
+    st.exeDir = l.tool() + "/";
+    FakeForm form;
+    form.listBox1 = demo::GroupNames();
+    catalog::CatalogDb db(st);
+    Context ctx{st, form, db, nullptr, {}};
+
+    // Start-up: the profile, the default catalog and the template are found.
+    st.BindSettings();
+    RunGuarded(form, [&] { state::Discover(ctx); });
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.comboBox1, "2017");
+    EXPECT_EQ(form.comboBox2, "rus");
+    EXPECT_EQ(QString(form.edit2).replace(QLatin1Char('\\'), QLatin1Char('/')), l.catalog());
+
+    // Install of all 17 groups.
+    form.listBox2 = form.listBox1;
+    form.listBox1.clear();
+    RunGuarded(form, [&] { deploy::Button5Click(ctx); });
+    ASSERT_EQ(form.errors, QStringList());
+    ASSERT_EQ(form.messages, QStringList({"Установка произведена успешно"}));
+
+    const demo::DbRows catalogAfter = demo::ReadDb(l.catalog());
+    const auto families = package.at("_FAMILY_DESCRIPTION");
+    ASSERT_EQ(families.size(), 17);
+    for (const QString& f : families) {
+        const QString code = f.split('|').at(1);
+        SCOPED_TRACE(code.toStdString());
+        // Every sample row arrived once, the other manufacturer's rows stayed.
+        EXPECT_EQ(demo::RowsOf(catalogAfter, code, kMaker), package.at(code));
+        QStringList others = catalogAfter.at(code);
+        for (const QString& r : package.at(code)) others.removeOne(r);
+        EXPECT_EQ(others, catalogBefore.at(code));
+    }
+    EXPECT_EQ(catalogAfter.at("_PINLIST_ЗЕЛК"), package.at("_PINLIST_ЗЕЛК"));
+    EXPECT_TRUE(catalogAfter.count("PNEU-GAU"));
+
+    const QStringList shippedImages = demo::Files(l.tool() + "/data/IMAGES");
+    const QStringList shippedLibrary = demo::Files(l.tool() + "/data/ZELK");
+    for (const QString& name : shippedImages)
+        EXPECT_EQ(demo::ReadBytes(l.images() + "/" + name),
+                  demo::ReadBytes(l.tool() + "/data/IMAGES/" + name))
+            << name.toStdString();
+    for (const QString& name : shippedLibrary)
+        EXPECT_TRUE(QFile::exists(l.library() + "/" + name)) << name.toStdString();
+    EXPECT_EQ(demo::Files(l.images()).size(), imagesBefore.size() + shippedImages.size());
+    EXPECT_EQ(demo::Files(l.library()).size(), libraryBefore.size() + shippedLibrary.size());
+
+    // Both menu files: the entry 3 lines below the head of menu M0, the block at the end.
+    for (const QString& menu : menus) {
+        SCOPED_TRACE(menu.toStdString());
+        const TextLines text = ReadTextFile(menu);
+        EXPECT_EQ(text.encoding, TextEncoding::Ansi);
+        const qsizetype head = text.lines.indexOf("**M0");
+        ASSERT_GE(head, 0);
+        EXPECT_EQ(text.lines.value(head + 3), kEntry);
+        EXPECT_EQ(text.lines.count(kEntry), 1);
+        EXPECT_EQ(text.lines.mid(text.lines.size() - block.size()), block);
+    }
+
+    // Clean: everything as it was before Install.
+    form.messages.clear();
+    RunGuarded(form, [&] { deploy::Button6Click(ctx); });
+    ASSERT_EQ(form.errors, QStringList());
+    ASSERT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
+
+    demo::DbRows catalogClean = demo::ReadDb(l.catalog());
+    EXPECT_FALSE(catalogClean.count("_PINLIST_ЗЕЛК"));
+    catalogClean.erase("PNEU-GAU");  // created by Install, kept by Clean
+    EXPECT_EQ(catalogClean, catalogBefore);
+    EXPECT_EQ(demo::Files(l.images()), imagesBefore);
+    EXPECT_EQ(demo::Files(l.library()), libraryBefore);
+    EXPECT_EQ(demo::ReadBytes(menus[0]), menuBefore[0]);
+    EXPECT_EQ(demo::ReadBytes(menus[1]), menuBefore[1]);
+}
