@@ -1,1 +1,93 @@
-int main() { return 0; }
+// The entry point: the single-instance guard, the application with its visual style, the main
+// window and the message loop.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QStyleFactory>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <objbase.h>
+#endif
+
+#include "app/view.h"
+#include "catalog/CatalogDb.h"
+#include "platform/platform.h"
+#include "state/AppState.h"
+#include "update/IdFtp.h"
+
+namespace {
+
+const QString kStyleName = QStringLiteral("Sapphire Kamri");
+
+// Message boxes need a screen; on the screenless platforms a message goes to stderr instead.
+bool Headless() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+void PlainMessage(const QString& text) {
+    if (Headless()) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, view::kAppTitle, text, QMessageBox::Ok);
+    box.exec();
+}
+
+// Applies the named visual style shipped inside the program; reports a missing one and goes on
+// with the default look.
+void ApplyStyle(QApplication& app, const QString& name) {
+    QFile qss(QStringLiteral(":/styles/") + name + QStringLiteral(".qss"));
+    if (!qss.open(QIODevice::ReadOnly)) {
+        const QString text =
+            QStringLiteral("Style '%s' not found").replace(QLatin1String("%s"), name);
+        if (Headless()) {
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            return;
+        }
+        QMessageBox box(QMessageBox::Critical, view::kAppTitle, text, QMessageBox::Close);
+        box.exec();
+        return;
+    }
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
+    app.setStyleSheet(QString::fromUtf8(qss.readAll()));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // 1-2. One copy per logon session.
+    if (platform::AcquireInstanceMutex(u"уникальная фраза") ==
+        platform::InstanceGuard::AlreadyRunning) {
+        QApplication app(argc, argv);
+        PlainMessage(QStringLiteral("Программа уже работает!"));
+        return 0;
+    }
+
+    // 3. The application, and the component-object runtime for the database engine.
+    Q_INIT_RESOURCE(styles);
+#ifdef Q_OS_WIN
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+#endif
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(view::kAppTitle);
+    view::ProvideFonts();
+
+    // 5. The visual style, before any window exists.
+    ApplyStyle(app, kStyleName);
+
+    // 4, 6. The main window is a top-level window, the one the taskbar shows.
+    AppState st;
+    catalog::CatalogDb db(st);
+    update::IdFtp ftp;
+    TForm2 Form2(st, db, &ftp);
+    Form2.FormCreate();
+
+    // 7-8.
+    Form2.show();
+    app.exec();
+    return 0;
+}
