@@ -233,8 +233,8 @@ class Translator {
                         if (!attached_.isEmpty())
                             out += QStringLiteral("\"main\".") + QuoteName(name);
                         else
-                            out += (k.kind == Tok::Name || name != k.value) ? QuoteName(name)
-                                                                            : k.text;
+                            out +=
+                                (k.kind == Tok::Name || name != k.value) ? QuoteName(name) : k.text;
                     } else {
                         out += k.kind == Tok::Name ? QuoteName(k.value) : k.text;
                     }
@@ -397,12 +397,15 @@ QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
     return names;
 }
 
-int g_connectionNumber = 0;
-int g_aliasNumber = 0;
+// Numbers that keep the names of connections and attached files unique in the process.
+int NextNumber() {
+    static int n = 0;
+    return ++n;
+}
 
 class SqliteConnection : public DbConnection {
   public:
-    SqliteConnection() : name_(QStringLiteral("zelk_sqlite_%1").arg(++g_connectionNumber)) {
+    SqliteConnection() : name_(QStringLiteral("zelk_sqlite_%1").arg(NextNumber())) {
         QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     }
     ~SqliteConnection() override {
@@ -538,7 +541,7 @@ class SqliteConnection : public DbConnection {
                     for (const Attached& a : out) have = have || a.path == abs;
                     if (have) continue;
                     CheckDatabaseFile(abs);
-                    Attached a{abs, QStringLiteral("zelk_in_%1").arg(++g_aliasNumber), {}};
+                    Attached a{abs, QStringLiteral("zelk_in_%1").arg(NextNumber()), {}};
                     try {
                         Exec(db, QStringLiteral("ATTACH DATABASE ? AS ") + QuoteName(a.alias),
                              {QVariant(UriFor(abs, "ro"))});
