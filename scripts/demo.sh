@@ -36,12 +36,23 @@ build=${ZELK_DEMO_BUILD:-$root/build-demo}
 marker=.zelk-demo
 
 # ---- 1. build
+# The demo build never talks to the network: both hosts are the loopback address.
+offline() {
+    grep -q '^ZELK_PROBE_HOST:STRING=127.0.0.1$' "$build/CMakeCache.txt" 2>/dev/null &&
+        grep -q '^ZELK_UPDATE_HOST:STRING=127.0.0.1$' "$build/CMakeCache.txt"
+}
 if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=OFF \
         -DZELK_PROBE_HOST=127.0.0.1 -DZELK_UPDATE_HOST=127.0.0.1 >/dev/null
+elif ! offline; then
+    cmake -S "$root" -B "$build" -DZELK_PROBE_HOST=127.0.0.1 -DZELK_UPDATE_HOST=127.0.0.1 >/dev/null
 fi
+offline || { echo "$build is not configured for the offline demo" >&2; exit 1; }
 cmake --build "$build" --target zelk_installer zelk_datagen zelk_data_package -j"$(nproc)" >/dev/null
-exe=$(ls "$build"/ZELK_AE_install "$build"/ZELK_AE_install.exe 2>/dev/null | head -n1)
+exe=
+for f in "$build/ZELK_AE_install" "$build/ZELK_AE_install.exe"; do
+    [[ -x $f ]] && { exe=$f; break; }
+done
 [[ -n $exe ]] || { echo "the tool was not built in $build" >&2; exit 1; }
 
 # ---- 2. scratch folder: only one this script made (or an empty one) is wiped
@@ -108,7 +119,14 @@ done
 sleep 0.7
 
 shot() { import -window "$window" "$1"; }
-shot_screen() { import -window root "$1"; }
+# The screen cut to the main window's place: the window with any message box over it.
+shot_screen() {
+    local geometry
+    geometry=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x=$4}
+        /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2}
+        END {printf "%dx%d+%d+%d", w, h, x, y}')
+    import -window root -crop "$geometry" +repage "$1"
+}
 
 shot "$demo/screenshot.png"
 echo "screenshot:    $demo/screenshot.png"
