@@ -1,19 +1,20 @@
 // The demo from end to end: the simulated AutoCAD Electrical 2017 profile of scripts/demo.sh,
-// the sample data package beside the tool, Install of all 17 groups and Clean.
+// the sample data package beside the tool, and the real window (offscreen) running start-up,
+// Install of all 17 groups and Clean.
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
+#include <QListWidget>
+#include <QPushButton>
 
 #include "DemoChecks.h"
 #include "DemoSupport.h"
+#include "app/view.h"
 #include "catalog/CatalogDb.h"
-#include "deploy/Commands.h"
 #include "state/AppState.h"
-#include "state/Context.h"
-#include "state/Discovery.h"
 #include "state/TextFile.h"
-#include "support/FakeForm.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -34,6 +35,26 @@ class EnvGuard {
     bool had_;
     QByteArray old_;
 };
+
+QApplication& App() {
+    static int argc = 1;
+    static char arg0[] = "test_demo";
+    static char* argv[] = {arg0, nullptr};
+    // Never destroyed: Qt's own statics outlive the tests.
+    static QApplication* app = [] {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto* a = new QApplication(argc, argv);
+        view::ProvideFonts();
+        return a;
+    }();
+    return *app;
+}
+
+QStringList Items(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
 
 class CurrentDir {
   public:
@@ -64,27 +85,31 @@ TEST(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
     const QStringList block = ReadTextFile(l.tool() + "/data/menu.txt").lines;
     ASSERT_FALSE(block.isEmpty());
 
+    // The window as the tool starts it from its folder; the start-up check finds no network
+    // (nothing listens on 127.0.0.1:1).
+    App();
     AppState st;
-    st.exeDir = l.tool() + "/";
-    FakeForm form;
-    form.listBox1 = demo::GroupNames();
     catalog::CatalogDb db(st);
-    Context ctx{st, form, db, nullptr, {}};
+    TForm2 w(st, db, nullptr);
+    QStringList messages, errors;
+    w.dialogs.message = [&](QWidget*, const QString&, const QString& text) { messages << text; };
+    w.dialogs.error = [&](QWidget*, const QString&, const QString& text) { errors << text; };
+    w.SetExecutableFolder(l.tool());
+    w.FormCreate(update::ProbeTarget{QStringLiteral("127.0.0.1"), 1, 200});
+    w.show();
+    ASSERT_EQ(errors, QStringList());
+    EXPECT_EQ(w.StatusText(), " Ошибка скачивания файла: отсутствует интернет соединение");
+    EXPECT_EQ(w.ComboBox1Text(), "2017");
+    EXPECT_EQ(w.ComboBox2Text(), "rus");
+    EXPECT_EQ(w.Edit2Text().replace(QLatin1Char('\\'), QLatin1Char('/')), l.catalog());
+    EXPECT_EQ(Items(w.ListBox1), demo::GroupNames());
 
-    // Start-up: the profile, the default catalog and the template are found.
-    st.BindSettings();
-    RunGuarded(form, [&] { state::Discover(ctx); });
-    ASSERT_EQ(form.errors, QStringList());
-    EXPECT_EQ(form.comboBox1, "2017");
-    EXPECT_EQ(form.comboBox2, "rus");
-    EXPECT_EQ(QString(form.edit2).replace(QLatin1Char('\\'), QLatin1Char('/')), l.catalog());
-
-    // Install of all 17 groups.
-    form.listBox2 = form.listBox1;
-    form.listBox1.clear();
-    RunGuarded(form, [&] { deploy::Button5Click(ctx); });
-    ASSERT_EQ(form.errors, QStringList());
-    ASSERT_EQ(form.messages, QStringList({"Установка произведена успешно"}));
+    // ">>", then Install of all 17 groups.
+    w.Button2->click();
+    ASSERT_EQ(Items(w.ListBox2).size(), 17);
+    w.Button5->click();
+    ASSERT_EQ(errors, QStringList());
+    ASSERT_EQ(messages, QStringList({"Установка произведена успешно"}));
 
     const demo::DbRows catalogAfter = demo::ReadDb(l.catalog());
     const auto families = package.at("_FAMILY_DESCRIPTION");
@@ -125,10 +150,10 @@ TEST(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
     }
 
     // Clean: everything as it was before Install.
-    form.messages.clear();
-    RunGuarded(form, [&] { deploy::Button6Click(ctx); });
-    ASSERT_EQ(form.errors, QStringList());
-    ASSERT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
+    messages.clear();
+    w.Button6->click();
+    ASSERT_EQ(errors, QStringList());
+    ASSERT_EQ(messages, QStringList({"Чистка завершена успешно!"}));
 
     demo::DbRows catalogClean = demo::ReadDb(l.catalog());
     EXPECT_FALSE(catalogClean.count("_PINLIST_ЗЕЛК"));
