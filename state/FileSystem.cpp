@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
@@ -85,14 +87,12 @@ bool MoveFile(const QString& from, const QString& to) {
 }
 
 bool ReplaceFile(const QString& from, const QString& to) {
-    const QString src = Native(from), dst = Native(to);
-#ifdef Q_OS_WIN
-    QFile::remove(dst);
-    return QFile::rename(src, dst);
-#else
-    return std::rename(QFile::encodeName(src).constData(), QFile::encodeName(dst).constData()) ==
-           0;
-#endif
+    // std::filesystem::rename replaces an existing file in one step (rename(2) on POSIX,
+    // MoveFileExW with MOVEFILE_REPLACE_EXISTING on Windows).
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(Native(from).toStdU16String()),
+                            std::filesystem::path(Native(to).toStdU16String()), ec);
+    return !ec;
 }
 
 QString FullPath(const QString& path) {
