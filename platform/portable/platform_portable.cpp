@@ -111,7 +111,11 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
     p.setProgram(QStringLiteral("/bin/sh"));
     p.setArguments({script});
     p.setWorkingDirectory(dir);
+    // No terminal: the script reads nothing and its output goes nowhere, as from a hidden
+    // window.
     p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
     p.startDetached();
 }
 
