@@ -83,6 +83,10 @@ echo "tool folder:   $demo/tool"
 export USERPROFILE=$demo/USERPROFILE PUBLIC=$demo/PUBLIC
 export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
 unset QT_QPA_PLATFORM
+if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
+    export XDG_RUNTIME_DIR=$demo/.runtime
+    mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+fi
 
 xvfb_pid=
 tool_pid=
