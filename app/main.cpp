@@ -84,6 +84,16 @@ int main(int argc, char* argv[]) {
     catalog::CatalogDb db(st);
     update::IdFtp ftp;
     TForm2 Form2(st, db, &ftp);
+    if (Headless()) {
+        // No one can answer a box on a screenless platform: messages go to stderr and the file
+        // dialogs count as cancelled.
+        auto print = [](QWidget*, const QString&, const QString& text) {
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        };
+        Form2.dialogs.message = print;
+        Form2.dialogs.error = print;
+        Form2.dialogs.openFile = [](QWidget*, const QString&, const QString&) { return QString(); };
+    }
     Form2.FormCreate();
 
     // 7-8.
