@@ -160,8 +160,7 @@ void ProvideFonts() {
         for (const QString& file : wine.entryList({QStringLiteral("tahoma*.ttf")}, QDir::Files))
             QFontDatabase::addApplicationFont(wine.filePath(file));
     }
-    if (!QFontDatabase::families().contains(QStringLiteral("Times New Roman"),
-                                            Qt::CaseInsensitive))
+    if (!QFontDatabase::families().contains(QStringLiteral("Times New Roman"), Qt::CaseInsensitive))
         QFont::insertSubstitution(QStringLiteral("Times New Roman"),
                                   QStringLiteral("Liberation Serif"));
 #endif
