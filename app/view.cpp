@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFont>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -314,6 +315,10 @@ void TForm2::WireEvents() {
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, &TForm2::ComboBox1Change);
     connect(ComboBox2, &QComboBox::textActivated, this, &TForm2::ComboBox2Change);
     connect(ComboBox2->lineEdit(), &QLineEdit::textEdited, this, &TForm2::ComboBox2Change);
+    // Enter in the typed text would pick the matching item a second time; the text has already
+    // been handled as it was typed.
+    ComboBox1->lineEdit()->installEventFilter(this);
+    ComboBox2->lineEdit()->installEventFilter(this);
 }
 
 void TForm2::FormCreate(const update::ProbeTarget& probe) {
@@ -364,6 +369,15 @@ bool TForm2::event(QEvent* e) {
             break;
     }
     return QWidget::event(e);
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress &&
+        (watched == ComboBox1->lineEdit() || watched == ComboBox2->lineEdit())) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void TForm2::resizeEvent(QResizeEvent* e) {

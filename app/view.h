@@ -138,6 +138,7 @@ class TForm2 : public QWidget, public IForm {
 
   protected:
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
   private:
