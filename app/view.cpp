@@ -20,6 +20,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <iterator>
 
 #include "app/GroupTransfer.h"
 #include "deploy/Commands.h"
@@ -204,15 +205,15 @@ TForm2::TForm2(AppState& st, catalog::CatalogDb& db, update::IdFtp* ftp, QWidget
     ctx_.poupdate = [this] { update::poupdate(ctx_); };
     exeFolder_ = QCoreApplication::applicationDirPath();
 
-    dialogs.message = [](QWidget* parent, const QString& caption, const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+    dialogs.message = [](QWidget* owner, const QString& caption, const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
         box.exec();
     };
-    dialogs.error = [](QWidget* parent, const QString& caption, const QString& text) {
-        QMessageBox::critical(parent, caption, text, QMessageBox::Ok);
+    dialogs.error = [](QWidget* owner, const QString& caption, const QString& text) {
+        QMessageBox::critical(owner, caption, text, QMessageBox::Ok);
     };
-    dialogs.openFile = [](QWidget* parent, const QString& startFile, const QString& filter) {
-        return QFileDialog::getOpenFileName(parent, QStringLiteral("Открыть"), startFile, filter);
+    dialogs.openFile = [](QWidget* owner, const QString& startFile, const QString& filter) {
+        return QFileDialog::getOpenFileName(owner, QStringLiteral("Открыть"), startFile, filter);
     };
 
     setObjectName(QStringLiteral("Form2"));
