@@ -482,9 +482,16 @@ void TForm2::SetComboBox2Text(const QString& text) {
 }
 QString TForm2::ComboBox3Text() const { return ComboBox3->currentText(); }
 QString TForm2::Edit1Text() const { return Edit1->text(); }
-void TForm2::SetEdit1Text(const QString& text) { Edit1->setText(text); }
+// A long path shows from its start, as a field shows any text it is given.
+void TForm2::SetEdit1Text(const QString& text) {
+    Edit1->setText(text);
+    Edit1->setCursorPosition(0);
+}
 QString TForm2::Edit2Text() const { return Edit2->text(); }
-void TForm2::SetEdit2Text(const QString& text) { Edit2->setText(text); }
+void TForm2::SetEdit2Text(const QString& text) {
+    Edit2->setText(text);
+    Edit2->setCursorPosition(0);
+}
 QStringList TForm2::ListBox1Items() const { return Items(ListBox1); }
 void TForm2::SetListBox1Items(const QStringList& items) { Fill(ListBox1, items); }
 QStringList TForm2::ListBox2Items() const { return Items(ListBox2); }
@@ -494,14 +501,18 @@ void TForm2::SetStatusText(const QString& text) {
     StatusBar1->repaint();
 }
 
+// Boxes raised by the creation handler, before the window is first shown, stand on their own in
+// the middle of the screen; later ones belong to the window.
+QWidget* TForm2::BoxOwner() { return isVisible() ? this : nullptr; }
+
 void TForm2::ShowMessage(const QString& text) {
     CursorOverride arrow(Qt::ArrowCursor);
-    dialogs.message(this, view::kAppTitle, text);
+    dialogs.message(BoxOwner(), view::kAppTitle, text);
 }
 
 void TForm2::ShowError(const QString& message) {
     CursorOverride arrow(Qt::ArrowCursor);
-    dialogs.error(this, view::kAppTitle, ErrorBoxText(message));
+    dialogs.error(BoxOwner(), view::kAppTitle, ErrorBoxText(message));
 }
 
 bool TForm2::ExecuteOpenDialog(int dialog, const QString& filter) {
@@ -509,7 +520,7 @@ bool TForm2::ExecuteOpenDialog(int dialog, const QString& filter) {
     QString& remembered = dialogFileName_[dialog - 1];
     CursorOverride arrow(Qt::ArrowCursor);
     const QString start = remembered.isEmpty() ? QDir::currentPath() : remembered;
-    const QString chosen = dialogs.openFile(this, start, view::QtFileFilter(filter));
+    const QString chosen = dialogs.openFile(BoxOwner(), start, view::QtFileFilter(filter));
     if (chosen.isEmpty()) return false;
     remembered = QDir::toNativeSeparators(chosen);
     return true;

@@ -148,6 +148,7 @@ class TForm2 : public QWidget, public IForm {
     void RunHandler(const std::function<void()>& body);
     void ApplySizeConstraint();
     SortedStringList& SharedSort();
+    QWidget* BoxOwner();
 
     AppState& st_;
     Context ctx_;
