@@ -35,7 +35,8 @@ done
 build=${ZELK_DEMO_BUILD:-$root/build-demo}
 marker=.zelk-demo
 
-# ---- 1. build
+# ---- 1. build (the packages it needs first; quick when they are in place)
+bash "$root/scripts/setup-deps.sh"
 # The demo build never talks to the network: both hosts are the loopback address.
 offline() {
     grep -q '^ZELK_PROBE_HOST:STRING=127.0.0.1$' "$build/CMakeCache.txt" 2>/dev/null &&

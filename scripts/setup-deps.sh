@@ -7,7 +7,7 @@ packages=(
     cmake g++ make
     qt6-base-dev libqt6sql6-sqlite
     googletest libgtest-dev
-    xvfb xauth x11-utils imagemagick
+    xvfb xauth x11-utils xdotool imagemagick
     python3-pyftpdlib
     mingw-w64
     fonts-wine fonts-liberation2 fontconfig
