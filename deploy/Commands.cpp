@@ -20,13 +20,8 @@ namespace {
 const QString kImagesSource = QStringLiteral("data\\IMAGES");
 const QString kLibrarySource = QStringLiteral("data\\ZELK");
 
-IniFile& Settings(AppState& st) {
-    if (!st.Finifile) st.BindSettings();
-    return *st.Finifile;
-}
-
 QString CatalogPathSetting(AppState& st) {
-    return Settings(st).ReadString(QStringLiteral("BASE"), QStringLiteral("PATH"), QString());
+    return st.Settings().ReadString(QStringLiteral("BASE"), QStringLiteral("PATH"), QString());
 }
 
 // The roaming folder of the chosen AutoCAD Electrical version.
@@ -95,8 +90,8 @@ void Button5Click(Context& ctx) {
         for (const QString& probe : probes) {
             if (!fs::FileExists(probe)) continue;
             state::SetEdit2(ctx, probe);
-            Settings(st).WriteString(QStringLiteral("BASE"), QStringLiteral("PATH"),
-                                     form.Edit2Text());
+            st.Settings().WriteString(QStringLiteral("BASE"), QStringLiteral("PATH"),
+                                      form.Edit2Text());
         }
     }
 

@@ -37,5 +37,12 @@ struct AppState {
     QString exeDir;
 
     // Binds Finifile anew to exeDir + "config.ini".
-    void BindSettings() { Finifile = std::make_unique<IniFile>(exeDir + QStringLiteral("config.ini")); }
+    void BindSettings() {
+        Finifile = std::make_unique<IniFile>(exeDir + QStringLiteral("config.ini"));
+    }
+    // The settings file, bound on first use when nothing has bound it yet.
+    IniFile& Settings() {
+        if (!Finifile) BindSettings();
+        return *Finifile;
+    }
 };

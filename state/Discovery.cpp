@@ -24,11 +24,6 @@ const QString kPath = QStringLiteral("PATH");
 const QString kRoaming = QStringLiteral("\\AppData\\Roaming\\Autodesk");
 const QString kProduct = QStringLiteral("AutoCAD Electrical");
 
-IniFile& Settings(AppState& st) {
-    if (!st.Finifile) st.BindSettings();
-    return *st.Finifile;
-}
-
 // The catalog connection template: the first line of "data\bd_info.txt" (relative to the
 // current directory). A file saved with a byte-order mark is decoded by it; otherwise the
 // ANSI code page applies.
@@ -51,11 +46,11 @@ void ProbeDefaultCatalog(Context& ctx, const QString& tail) {
     const QString m = st.userprofile + QStringLiteral("\\My Documents\\Acade ") + st.year + tail;
     if (fs::FileExists(d)) {
         SetEdit2(ctx, d);
-        Settings(st).WriteString(kBase, kPath, ctx.form.Edit2Text());
+        st.Settings().WriteString(kBase, kPath, ctx.form.Edit2Text());
     }
     if (fs::FileExists(m)) {
         SetEdit2(ctx, m);
-        Settings(st).WriteString(kBase, kPath, ctx.form.Edit2Text());
+        st.Settings().WriteString(kBase, kPath, ctx.form.Edit2Text());
     }
     if (fs::FileExists(d)) SetEdit2(ctx, QString());
     if (fs::FileExists(m)) SetEdit2(ctx, QString());
@@ -128,10 +123,10 @@ void Discover(Context& ctx) {
     st.tablelist = form.ListBox1Items();
 
     // The catalog remembered from the last run, when its file still exists.
-    const QString stored = Settings(st).ReadString(kBase, kPath, QString());
+    const QString stored = st.Settings().ReadString(kBase, kPath, QString());
     if (!fs::FileExists(stored)) return;
     ctx.db.Reconnect(stored);
-    SetEdit2(ctx, Settings(st).ReadString(kBase, kPath, QString()));
+    SetEdit2(ctx, st.Settings().ReadString(kBase, kPath, QString()));
     ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
     form.SetListBox1Items(*st.tablelist);
 }

@@ -102,8 +102,9 @@ QString FullPath(const QString& path) {
 QByteArray ReadAll(const QString& path) {
     QFile f(Native(path));
     if (path.isEmpty() || QFileInfo(f.fileName()).isDir() || !f.open(QIODevice::ReadOnly)) {
-        QString reason = path.isEmpty() ? QStringLiteral("The system cannot find the path specified")
-                                        : f.errorString();
+        QString reason = path.isEmpty()
+                             ? QStringLiteral("The system cannot find the path specified")
+                             : f.errorString();
         if (QFileInfo(f.fileName()).isDir()) reason = QStringLiteral("Access is denied");
         throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(FullPath(path), reason));
     }
@@ -119,8 +120,8 @@ void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& er
     f.setDirectWriteFallback(false);
     const QFileInfo target(f.fileName());
     const bool refused = target.isDir() || (target.exists() && !target.isWritable());
-    if (path.isEmpty() || refused || !f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() ||
-        !f.commit()) {
+    if (path.isEmpty() || refused || !f.open(QIODevice::WriteOnly) ||
+        f.write(bytes) != bytes.size() || !f.commit()) {
         QString reason = refused ? QString() : f.errorString();
         if (reason.isEmpty()) reason = QStringLiteral("Access is denied");
         QString msg = errorFormat;

@@ -16,11 +16,6 @@ namespace {
 const QString kBase = QStringLiteral("BASE");
 const QString kPath = QStringLiteral("PATH");
 
-IniFile& Settings(AppState& st) {
-    if (!st.Finifile) st.BindSettings();
-    return *st.Finifile;
-}
-
 // The common end of the version and language changes: with a version text and the language
 // "rus" or "enu" in the fields, the default catalog of that choice is shown, stored and
 // connected. No existence test is made: a missing file fails in the reconnection.
@@ -32,7 +27,7 @@ void UseDefaultCatalog(Context& ctx) {
     if (version.isEmpty() || path.isEmpty()) return;
 
     SetEdit2(ctx, path);
-    IniFile& ini = Settings(ctx.st);
+    IniFile& ini = ctx.st.Settings();
     ini.WriteString(kBase, kPath, form.Edit2Text());
     ctx.db.Reconnect(ini.ReadString(kBase, kPath, QString()));
     SetEdit2(ctx, ini.ReadString(kBase, kPath, QString()));

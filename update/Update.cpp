@@ -142,6 +142,18 @@ bool CheckInternetConnection(const QString& host, int port, int timeoutMs) {
     }
 }
 
+// Drops a connection still open and logs in again; a failure shows in the status bar.
+// Returns whether the client is connected now.
+static bool LogInAnew(IdFtp& ftp, IForm& form) {
+    if (ftp.Connected()) ftp.Disconnect();
+    try {
+        ftp.Connect();
+    } catch (const std::exception& e) {
+        form.SetStatusText(kConnectError + ErrorText(e));
+    }
+    return ftp.Connected();
+}
+
 void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
@@ -149,22 +161,14 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
         form.SetStatusText(kNoInternet);
         return;
     }
-    if (!ctx.ftp) return;
+    if (!ctx.ftp || !LogInAnew(*ctx.ftp, form)) return;
     IdFtp& ftp = *ctx.ftp;
-    if (ftp.Connected()) ftp.Disconnect();
-    try {
-        ftp.Connect();
-    } catch (const std::exception& e) {
-        form.SetStatusText(kConnectError + ErrorText(e));
-    }
-    if (!ftp.Connected()) return;
-    if (!st.Finifile) st.BindSettings();
 
     try {
         const QString statusFile = st.exeDir + kStatusFile;
         ftp.Get(QStringLiteral("/autocad/status_up.ini"), statusFile, true, false);
 
-        IniFile& settings = *st.Finifile;
+        IniFile& settings = st.Settings();
         const QString stored = settings.ReadString(kSection, kLocalDate);
         if (!stored.isEmpty()) form.SetStatusText(kUpdateDate + stored + QStringLiteral(", "));
         if (settings.ReadString(kSection, kLocalDate).isEmpty())
@@ -189,15 +193,8 @@ void poupdate(Context& ctx) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
     st.BindSettings();
-    if (!ctx.ftp) return;
+    if (!ctx.ftp || !LogInAnew(*ctx.ftp, form)) return;
     IdFtp& ftp = *ctx.ftp;
-    if (ftp.Connected()) ftp.Disconnect();
-    try {
-        ftp.Connect();
-    } catch (const std::exception& e) {
-        form.SetStatusText(kConnectError + ErrorText(e));
-    }
-    if (!ftp.Connected()) return;
 
     const QString statusBefore = form.StatusText();
     try {
