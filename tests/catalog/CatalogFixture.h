@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ErrorOf.h"
+
 // Scratch databases for the catalog tests: an empty database file made directly through
 // SQLite, tables and rows put in through the tool's own engine (so in its dialect), and a
 // fixture that works in a scratch current directory holding "ZELK_install.mdb".
@@ -61,17 +63,6 @@ inline QString Scalar(catalog::DbConnection& c, const QString& sql, const Params
 
 inline int Count(catalog::DbConnection& c, const QString& sql, const Params& p = {}) {
     return Scalar(c, sql, p).toInt();
-}
-
-// The message of the AppError that `f` raises; empty when it raises none.
-template <class F>
-QString ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const AppError& e) {
-        return e.message().isEmpty() ? QStringLiteral("(empty message)") : e.message();
-    }
-    return {};
 }
 
 const QString kPinListCreate = QStringLiteral(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ErrorOf.h"
+
 // A scratch world for the state tests: the tool's folder (its install database,
 // "data\bd_info.txt" and "config.ini") as the current directory, and a user profile and a
 // public profile that USERPROFILE and PUBLIC point at while the test runs. Each Session is
@@ -136,16 +138,5 @@ class StateTest : public ::testing::Test {
     QString oldCwd_;
     std::vector<std::tuple<const char*, bool, QByteArray>> saved_;
 };
-
-// The message of the AppError that `f` raises; empty when it raises none.
-template <class F>
-QString ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const AppError& e) {
-        return e.message().isEmpty() ? QStringLiteral("(empty message)") : e.message();
-    }
-    return {};
-}
 
 }  // namespace state_test
