@@ -9,10 +9,12 @@
 // every menu file as it was; each file is then replaced in one step. The maker's lines are
 // recognised by their exact text: the entry line, and the submenu block as one contiguous run of
 // the lines of "data\menu.txt" starting at its
-// "*M400" line. A submenu M400 that is not such a run (edited by hand, or written from an older
-// "data\menu.txt") cannot be told apart from the user's own lines: then nothing is written and
-// the user is told so. Install removes the maker's earlier lines the same way before it
-// inserts, so installing again leaves one entry per head line and one block.
+// "*M400" line. Install also keeps a copy of the block it appended ("data\menu_installed.txt"),
+// so a block written from an older "data\menu.txt" (before an update replaced it) is still
+// recognised. A submenu M400 that matches neither (edited by hand) cannot be told apart from
+// the user's own lines: then nothing is written and the user is told so. Install removes the
+// maker's earlier lines the same way before it inserts, so installing again leaves one entry
+// per head line and one block.
 
 #include "deploy/Menu.h"
 
@@ -34,6 +36,7 @@ const QString kBlockMarker = QStringLiteral("*M400");
 constexpr qsizetype kInsertOffset = 3;
 
 const QString kMakerMenuFile = QStringLiteral("data\\menu.txt");
+const QString kInstalledBlockFile = QStringLiteral("data\\menu_installed.txt");
 const QString kFirstMenuName = QStringLiteral("ACE_IEC_MENU.DAT");
 const QString kFollowUpMenuName = QStringLiteral("ACE_IEC-60617_MENU.DAT");
 
@@ -78,14 +81,17 @@ bool BlockAt(const QStringList& lines, qsizetype at, const QStringList& block) {
             .arg(fs::FullPath(path)));
 }
 
-// Takes the maker's lines out of the menu file `path` read into `text`: every run of `block`
-// that starts at a "*M400" line, then every line equal to the entry line (both compared as
-// they read back in the file's encoding). Raises when a head of submenu M400, or a line equal
-// to the block's first line, is left over.
-void StripMaker(const QString& path, TextLines& text, const QStringList& block) {
+// Takes the maker's lines out of the menu file `path` read into `text`: every run of one of
+// the `blocks` that starts at a "*M400" line, then every line equal to the entry line (all
+// compared as they read back in the file's encoding). Raises when a head of submenu M400, or
+// a line equal to a block's first line, is left over.
+void StripMaker(const QString& path, TextLines& text, const QList<QStringList>& blocks) {
     QStringList& lines = text.lines;
-    const QStringList stored = AsStored(block, text.encoding);
-    if (!stored.isEmpty() && stored.first().contains(kBlockMarker)) {
+    QStringList heads;
+    for (const QStringList& block : blocks) {
+        const QStringList stored = AsStored(block, text.encoding);
+        if (stored.isEmpty() || !stored.first().contains(kBlockMarker)) continue;
+        heads << stored.first();
         for (qsizetype i = 0; i < lines.size();) {
             if (BlockAt(lines, i, stored))
                 lines.remove(i, stored.size());
@@ -95,8 +101,7 @@ void StripMaker(const QString& path, TextLines& text, const QStringList& block) 
     }
     lines.removeAll(AsStored(kEntryLine, text.encoding));
     for (const QString& line : lines)
-        if (IsMakerSubmenuHead(line) || (!stored.isEmpty() && line == stored.first()))
-            Unrecognised(path);
+        if (IsMakerSubmenuHead(line) || heads.contains(line)) Unrecognised(path);
 }
 
 // The entry line 3 lines below each head line of menu M0. The bound is taken once, before the
@@ -131,15 +136,21 @@ QStringList ReadMakerBlockForInstall() {
     return block;
 }
 
-QStringList ReadMakerBlockForClean() {
+// The blocks Clean recognises: the lines of "data\menu.txt" and, when Install left one, the
+// copy of the block it appended last.
+QList<QStringList> KnownBlocks() {
+    QList<QStringList> blocks;
     try {
-        return ReadTextFile(kMakerMenuFile).lines;
+        blocks << ReadTextFile(kMakerMenuFile).lines;
     } catch (const AppError& e) {
-        throw AppError(QStringLiteral("%1. Без строк подменю ЗЕЛК из файла \"data\\menu.txt\" "
-                                      "нельзя определить, какие строки меню добавлены "
-                                      "установкой. Файлы меню не изменены")
-                           .arg(e.message()));
+        if (!fs::FileExists(kInstalledBlockFile))
+            throw AppError(QStringLiteral("%1. Без строк подменю ЗЕЛК из файла \"data\\menu.txt\" "
+                                          "нельзя определить, какие строки меню добавлены "
+                                          "установкой. Файлы меню не изменены")
+                               .arg(e.message()));
     }
+    if (fs::FileExists(kInstalledBlockFile)) blocks << ReadTextFile(kInstalledBlockFile).lines;
+    return blocks;
 }
 
 bool HasFollowUp(const AppState& st) { return st.avocadmenu == st.path_support + kFirstMenuName; }
@@ -148,8 +159,9 @@ bool HasFollowUp(const AppState& st) { return st.avocadmenu == st.path_support +
 
 void InsertMakerMenu(AppState& st) {
     std::vector<PlannedWrite> writes;
+    QList<QStringList> blocks;
     auto plan = [&](TextLines text, const QStringList& block) {
-        StripMaker(st.avocadmenu, text, block);
+        StripMaker(st.avocadmenu, text, blocks);
         InsertEntries(text.lines);
         text.lines += block;
         writes.push_back({st.avocadmenu, std::move(text)});
@@ -157,24 +169,29 @@ void InsertMakerMenu(AppState& st) {
 
     TextLines first = ReadTextFile(st.avocadmenu);
     const QStringList menu_zelk = ReadMakerBlockForInstall();
+    blocks << menu_zelk;
+    if (fs::FileExists(kInstalledBlockFile)) blocks << ReadTextFile(kInstalledBlockFile).lines;
     plan(std::move(first), menu_zelk);
     if (HasFollowUp(st)) {
         st.avocadmenu = st.path_support + kFollowUpMenuName;
         plan(ReadTextFile(st.avocadmenu), menu_zelk);
     }
+    // The copy of the block comes first: a menu file holding a block that no copy describes
+    // could not be cleaned after the next update of "data\menu.txt".
+    WriteTextFile(kInstalledBlockFile, TextLines{menu_zelk, TextEncoding::Utf8});
     WriteAll(writes);
 }
 
 void RemoveMakerMenu(AppState& st) {
     std::vector<PlannedWrite> writes;
     TextLines clear_menu = ReadTextFile(st.avocadmenu);
-    const QStringList menu_zelk = ReadMakerBlockForClean();
-    StripMaker(st.avocadmenu, clear_menu, menu_zelk);
+    const QList<QStringList> blocks = KnownBlocks();
+    StripMaker(st.avocadmenu, clear_menu, blocks);
     writes.push_back({st.avocadmenu, std::move(clear_menu)});
     if (HasFollowUp(st)) {
         st.avocadmenu = st.path_support + kFollowUpMenuName;
         TextLines followUp = ReadTextFile(st.avocadmenu);
-        StripMaker(st.avocadmenu, followUp, menu_zelk);
+        StripMaker(st.avocadmenu, followUp, blocks);
         writes.push_back({st.avocadmenu, std::move(followUp)});
     }
     WriteAll(writes);

@@ -227,8 +227,8 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     EXPECT_EQ(Read("ACE_IEC_MENU.DAT"), first);
     Write("ACE_IEC-60617_MENU.DAT", follow);
 
-    // The maker's block edited in the follow-up file, or "data\menu.txt" changed since
-    // Install: the lines cannot be told apart, so neither file is written by Clean or Install.
+    // The maker's block edited in the follow-up file: its lines cannot be told apart, so
+    // neither file is written by Clean or Install.
     ResetMenu();
     deploy::InsertMakerMenu(st);
     const QByteArray installed = Read("ACE_IEC_MENU.DAT");
@@ -247,8 +247,10 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     QStringList newer = block;
     newer[5] = "Новая строка";
     WriteMakerMenu(Bytes(CrLf(newer), TextEncoding::Ansi));
+    // The first file is still recognised from the copy Install kept, the edited follow-up
+    // file is not: neither is written.
     msg = failure(deploy::RemoveMakerMenu);
-    EXPECT_TRUE(msg.contains("ACE_IEC_MENU.DAT")) << msg.toStdString();
+    EXPECT_TRUE(msg.contains("ACE_IEC-60617_MENU.DAT")) << msg.toStdString();
     EXPECT_EQ(Read("ACE_IEC_MENU.DAT"), installed);
 
     // A missing first menu file.
@@ -256,6 +258,55 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     msg = failure(deploy::RemoveMakerMenu);
     EXPECT_TRUE(msg.startsWith("Cannot open file \"") && msg.contains("ACE_IEC_MENU.DAT"));
     EXPECT_EQ(Read("ACE_IEC-60617_MENU.DAT"), editedFollow);
+}
+
+}  // namespace
+
+namespace {
+
+class MenuUpdateTest : public MenuTest {};
+
+// An update replaces "data\menu.txt" between Install and Clean (or the next Install): the
+// block appended earlier is still recognised from the copy Install kept beside the data.
+TEST_F(MenuUpdateTest, BlockFromBeforeAnUpdateIsStillTakenOut) {
+    const QStringList menu{"**M0", "Меню IEC", "ICONS", "a", "b"};
+    const QStringList followMenu{"**M0", "IEC 60617", "a", "b"};
+    auto reset = [&] {
+        Write("ACE_IEC_MENU.DAT", Bytes(CrLf(menu), TextEncoding::Ansi));
+        Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf(followMenu), TextEncoding::Ansi));
+    };
+    const QStringList oldBlock = MakerBlock(30);
+    QStringList newBlock = MakerBlock(33);
+    newBlock[2] = QStringLiteral("Новая страница|IMAGES\\zelk_new.png|$S=M410");
+
+    // Install, update, Clean: both files as before Install.
+    reset();
+    WriteMakerMenu(Bytes(CrLf(oldBlock), TextEncoding::Ansi));
+    ResetMenu();
+    deploy::InsertMakerMenu(st);
+    WriteMakerMenu(Bytes(CrLf(newBlock), TextEncoding::Ansi));
+    ResetMenu();
+    deploy::RemoveMakerMenu(st);
+    EXPECT_EQ(Lines("ACE_IEC_MENU.DAT"), menu);
+    EXPECT_EQ(Lines("ACE_IEC-60617_MENU.DAT"), followMenu);
+
+    // Install, update, Install again: the new block replaces the old one; Clean then
+    // takes it out.
+    reset();
+    WriteMakerMenu(Bytes(CrLf(oldBlock), TextEncoding::Ansi));
+    ResetMenu();
+    deploy::InsertMakerMenu(st);
+    WriteMakerMenu(Bytes(CrLf(newBlock), TextEncoding::Ansi));
+    ResetMenu();
+    deploy::InsertMakerMenu(st);
+    const QStringList installed = Lines("ACE_IEC_MENU.DAT");
+    EXPECT_EQ(installed.count(kEntry), 1);
+    EXPECT_EQ(installed.mid(installed.size() - newBlock.size()), newBlock);
+    EXPECT_EQ(installed.size(), menu.size() + 1 + newBlock.size());
+    ResetMenu();
+    deploy::RemoveMakerMenu(st);
+    EXPECT_EQ(Lines("ACE_IEC_MENU.DAT"), menu);
+    EXPECT_EQ(Lines("ACE_IEC-60617_MENU.DAT"), followMenu);
 }
 
 }  // namespace
