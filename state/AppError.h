@@ -6,12 +6,12 @@
 // A failure of the tool: it carries the message text the user sees in the error box
 // (or, for the update commands, behind a status-bar prefix).
 class AppError : public std::runtime_error {
-public:
+  public:
     explicit AppError(const QString& message)
         : std::runtime_error(message.toStdString()), message_(message) {}
     const QString& message() const noexcept { return message_; }
 
-private:
+  private:
     QString message_;
 };
 

@@ -29,11 +29,11 @@ QStringList ListFiles(const QString& folder);
 QString CurrentDir();
 bool SetCurrentDir(const QString& path);  // an empty path fails quietly
 
-bool CreateFolder(const QString& path);                          // the last level only
-bool CopyNoReplace(const QString& from, const QString& to);      // never replaces a file
+bool CreateFolder(const QString& path);                      // the last level only
+bool CopyNoReplace(const QString& from, const QString& to);  // never replaces a file
 bool DeleteFile(const QString& path);
-bool MoveFile(const QString& from, const QString& to);           // fails if `to` exists
-bool ReplaceFile(const QString& from, const QString& to);        // atomic where possible
+bool MoveFile(const QString& from, const QString& to);     // fails if `to` exists
+bool ReplaceFile(const QString& from, const QString& to);  // atomic where possible
 
 // Reads a whole file; throws AppError "Cannot open file \"%s\". %s" on failure.
 QByteArray ReadAll(const QString& path);

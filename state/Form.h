@@ -7,7 +7,7 @@
 // message boxes and file dialogs, and the request to end the application. The real window
 // (app/view) implements it; tests drive the modules with the real window offscreen or a fake.
 class IForm {
-public:
+  public:
     virtual ~IForm() = default;
 
     // Version and language fields. Setting the text from code runs no handler.

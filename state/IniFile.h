@@ -14,7 +14,7 @@
 //    step, so a failed write never leaves a half-written file; a refused write raises
 //    "Unable to write to %s" with the file's full path.
 class IniFile {
-public:
+  public:
     explicit IniFile(QString fileName) : fileName_(std::move(fileName)) {}
 
     const QString& FileName() const { return fileName_; }
@@ -24,6 +24,6 @@ public:
 
     static constexpr int kMaxValueLength = 2047;
 
-private:
+  private:
     QString fileName_;
 };

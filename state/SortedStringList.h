@@ -6,7 +6,7 @@
 // Strings kept in ascending order by the user's locale collation, letter case ignored.
 // Adding a string that compares equal to one already present leaves the list unchanged.
 class SortedStringList {
-public:
+  public:
     SortedStringList();
 
     // Adds s at its sorted place unless an equal string is present; returns whether it was added.
@@ -17,7 +17,7 @@ public:
     const QStringList& Items() const { return items_; }
     qsizetype Count() const { return items_.size(); }
 
-private:
+  private:
     QCollator collator_;
     QStringList items_;
 };

@@ -11,7 +11,7 @@
 #include "state/Form.h"
 
 class FakeForm : public IForm {
-public:
+  public:
     QString comboBox1, comboBox2, comboBox3, edit1, edit2, status;
     QStringList listBox1, listBox2;
     QStringList messages;  // plain message boxes, in order

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 class TempDir {
-public:
+  public:
     TempDir() { dir_.setAutoRemove(true); }
     // Folder path with a trailing '/'.
     QString path() const { return dir_.path() + '/'; }
@@ -33,6 +33,6 @@ public:
         return f.readAll();
     }
 
-private:
+  private:
     QTemporaryDir dir_;
 };
