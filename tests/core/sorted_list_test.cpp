@@ -1,51 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "state/SortedStringList.h"
-
-namespace {
-const QStringList kStartOrder = {
-    QStringLiteral("Автоматические выключатели"),
-    QStringLiteral("Выключатели"),
-    QStringLiteral("Предохранители"),
-    QStringLiteral("Пускатели/контакторы двигателей"),
-    QStringLiteral("Многопозиционные переключатели"),
-    QStringLiteral("Шкафы/аппаратные средства"),
-    QStringLiteral("Концевые выключатели"),
-    QStringLiteral("Программируемые логические контроллеры"),
-    QStringLiteral("Реле перегрузки"),
-    QStringLiteral("Кнопки включения"),
-    QStringLiteral("Зуммеры, сирены, звонки"),
-    QStringLiteral("Светильники, сигнальные лампы"),
-    QStringLiteral("Измерительные приборы"),
-    QStringLiteral("Сетевые фильтры"),
-    QStringLiteral("Короба для прокладки кабелей"),
-    QStringLiteral("Соединители/выводы"),
-    QStringLiteral("Реле управления"),
-};
-}  // namespace
+#include "support/Groups.h"
 
 TEST(SortedStringList, GroupNamesSortInTheAlphabetOrder) {
     SortedStringList list;
     list.Assign(kStartOrder);
-    const QStringList expected = {
-        QStringLiteral("Автоматические выключатели"),
-        QStringLiteral("Выключатели"),
-        QStringLiteral("Зуммеры, сирены, звонки"),
-        QStringLiteral("Измерительные приборы"),
-        QStringLiteral("Кнопки включения"),
-        QStringLiteral("Концевые выключатели"),
-        QStringLiteral("Короба для прокладки кабелей"),
-        QStringLiteral("Многопозиционные переключатели"),
-        QStringLiteral("Предохранители"),
-        QStringLiteral("Программируемые логические контроллеры"),
-        QStringLiteral("Пускатели/контакторы двигателей"),
-        QStringLiteral("Реле перегрузки"),
-        QStringLiteral("Реле управления"),
-        QStringLiteral("Светильники, сигнальные лампы"),
-        QStringLiteral("Сетевые фильтры"),
-        QStringLiteral("Соединители/выводы"),
-        QStringLiteral("Шкафы/аппаратные средства"),
-    };
+    const QStringList& expected = kSorted;
     EXPECT_EQ(list.Items(), expected);
     // Assigning again replaces the content; the order does not depend on the input order.
     QStringList reversed(expected.rbegin(), expected.rend());

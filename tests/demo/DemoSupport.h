@@ -12,31 +12,15 @@
 #include <QString>
 #include <QStringList>
 
+#include "support/Groups.h"
+
 namespace demo {
 
 // The data package folder, with a trailing '/'.
 inline QString PackageDir() { return QStringLiteral(ZELK_PACKAGE_DIR "/"); }
 
 // The 17 component groups, in the order the group list shows them at start-up.
-inline QStringList GroupNames() {
-    return {"Автоматические выключатели",
-            "Выключатели",
-            "Предохранители",
-            "Пускатели/контакторы двигателей",
-            "Многопозиционные переключатели",
-            "Шкафы/аппаратные средства",
-            "Концевые выключатели",
-            "Программируемые логические контроллеры",
-            "Реле перегрузки",
-            "Кнопки включения",
-            "Зуммеры, сирены, звонки",
-            "Светильники, сигнальные лампы",
-            "Измерительные приборы",
-            "Сетевые фильтры",
-            "Короба для прокладки кабелей",
-            "Соединители/выводы",
-            "Реле управления"};
-}
+inline QStringList GroupNames() { return kStartOrder; }
 
 inline QByteArray ReadBytes(const QString& path) {
     QFile f(path);

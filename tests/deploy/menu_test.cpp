@@ -271,42 +271,39 @@ class MenuUpdateTest : public MenuTest {};
 TEST_F(MenuUpdateTest, BlockFromBeforeAnUpdateIsStillTakenOut) {
     const QStringList menu{"**M0", "Меню IEC", "ICONS", "a", "b"};
     const QStringList followMenu{"**M0", "IEC 60617", "a", "b"};
-    auto reset = [&] {
-        Write("ACE_IEC_MENU.DAT", Bytes(CrLf(menu), TextEncoding::Ansi));
-        Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf(followMenu), TextEncoding::Ansi));
-    };
     const QStringList oldBlock = MakerBlock(30);
     QStringList newBlock = MakerBlock(33);
     newBlock[2] = QStringLiteral("Новая страница|IMAGES\\zelk_new.png|$S=M410");
+    // The menus as before Install, installed with the old block, then the update.
+    auto installThenUpdate = [&] {
+        Write("ACE_IEC_MENU.DAT", Bytes(CrLf(menu), TextEncoding::Ansi));
+        Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf(followMenu), TextEncoding::Ansi));
+        WriteMakerMenu(Bytes(CrLf(oldBlock), TextEncoding::Ansi));
+        ResetMenu();
+        deploy::InsertMakerMenu(st);
+        WriteMakerMenu(Bytes(CrLf(newBlock), TextEncoding::Ansi));
+        ResetMenu();
+    };
+    auto cleanGivesBackBothMenus = [&] {
+        ResetMenu();
+        deploy::RemoveMakerMenu(st);
+        EXPECT_EQ(Lines("ACE_IEC_MENU.DAT"), menu);
+        EXPECT_EQ(Lines("ACE_IEC-60617_MENU.DAT"), followMenu);
+    };
 
-    // Install, update, Clean: both files as before Install.
-    reset();
-    WriteMakerMenu(Bytes(CrLf(oldBlock), TextEncoding::Ansi));
-    ResetMenu();
-    deploy::InsertMakerMenu(st);
-    WriteMakerMenu(Bytes(CrLf(newBlock), TextEncoding::Ansi));
-    ResetMenu();
-    deploy::RemoveMakerMenu(st);
-    EXPECT_EQ(Lines("ACE_IEC_MENU.DAT"), menu);
-    EXPECT_EQ(Lines("ACE_IEC-60617_MENU.DAT"), followMenu);
+    // Install, update, Clean.
+    installThenUpdate();
+    cleanGivesBackBothMenus();
 
     // Install, update, Install again: the new block replaces the old one; Clean then
     // takes it out.
-    reset();
-    WriteMakerMenu(Bytes(CrLf(oldBlock), TextEncoding::Ansi));
-    ResetMenu();
-    deploy::InsertMakerMenu(st);
-    WriteMakerMenu(Bytes(CrLf(newBlock), TextEncoding::Ansi));
-    ResetMenu();
+    installThenUpdate();
     deploy::InsertMakerMenu(st);
     const QStringList installed = Lines("ACE_IEC_MENU.DAT");
     EXPECT_EQ(installed.count(kEntry), 1);
     EXPECT_EQ(installed.mid(installed.size() - newBlock.size()), newBlock);
     EXPECT_EQ(installed.size(), menu.size() + 1 + newBlock.size());
-    ResetMenu();
-    deploy::RemoveMakerMenu(st);
-    EXPECT_EQ(Lines("ACE_IEC_MENU.DAT"), menu);
-    EXPECT_EQ(Lines("ACE_IEC-60617_MENU.DAT"), followMenu);
+    cleanGivesBackBothMenus();
 }
 
 }  // namespace
