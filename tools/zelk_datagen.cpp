@@ -483,6 +483,15 @@ void Contact(QPainter& p) {
     p.drawLine(QPointF(32, 22), QPointF(32, 10));
 }
 
+// A contact with the dashed linkage of a hand-operated actuator; the caller draws the actuator
+// at x = 12 with the pen left set for it.
+void HandOperatedContact(QPainter& p) {
+    Contact(p);
+    p.setPen(QPen(kInk, 1.6, Qt::DashLine));
+    p.drawLine(QPointF(27, 32), QPointF(12, 32));
+    p.setPen(QPen(kInk, 2.6));
+}
+
 std::map<QString, std::function<void(QPainter&)>> SymbolPainters() {
     std::map<QString, std::function<void(QPainter&)>> m;
     m["CB"] = [](QPainter& p) {  // contact with the breaker's cross at the moving end
@@ -506,10 +515,7 @@ std::map<QString, std::function<void(QPainter&)>> SymbolPainters() {
         p.drawLine(QPointF(27, 32), QPointF(42, 35));
     };
     m["SS"] = [](QPainter& p) {  // selector: contact with a cranked actuator
-        Contact(p);
-        p.setPen(QPen(kInk, 1.6, Qt::DashLine));
-        p.drawLine(QPointF(27, 32), QPointF(12, 32));
-        p.setPen(QPen(kInk, 2.6));
+        HandOperatedContact(p);
         p.drawLine(QPointF(12, 26), QPointF(12, 38));
         p.drawLine(QPointF(12, 26), QPointF(8, 22));
         p.drawLine(QPointF(12, 38), QPointF(16, 42));
@@ -547,10 +553,7 @@ std::map<QString, std::function<void(QPainter&)>> SymbolPainters() {
         p.drawPath(z);
     };
     m["PB"] = [](QPainter& p) {  // push button: contact with a pushed actuator
-        Contact(p);
-        p.setPen(QPen(kInk, 1.6, Qt::DashLine));
-        p.drawLine(QPointF(27, 32), QPointF(12, 32));
-        p.setPen(QPen(kInk, 2.6));
+        HandOperatedContact(p);
         p.drawLine(QPointF(12, 24), QPointF(12, 40));
         p.drawLine(QPointF(12, 24), QPointF(8, 24));
         p.drawLine(QPointF(12, 40), QPointF(8, 40));
