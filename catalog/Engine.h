@@ -81,8 +81,15 @@ class Engine {
     virtual void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) = 0;
 };
 
-// The engine of this platform build.
+// The engine of this platform build: ADO with the Jet provider in Windows builds, the SQLite
+// stand-in elsewhere (and in a Windows build made with ZELK_SQLITE_ENGINE defined, whose
+// programs then run on SQLite too).
 Engine& DefaultEngine();
+// The one point that changes what DefaultEngine() returns: `engine` from now on, or the
+// platform's engine again for nullptr. Test programs use it to run the catalog code on the
+// SQLite stand-in where the platform's engine cannot serve (Windows without Jet); the engine
+// must outlive every connection made from it.
+void SetDefaultEngine(Engine* engine);
 
 // ADO connection strings: properties "name=value" separated by ";"; names compared without
 // regard to letter case; a value may be enclosed in double or single quotes, inside which

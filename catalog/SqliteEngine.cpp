@@ -2,12 +2,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
 #include <QVariant>
+#include <functional>
 
 #include "state/AppError.h"
 #include "state/FileSystem.h"
@@ -17,9 +19,13 @@ namespace {
 
 // ---- messages and files ------------------------------------------------------------------
 
+// SQLite's message without the schema names this engine puts before table names ("main"
+// and the private names of files read by "in 'file'"), which mean nothing to the user.
 QString EngineText(const QSqlError& e) {
-    const QString db = e.databaseText().trimmed();
-    return db.isEmpty() ? e.text().trimmed() : db;
+    static const QRegularExpression schema(QStringLiteral("\\b(main|zelk_in_[0-9]+)\\."));
+    QString db = e.databaseText().trimmed();
+    if (db.isEmpty()) db = e.text().trimmed();
+    return db.replace(schema, QString());
 }
 
 QString AbsoluteFile(const QString& path) { return QFileInfo(fs::Native(path)).absoluteFilePath(); }
@@ -170,10 +176,14 @@ struct Translated {
     QStringList extra;   // statements to run after it (counter numbering)
 };
 
+// The column names of a table in a schema ("main" or an attached file's private name); empty
+// when there is no such table.
+using ColumnsOf = std::function<QStringList(const QString& schema, const QString& table)>;
+
 class Translator {
   public:
-    Translator(const QStringList& mainNames, const QList<Attached>& attached)
-        : main_(mainNames), attached_(attached) {}
+    Translator(const QStringList& mainNames, const QList<Attached>& attached, ColumnsOf columns)
+        : main_(mainNames), attached_(attached), columns_(std::move(columns)) {}
 
     Translated Translate(const QString& sql) {
         const QList<Tok> t = Lex(sql);
@@ -184,12 +194,61 @@ class Translator {
         if (sig.size() >= 4 && IsWord(t[sig[0]], "create") && IsWord(t[sig[1]], "table") &&
             (t[sig[2]].kind == Tok::Word || t[sig[2]].kind == Tok::Name) && IsOther(t[sig[3]], '('))
             CreateTable(t, sig, sql, r);
-        else
+        else if (!InsertSelectAll(t, sig, r))
             r.sql = Range(t, 0, int(t.size()), r.params);
         return r;
     }
 
   private:
+    // "insert into T select * from S ..." copies by column name, as Jet does: the columns
+    // both tables have are copied (names compared without regard to letter case), a column of
+    // T that S lacks stays null (a counter is numbered), a column of S that T lacks is an
+    // error naming it. False when the statement has another form or a table is missing (the
+    // statement then runs as written and fails with the engine's message).
+    bool InsertSelectAll(const QList<Tok>& t, const QList<int>& sig, Translated& r) {
+        auto isTable = [&](int k) {
+            return k < sig.size() && (t[sig[k]].kind == Tok::Word || t[sig[k]].kind == Tok::Name);
+        };
+        if (sig.size() < 7 || !IsWord(t[sig[0]], "insert") || !IsWord(t[sig[1]], "into") ||
+            !isTable(2) || !IsWord(t[sig[3]], "select") || !IsOther(t[sig[4]], '*') ||
+            !IsWord(t[sig[5]], "from") || !isTable(6))
+            return false;
+        const QString target = Resolve(t[sig[2]].value, main_);
+        QString schema = QStringLiteral("main"), source;
+        int restFrom = sig[6] + 1, strAt = -1;
+        if (IsInFile(t, sig[6], int(t.size()), &strAt)) {
+            const Attached& a = AttachedFor(t[strAt].value);
+            schema = a.alias;
+            source = Resolve(t[sig[6]].value, a.names);
+            restFrom = strAt + 1;
+        } else {
+            source = Resolve(t[sig[6]].value, main_);
+        }
+        const QStringList to = columns_(QStringLiteral("main"), target);
+        const QStringList from = columns_(schema, source);
+        if (to.isEmpty() || from.isEmpty()) return false;
+        QStringList into, pick;
+        for (const QString& c : from) {
+            const auto it = std::find_if(to.begin(), to.end(), [&](const QString& x) {
+                return x.compare(c, Qt::CaseInsensitive) == 0;
+            });
+            if (it == to.end())
+                throw AppError(
+                    QStringLiteral("The INSERT INTO statement contains the following unknown "
+                                   "field name: '%1'. Make sure you have typed the name "
+                                   "correctly, and try the operation again.")
+                        .arg(c));
+            into << QuoteName(*it);
+            pick << QuoteName(c);
+        }
+        r.sql = QStringLiteral("INSERT INTO %1%2 (%3) SELECT %4 FROM %5.%6")
+                    .arg(attached_.isEmpty() ? QString() : QStringLiteral("\"main\"."),
+                         QuoteName(target), into.join(QStringLiteral(", ")),
+                         pick.join(QStringLiteral(", ")), QuoteName(schema), QuoteName(source)) +
+                Range(t, restFrom, int(t.size()), r.params);
+        return true;
+    }
+
     const Attached& AttachedFor(const QString& file) const {
         const QString abs = AbsoluteFile(file);
         for (const Attached& a : attached_)
@@ -365,6 +424,7 @@ class Translator {
 
     QStringList main_;
     const QList<Attached>& attached_;
+    ColumnsOf columns_;
 };
 
 // ---- running statements ------------------------------------------------------------------
@@ -395,6 +455,23 @@ QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
     QStringList names;
     while (q.next()) names << q.value(0).toString();
     return names;
+}
+
+QStringList ColumnNames(QSqlDatabase& db, const QString& schema, const QString& table) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    QStringList names;
+    if (!q.exec(
+            QStringLiteral("PRAGMA %1.table_info(%2)").arg(QuoteName(schema), QuoteName(table))))
+        return names;
+    while (q.next()) names << q.value(1).toString();
+    return names;
+}
+
+ColumnsOf ColumnsIn(QSqlDatabase& db) {
+    return [&db](const QString& schema, const QString& table) {
+        return ColumnNames(db, schema, table);
+    };
 }
 
 // Numbers that keep the names of connections and attached files unique in the process.
@@ -469,7 +546,8 @@ class SqliteConnection : public DbConnection {
             Exec(db, QStringLiteral("BEGIN"));
             try {
                 for (const Statement& s : statements) {
-                    Translator tr(ListNames(db, QStringLiteral("main"), false), attached);
+                    Translator tr(ListNames(db, QStringLiteral("main"), false), attached,
+                                  ColumnsIn(db));
                     const Translated t = tr.Translate(s.sql);
                     QVariantList binds;
                     for (const QString& p : t.params) binds << ValueOf(p, s.params);
@@ -494,7 +572,7 @@ class SqliteConnection : public DbConnection {
         QList<Attached> attached = Attach(db, {Statement{sql, params}});
         FirstRow row;
         try {
-            Translator tr(ListNames(db, QStringLiteral("main"), false), attached);
+            Translator tr(ListNames(db, QStringLiteral("main"), false), attached, ColumnsIn(db));
             const Translated t = tr.Translate(sql);
             QSqlQuery q(db);
             q.setForwardOnly(true);
@@ -594,11 +672,6 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
         throw;
     }
     c.Close();
-}
-
-Engine& DefaultEngine() {
-    static SqliteEngine engine;
-    return engine;
 }
 
 }  // namespace catalog
