@@ -14,6 +14,7 @@
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Engine.h"
+#include "catalog/SqliteEngine.h"
 #include "catalog/Transfer.h"
 #include "state/AppError.h"
 #include "state/AppState.h"
@@ -24,6 +25,14 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 namespace catalog_test {
 
 using catalog::Params;
+
+// The files these fixtures make are SQLite files: the tool's catalog code runs here on the
+// SQLite stand-in whatever the platform's engine (the engine contract runs every engine).
+inline const bool kOnStandIn = [] {
+    static catalog::SqliteEngine engine;
+    catalog::SetDefaultEngine(&engine);
+    return true;
+}();
 
 // Creates an empty database file (SQLite writes a file only once it holds something).
 inline void MakeEmptyDb(const QString& path) {

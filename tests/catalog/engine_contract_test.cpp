@@ -1,0 +1,384 @@
+// What every database engine of the tool must do, written once and run against each engine of
+// the build: the SQLite stand-in everywhere, ADO with Jet 4.0 in Windows builds (on database
+// files created as real Jet files). Where the stand-in differs from Jet in a way a user could
+// notice, the case states Jet's behaviour and names the stand-in's known deviation.
+
+#include <QFileInfo>
+#include <functional>
+#include <string>
+
+#include "CatalogFixture.h"
+#include "catalog/SqliteEngine.h"
+#ifdef _WIN32
+#include "catalog/ado/AdoEngine.h"
+#endif
+
+using namespace catalog_test;
+using catalog::DbConnection;
+
+namespace {
+
+struct EngineCase {
+    std::string name;
+    std::function<catalog::Engine&()> engine;
+    std::function<void(const QString&)> createEmpty;  // an empty database file of the engine
+    std::function<QString()> unavailable;             // why the engine cannot run here
+    bool jet;
+};
+
+void PrintTo(const EngineCase& c, std::ostream* os) { *os << c.name; }
+
+catalog::Engine& Sqlite() {
+    static catalog::SqliteEngine e;
+    return e;
+}
+
+std::vector<EngineCase> Engines() {
+    std::vector<EngineCase> out{{"Sqlite", Sqlite, MakeEmptyDb, [] { return QString(); }, false}};
+#ifdef _WIN32
+    out.push_back({"AdoJet",
+                   []() -> catalog::Engine& {
+                       static catalog::AdoEngine e;
+                       return e;
+                   },
+                   catalog::AdoEngine::CreateDatabase, catalog::AdoEngine::Unavailable, true});
+#endif
+    return out;
+}
+
+const Params kMaker = {{QStringLiteral("kz"), QStringLiteral("ЗЕЛК")}};
+
+}  // namespace
+
+class EngineContract : public ::testing::TestWithParam<EngineCase> {
+  protected:
+    void SetUp() override {
+        const QString why = GetParam().unavailable();
+        if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+        oldCwd_ = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
+    }
+    void TearDown() override {
+        if (!oldCwd_.isEmpty()) QDir::setCurrent(oldCwd_);
+    }
+
+    catalog::Engine& engine() { return GetParam().engine(); }
+    bool jet() const { return GetParam().jet; }
+    QString NewDb(const QString& rel) {
+        const QString path = tmp.file(rel);
+        GetParam().createEmpty(path);
+        return path;
+    }
+    std::unique_ptr<DbConnection> Open(const QString& path) {
+        auto c = engine().NewConnection();
+        c->SetConnectionString(DataSource(path));
+        c->Open();
+        return c;
+    }
+
+    TempDir tmp;
+
+  private:
+    QString oldCwd_;
+};
+
+TEST_P(EngineContract, OpeningCreatesNothingAndRefusesNonDatabases) {
+    auto c = engine().NewConnection();
+    const QString missing = tmp.file(QStringLiteral("нет.mdb"));
+    c->SetConnectionString(DataSource(missing));
+    EXPECT_FALSE(ErrorOf([&] { c->Open(); }).isEmpty());
+    EXPECT_FALSE(c->Connected());
+    // A statement on the closed connection opens it first, and fails the same way.
+    EXPECT_FALSE(
+        ErrorOf([&] { c->Execute(QStringLiteral("create table x (a long)"), {}); }).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(missing));
+
+    for (const QByteArray& bytes : {QByteArray(4096, 'x'), QByteArray()}) {
+        const QString bad = tmp.write(QStringLiteral("bad.mdb"), bytes);
+        c->SetConnectionString(DataSource(bad));
+        EXPECT_FALSE(ErrorOf([&] { c->Open(); }).isEmpty()) << bytes.size();
+        EXPECT_EQ(tmp.read(bad), bytes);
+    }
+    c->SetConnectionString(QString());
+    EXPECT_FALSE(ErrorOf([&] { c->Open(); }).isEmpty());
+
+    c->SetConnectionString(DataSource(NewDb(QStringLiteral("good.mdb"))));
+    c->Open();
+    const quint64 session = c->Session();
+    c->Open();  // already open: nothing happens
+    EXPECT_EQ(c->Session(), session);
+    c->Close();
+    c->Close();
+    EXPECT_FALSE(c->Connected());
+}
+
+TEST_P(EngineContract, JetDialect) {
+    auto c = Open(NewDb(QStringLiteral("d.mdb")));
+
+    // The pin-list table as Install creates it; counter first, varchar sizes enforced.
+    Exec(*c, kPinListCreate);
+    const QString ins =
+        QStringLiteral("insert into [_PINLIST_ЗЕЛК] ([manufacturer], [CATALOG]) values (:kz, :fd)");
+    Exec(*c, ins, {{QStringLiteral("kz"), QStringLiteral("ЗЕЛК")}, {QStringLiteral("fd"), "A"}});
+    Exec(*c, ins, {{QStringLiteral("kz"), QStringLiteral("ЗЕЛК")}, {QStringLiteral("fd"), "B"}});
+    EXPECT_FALSE(
+        ErrorOf([&] {
+            Exec(*c, ins, {{QStringLiteral("kz"), QString(25, u'Ж')}, {QStringLiteral("fd"), "C"}});
+        }).isEmpty());
+    Exec(*c, ins, {{QStringLiteral("kz"), QString(24, u'Ж')}, {QStringLiteral("fd"), "C"}});
+    // not null: a missing parameter value is null
+    EXPECT_FALSE(ErrorOf([&] { Exec(*c, ins, {{QStringLiteral("kz"), "x"}}); }).isEmpty());
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select RECNUM from _PINLIST_ЗЕЛК where CATALOG='C'")),
+              QStringLiteral("3"));
+    // A given counter value is stored as it is, even a repeated one; numbering goes on after
+    // the highest value.
+    Exec(*c, QStringLiteral("insert into _PINLIST_ЗЕЛК ([RECNUM], [CATALOG]) values (2, 'D')"));
+    Exec(*c, QStringLiteral("insert into _PINLIST_ЗЕЛК ([CATALOG]) values ('E')"));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from _PINLIST_ЗЕЛК where RECNUM=2")), 2);
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select RECNUM from _PINLIST_ЗЕЛК where CATALOG='E'")),
+              QStringLiteral("4"));
+    // One parameter named twice takes its value at both places.
+    EXPECT_EQ(Count(*c,
+                    QStringLiteral("select count(*) from _PINLIST_ЗЕЛК where CATALOG=:x or "
+                                   "ASSEMBLYCODE=:x or manufacturer=:x"),
+                    {{QStringLiteral("x"), QStringLiteral("B")}}),
+              1);
+
+    // The second table: counter last, bracketed name with "-", long text.
+    Exec(*c, QStringLiteral("CREATE TABLE [PNEU-GAU] ([CATALOG]VARCHAR(60) NOT NULL, "
+                            "[MANUFACTURER]varchar(24),[SYMBOL3D]longchar, [RECNUM]counter)"));
+    Exec(*c, QStringLiteral("insert into [PNEU-GAU] ([CATALOG], [SYMBOL3D]) values ('P', :s)"),
+         {{QStringLiteral("s"), QString(5000, u'ы')}});
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select RECNUM from [PNEU-GAU]")), QStringLiteral("1"));
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select SYMBOL3D from [PNEU-GAU]")), QString(5000, u'ы'));
+
+    // Table names in another letter case, Cyrillic included; "delete *".
+    Exec(*c, QStringLiteral("create table [_pinlist_xyz_зелк] ([a] varchar(5))"));
+    Exec(*c, QStringLiteral("insert into _PINLIST_XYZ_ЗЕЛК values ('q')"));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [_Pinlist_Xyz_Зелк]")), 1);
+    EXPECT_FALSE(ErrorOf([&] {
+                     Exec(*c, QStringLiteral("create table [_PINLIST_XYZ_ЗЕЛК] ([a] long)"));
+                 }).isEmpty());
+    Exec(*c, QStringLiteral("delete * from _pinlist_зелк where manufacturer=:kz"), kMaker);
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from _PINLIST_ЗЕЛК")), 3);
+    EXPECT_TRUE(ErrorOf([&] {
+                    Exec(*c, QStringLiteral("delete * from [нет] where a=1"));
+                }).contains(QStringLiteral("нет")));
+
+    // The listing: user tables and views, no system tables.
+    Exec(*c, QStringLiteral("create view v as select [CATALOG] from [PNEU-GAU]"));
+    QStringList names{QStringLiteral("stale")};
+    c->GetTableNames(names);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"PNEU-GAU", "_PINLIST_ЗЕЛК", "_pinlist_xyz_зелк", "v"}));
+
+    // First row as text: null and missing rows read as empty; unknown fields are absent.
+    const catalog::FirstRow r = c->OpenQuery(
+        QStringLiteral("select [MANUFACTURER], RECNUM from [PNEU-GAU] where CATALOG=:fd"),
+        {{QStringLiteral("fd"), QStringLiteral("P")}});
+    EXPECT_EQ(*r.Field(QStringLiteral("manufacturer")), QString());
+    EXPECT_EQ(*r.Field(QStringLiteral("recnum")), QStringLiteral("1"));
+    EXPECT_FALSE(r.Field(QStringLiteral("nope")).has_value());
+    const catalog::FirstRow none =
+        c->OpenQuery(QStringLiteral("select CATALOG from [PNEU-GAU] where 1=0"), {});
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(none.names, QStringList{QStringLiteral("CATALOG")});
+
+    // Several statements as one unit: a failing one undoes the others.
+    EXPECT_FALSE(
+        ErrorOf([&] {
+            c->ExecuteAtomically(
+                {{QStringLiteral("delete * from [PNEU-GAU]"), {}},
+                 {QStringLiteral("insert into [PNEU-GAU] ([CATALOG]) values (null)"), {}}});
+        }).isEmpty());
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [PNEU-GAU]")), 1);
+    c->ExecuteAtomically({{QStringLiteral("delete * from [PNEU-GAU]"), {}},
+                          {QStringLiteral("insert into [PNEU-GAU] ([CATALOG]) values (:c)"),
+                           {{QStringLiteral("c"), QStringLiteral("Q")}}}});
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select CATALOG from [PNEU-GAU]")), QStringLiteral("Q"));
+}
+
+// Where Jet and the stand-in differ in a way the user could notice. Each row states what Jet
+// does; `standIn` is what the SQLite stand-in does instead (equal when it follows Jet).
+TEST_P(EngineContract, TextComparisonAndCounterNumberingAsJet) {
+    auto c = Open(NewDb(QStringLiteral("j.mdb")));
+    Exec(*c, QStringLiteral("create table [T] ([N]counter, [M]varchar(24))"));
+    for (const char* m : {"ЗЕЛК", "Zelk", "x"})
+        Exec(*c, QStringLiteral("insert into T ([M]) values (:m)"),
+             {{QStringLiteral("m"), QString::fromUtf8(m)}});
+    Exec(*c, QStringLiteral("delete * from T where M='x'"));
+    Exec(*c, QStringLiteral("insert into T ([M]) values ('y')"));
+    struct Row {
+        const char* what;
+        const char* sql;
+        const char* jet;
+        const char* standIn;
+    } rows[] = {
+        {"equality ignores letter case, Cyrillic", "select count(*) from T where M='зелк'", "1",
+         "0"},
+        {"equality ignores letter case, Latin", "select count(*) from T where M='ZELK'", "1", "0"},
+        {"a counter never reuses a deleted number", "select N from T where M='y'", "4", "3"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Scalar(*c, QString::fromUtf8(row.sql)),
+                  QString::fromUtf8(jet() ? row.jet : row.standIn))
+            << row.what;
+}
+
+TEST_P(EngineContract, InsertSelectAllMapsColumnsByNameFromAnotherFile) {
+    const QString main = NewDb(QStringLiteral("main.mdb"));
+    tmp.mkdir(QStringLiteral("a"));
+    tmp.mkdir(QStringLiteral("b"));
+    {
+        auto o = Open(NewDb(QStringLiteral("a/src.mdb")));
+        Exec(*o, QStringLiteral("create table [Т-1] ([RECNUM]counter, [v]varchar(5))"));
+        Exec(*o, QStringLiteral("insert into [Т-1] ([RECNUM], [v]) values (7, 'x')"));
+        Exec(*o, QStringLiteral("insert into [Т-1] ([v]) values ('y')"));
+    }
+    auto c = Open(main);
+    // The same columns in another order and letter case, and one more.
+    Exec(*c, QStringLiteral("create table [т-1] ([V]varchar(5), [extra]varchar(5), "
+                            "[RECNUM]counter)"));
+
+    // A name relative to the current directory; the file is attached for the one statement.
+    ASSERT_TRUE(QDir::setCurrent(tmp.file(QStringLiteral("a"))));
+    Exec(*c, QStringLiteral("insert into [Т-1] select * from [Т-1] in 'src.mdb'"));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [т-1] where extra is null")), 2);
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select RECNUM from [т-1] where v='y'")),
+              QStringLiteral("8"));  // copied, not renumbered
+
+    // A target counter the source lacks is numbered; a source column the target lacks fails
+    // with its name, and nothing is copied.
+    Exec(*c, QStringLiteral("create table [S] ([v]varchar(5))"));
+    Exec(*c, QStringLiteral("insert into S values ('s1')"));
+    Exec(*c, QStringLiteral("insert into S values ('s2')"));
+    Exec(*c, QStringLiteral("create table [C] ([N]counter, [v]varchar(5))"));
+    Exec(*c, QStringLiteral("insert into [C] select * from [S] where v <> 'none'"));
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select N from C where v='s2'")), QStringLiteral("2"));
+    const QString err = ErrorOf(
+        [&] { Exec(*c, QStringLiteral("insert into [S] select * from [Т-1] in 'src.mdb'")); });
+    EXPECT_TRUE(err.contains(QStringLiteral("RECNUM"))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("main."))) << err.toStdString();
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from S")), 2);
+
+    // From another current directory the same name names no file: it fails, creates nothing.
+    ASSERT_TRUE(QDir::setCurrent(tmp.file(QStringLiteral("b"))));
+    EXPECT_FALSE(ErrorOf([&] {
+                     Exec(*c, QStringLiteral("insert into [Т-1] select * from [Т-1] in 'src.mdb'"));
+                 }).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(tmp.file(QStringLiteral("b/src.mdb"))));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [т-1]")), 2);
+    // Nothing stays attached: the file can be read again, and the listing shows main only.
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [т-1] in '../a/src.mdb'")), 2);
+    QStringList names;
+    c->GetTableNames(names);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"C", "S", "т-1"}));
+}
+
+TEST_P(EngineContract, CompactionMakesACopyAndNeverOverwrites) {
+    const QString src = NewDb(QStringLiteral("src.mdb"));
+    {
+        auto c = Open(src);
+        Exec(*c, QStringLiteral("create table [t] ([v]longchar)"));
+        for (int i = 0; i < 40; ++i)
+            Exec(*c, QStringLiteral("insert into t values (:v)"),
+                 {{QStringLiteral("v"), QString(5000, QChar(char16_t(u'a' + i % 20)))}});
+        Exec(*c, QStringLiteral("delete * from t where v not like 'c%'"));
+    }
+    const QByteArray before = tmp.read(src);
+    const QString prefix = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=");
+    const QString dest = tmp.file(QStringLiteral("d;st.mdb"));
+    engine().CompactDatabase(prefix + src, prefix + catalog::QuoteConnectionValue(dest));
+    EXPECT_EQ(tmp.read(src), before);
+    EXPECT_LT(QFileInfo(dest).size(), before.size());
+    EXPECT_EQ(Count(*Open(dest), QStringLiteral("select count(*) from t")), 2);
+    // An existing destination is an error and stays as it was.
+    const QByteArray copy = tmp.read(dest);
+    EXPECT_FALSE(ErrorOf([&] {
+                     engine().CompactDatabase(prefix + src,
+                                              prefix + catalog::QuoteConnectionValue(dest));
+                 }).isEmpty());
+    EXPECT_EQ(tmp.read(dest), copy);
+}
+
+// Install and Clean on a catalog whose family tables differ from the install database's: one
+// has the columns in another order, one has a column more.
+TEST_P(EngineContract, InstallAndCleanOnCatalogTablesOfAnotherShape) {
+    const QStringList groups = {QStringLiteral("Автоматические выключатели"),
+                                QStringLiteral("Предохранители")};
+    {
+        auto c = Open(NewDb(QStringLiteral("ZELK_install.mdb")));
+        Exec(*c, QStringLiteral("create table _FAMILY_DESCRIPTION ([DESC]varchar(100), "
+                                "[FAMILY]varchar(50))"));
+        const QStringList families = {QStringLiteral("ВА-47"), QStringLiteral("CB")};
+        for (int g = 0; g < 2; ++g) {
+            Exec(*c, QStringLiteral("insert into _FAMILY_DESCRIPTION values (:d, :f)"),
+                 {{QStringLiteral("d"), groups[g]}, {QStringLiteral("f"), families[g]}});
+            Exec(*c, kFamilyCreate.arg(families[g]));
+            for (int i = 1; i <= 3; ++i)
+                Exec(*c,
+                     QStringLiteral("insert into [%1] ([CATALOG], [MANUFACTURER]) values (:c, :kz)")
+                         .arg(families[g]),
+                     {{QStringLiteral("c"), families[g] + QString::number(i)}, kMaker[0]});
+        }
+        Exec(*c, kPinListCreate);
+        Exec(*c,
+             QStringLiteral("insert into [_PINLIST_ЗЕЛК] ([manufacturer], [CATALOG]) values "
+                            "(:kz, 'PIN1')"),
+             kMaker);
+    }
+    const QString cat = NewDb(QStringLiteral("default_cat.mdb"));
+    {
+        auto c = Open(cat);
+        Exec(*c,
+             QStringLiteral("create table [ВА-47] ([MANUFACTURER]varchar(24), [CATALOG]"
+                            "varchar(60) not null, [DESCRIPTION]varchar(150), [RECNUM]counter)"));
+        Exec(*c, QStringLiteral("create table [CB] ([CATALOG]varchar(60) not null, [MANUFACTURER]"
+                                "varchar(24), [DESCRIPTION]varchar(150), [RECNUM]counter, "
+                                "[USER1]varchar(100))"));
+        for (const char* t : {"ВА-47", "CB"})
+            Exec(*c, QStringLiteral("insert into [%1] ([CATALOG], [MANUFACTURER]) values ('OTHER', "
+                                    "'ABB')")
+                         .arg(QString::fromUtf8(t)));
+    }
+    AppState st;
+    st.fstr = DataSource(QStringLiteral("zelk_install.mdb"));
+    catalog::CatalogDb db(st, engine());
+    db.Reconnect(cat);
+    auto rows = [&](const QString& table, const QString& extra = {}) {
+        return Count(
+            db.ADOConnection2(),
+            QStringLiteral("select count(*) from [%1] where MANUFACTURER=:kz").arg(table) + extra,
+            kMaker);
+    };
+
+    catalog::CreateCatalogTables(db);
+    catalog::FamilyLookup(db, st, groups);
+    catalog::SourceCheck(db, st);
+    catalog::RowTransfer(db, st);
+    EXPECT_EQ(rows(QStringLiteral("ВА-47"), QStringLiteral(" and CATALOG like 'ВА-47%'")), 3);
+    EXPECT_EQ(rows(QStringLiteral("CB"), QStringLiteral(" and USER1 is null")), 3);
+    EXPECT_EQ(rows(QStringLiteral("_PINLIST_ЗЕЛК")), 1);
+
+    catalog::RemoveMakerRows(db, st, groups);
+    catalog::RemovePinListTable(db);
+    catalog::CompactCatalog(db);
+    EXPECT_EQ(rows(QStringLiteral("ВА-47")), 0);
+    EXPECT_EQ(rows(QStringLiteral("CB")), 0);
+    QStringList names;
+    db.ADOConnection2().GetTableNames(names);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"CB", "PNEU-GAU", "ВА-47"}));
+    for (const char* t : {"ВА-47", "CB"})
+        EXPECT_EQ(Count(db.ADOConnection2(), QStringLiteral("select count(*) from [%1] where "
+                                                            "MANUFACTURER='ABB'")
+                                                 .arg(QString::fromUtf8(t))),
+                  1)
+            << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineContract, ::testing::ValuesIn(Engines()),
+                         [](const ::testing::TestParamInfo<EngineCase>& i) {
+                             return i.param.name;
+                         });
