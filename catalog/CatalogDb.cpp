@@ -5,6 +5,7 @@
 #include "catalog/Engine.h"
 #include "state/AppError.h"
 #include "state/AppState.h"
+#include "state/FileSystem.h"
 
 namespace catalog {
 
@@ -21,6 +22,27 @@ QString JetConnectionString(const QString& dataSource) {
         .arg(dataSource);
 }
 
+QString CatalogFileOf(const QString& connStr) {
+    const std::optional<QString> ds = ConnectionProperty(connStr, QStringLiteral("Data Source"));
+    if (!ds || ds->trimmed().isEmpty())
+        throw AppError(QStringLiteral(
+            "В строке подключения базы изделий нет пути к файлу базы (Data Source)"));
+    return *ds;
+}
+
+QString BackupFileOf(const QString& catalogFile) { return catalogFile + QStringLiteral(".bak"); }
+
+void BackupCatalogFile(const QString& connStr) {
+    const QString file = CatalogFileOf(connStr);
+    try {
+        fs::CopyAtomic(file, BackupFileOf(file));
+    } catch (const AppError& e) {
+        throw AppError(QStringLiteral("Не удалось сохранить резервную копию базы изделий \"%1\": "
+                                      "%2. Команда остановлена, база изделий не изменена")
+                           .arg(fs::FullPath(BackupFileOf(file)), e.message()));
+    }
+}
+
 namespace {
 
 const QString kPlaceholder = QStringLiteral("zelk_install.mdb");
@@ -29,8 +51,9 @@ const QString kPlaceholder = QStringLiteral("zelk_install.mdb");
 // database, so it refuses to open, list, run or query anything.
 class CatalogConnection : public DbConnection {
   public:
-    CatalogConnection(std::unique_ptr<DbConnection> inner, const bool& ready)
-        : inner_(std::move(inner)), ready_(ready) {}
+    CatalogConnection(std::unique_ptr<DbConnection> inner, const bool& ready,
+                      std::function<void()> beforeChange)
+        : inner_(std::move(inner)), ready_(ready), beforeChange_(std::move(beforeChange)) {}
 
     DbConnection& Inner() { return *inner_; }
 
@@ -46,12 +69,15 @@ class CatalogConnection : public DbConnection {
         Require();
         inner_->GetTableNames(names);
     }
+    // Every statement that returns no rows changes the catalog; the backup comes first.
     void Execute(const QString& sql, const Params& params) override {
         Require();
+        beforeChange_();
         inner_->Execute(sql, params);
     }
     void ExecuteAtomically(const QList<Statement>& statements) override {
         Require();
+        beforeChange_();
         inner_->ExecuteAtomically(statements);
     }
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
@@ -67,6 +93,7 @@ class CatalogConnection : public DbConnection {
 
     std::unique_ptr<DbConnection> inner_;
     const bool& ready_;
+    std::function<void()> beforeChange_;
 };
 
 // fstr with every placeholder (any letter case) replaced by P. P goes in as it stands; a
@@ -101,6 +128,28 @@ QString ReplacePlaceholder(const QString& fstr, const QString& P) {
         }
     }
     return out + fstr.mid(from);
+}
+
+// Why there is no connection template, naming the file the user has to put back.
+QString MissingTemplateMessage(const AppState& st) {
+    const QString installDb = st.exeDir + QStringLiteral("ZELK_install.mdb");
+    const QString templateFile = QStringLiteral("data\\bd_info.txt");
+    if (!fs::FileExists(installDb))
+        return QStringLiteral(
+                   "Не найден файл \"%1\" (база компонентов ЗЕЛК). Без него строка "
+                   "подключения к базе изделий не читается; восстановите файл и "
+                   "перезапустите программу")
+            .arg(fs::FullPath(installDb));
+    if (!fs::FileExists(templateFile))
+        return QStringLiteral(
+                   "Не найден файл \"%1\" (строка подключения к базе изделий); "
+                   "восстановите его и перезапустите программу")
+            .arg(fs::FullPath(templateFile));
+    return QStringLiteral(
+               "Строка подключения к базе изделий не была прочитана из файла \"%1\" "
+               "при запуске программы (файл отсутствовал или его первая строка пуста); "
+               "проверьте файл и перезапустите программу")
+        .arg(fs::FullPath(templateFile));
 }
 
 }  // namespace
@@ -204,7 +253,8 @@ struct CatalogDb::Impl {
         : st(s),
           engine(e),
           conn1(e.NewConnection()),
-          conn2(std::make_unique<CatalogConnection>(e.NewConnection(), ready)),
+          conn2(std::make_unique<CatalogConnection>(e.NewConnection(), ready,
+                                                    [this] { TakeBackupIfArmed(); })),
           q1(QStringLiteral("ADOQuery1"), *conn1, QStringLiteral("select * from DS"), {}),
           q2(QStringLiteral("ADOQuery2"), *conn2,
              QStringLiteral("select * from _FAMILY_DESCRIPTION"), {{QStringLiteral("kz"), {}}}),
@@ -215,9 +265,16 @@ struct CatalogDb::Impl {
         conn2->SetConnectionString(JetConnectionString(kPlaceholder));
     }
 
+    void TakeBackupIfArmed() {
+        if (!backupArmed) return;
+        BackupCatalogFile(conn2->ConnectionString());
+        backupArmed = false;
+    }
+
     AppState& st;
     Engine& engine;
     bool ready = false;
+    bool backupArmed = false;
     std::unique_ptr<DbConnection> conn1;
     std::unique_ptr<CatalogConnection> conn2;
     AdoQuery q1, q2, q3;
@@ -233,9 +290,14 @@ AdoQuery& CatalogDb::ADOQuery1() { return d->q1; }
 AdoQuery& CatalogDb::ADOQuery2() { return d->q2; }
 AdoQuery& CatalogDb::ADOQuery3() { return d->q3; }
 bool CatalogDb::CatalogReady() const { return d->ready; }
+void CatalogDb::ArmBackup() { d->backupArmed = true; }
+void CatalogDb::DisarmBackup() { d->backupArmed = false; }
+void CatalogDb::BeforeChange() { d->TakeBackupIfArmed(); }
 Engine& CatalogDb::DbEngine() { return d->engine; }
 
 void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeOpen) {
+    // Whatever was connected before, no catalog is ready until this reconnection succeeds.
+    d->ready = false;
     d->conn2->Close();
     // A path that cannot go into the template is refused only after `beforeOpen` has run, so
     // that the caller's restoring of the current directory still happens.
@@ -249,6 +311,7 @@ void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeO
     if (!refused) d->conn2->SetConnectionString(connStr);
     if (beforeOpen) beforeOpen();
     if (refused) throw *refused;
+    if (d->st.fstr.trimmed().isEmpty()) throw AppError(MissingTemplateMessage(d->st));
     d->conn2->Inner().Open();
     d->ready = true;
 }

@@ -32,6 +32,14 @@ inline const QString kCatalogNotChosen =
 // (inserted as it stands).
 QString JetConnectionString(const QString& dataSource);
 
+// The catalog file that a catalog connection string names (its Data Source value).
+QString CatalogFileOf(const QString& connStr);
+// The backup of a catalog file: the same name with ".bak" added.
+QString BackupFileOf(const QString& catalogFile);
+// Copies the catalog file of the connection string to its backup, replacing an older backup
+// in one step; raises, naming the backup, when the copy cannot be made.
+void BackupCatalogFile(const QString& connStr);
+
 class CatalogDb {
   public:
     explicit CatalogDb(AppState& st);
@@ -58,6 +66,13 @@ class CatalogDb {
     // Whether a catalog reconnection has succeeded since start-up. Until then the catalog
     // connection names the install database and must serve no catalog statement.
     bool CatalogReady() const;
+
+    // A command that may change the catalog arms the backup first: the first change it then
+    // makes (any statement that returns no rows, or the compaction) is preceded by a copy of
+    // the catalog file to its backup, and a failed copy stops the command before that change.
+    void ArmBackup();
+    void DisarmBackup();
+    void BeforeChange();
 
     Engine& DbEngine();
 

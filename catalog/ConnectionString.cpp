@@ -63,8 +63,9 @@ std::optional<QString> ConnectionProperty(const QString& connStr, const QString&
 }
 
 bool ConnectionValueNeedsQuotes(const QString& value) {
+    // A leading "=" would be read as the doubled "=" of a name.
     return value.contains(u';') || value.contains(u'"') || value.startsWith(u'\'') ||
-           value != value.trimmed();
+           value.startsWith(u'=') || value != value.trimmed();
 }
 
 QString QuoteConnectionValue(const QString& value) {

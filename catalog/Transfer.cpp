@@ -131,15 +131,11 @@ void CompactCatalog(CatalogDb& db) {
     DbConnection& conn = db.ADOConnection2();
     // The catalog file is the Data Source value itself; its base name (for the copy and the
     // stray file) is that path without a final ".mdb".
-    const std::optional<QString> ds =
-        ConnectionProperty(conn.ConnectionString(), QStringLiteral("Data Source"));
-    if (!ds || ds->trimmed().isEmpty())
-        throw AppError(QStringLiteral(
-            "В строке подключения базы изделий нет пути к файлу базы (Data Source)"));
-    const QString catalogFile = *ds;
+    const QString catalogFile = CatalogFileOf(conn.ConnectionString());
     QString dbpath = catalogFile;
     if (dbpath.endsWith(QStringLiteral(".mdb"), Qt::CaseInsensitive)) dbpath.chop(4);
     const QString copy = dbpath + QStringLiteral("~$.mdb");
+    db.BeforeChange();
 
     conn.Close();
     // A compacted copy left behind by an earlier run would block the compaction.
@@ -152,9 +148,9 @@ void CompactCatalog(CatalogDb& db) {
     db.DbEngine().CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
                                   prefix + QuoteConnectionValue(copy));
     fs::DeleteFile(dbpath + QStringLiteral("db1.mdb"));
-    // The copy takes the catalog's place in one step; if it cannot, the catalog stays as it
-    // was and the failure is reported.
-    if (!fs::ReplaceFile(copy, catalogFile)) {
+    // The copy takes the catalog's place in one step, and only once it is wholly on the disk;
+    // if it cannot, the catalog stays as it was and the failure is reported.
+    if (!fs::SyncFile(copy) || !fs::ReplaceFile(copy, catalogFile)) {
         fs::DeleteFile(copy);
         try {
             conn.Open();

@@ -7,6 +7,7 @@
 #include "catalog/CatalogDb.h"
 #include "catalog/Transfer.h"
 #include "deploy/Menu.h"
+#include "state/AppError.h"
 #include "state/AppState.h"
 #include "state/Context.h"
 #include "state/FileSystem.h"
@@ -30,14 +31,43 @@ QString RoamingFolder(const AppState& st) {
            st.year;
 }
 
-// Copies the files (not the folders) of `from` into `to` (which ends with a backslash);
-// an existing file is never replaced and a failed copy is passed over.
-void CopyFiles(const QString& from, const QString& to) {
-    if (to.isEmpty()) return;  // no destination folder known
+// A few names of a list for a message, with the count of the rest.
+QString Names(const QStringList& names) {
+    constexpr qsizetype kShown = 5;
+    QString out = names.mid(0, kShown).join(QStringLiteral(", "));
+    if (names.size() > kShown) out += QStringLiteral(" и ещё %1").arg(names.size() - kShown);
+    return out;
+}
+
+// The closing message of a command: its success text when it did everything, otherwise a
+// list of what it could not do.
+QString Outcome(const QString& success, const QString& incomplete, const QStringList& shortfall) {
+    if (shortfall.isEmpty()) return success;
+    return incomplete + QStringLiteral(":\n- ") + shortfall.join(QStringLiteral("\n- "));
+}
+
+// Copies the files (not the folders) of the data folder `from` into `to` (which ends with a
+// backslash); an existing file is never replaced. A missing data folder and every copy that
+// failed are added to `shortfall`.
+void CopyFiles(const QString& from, const QString& to, QStringList& shortfall) {
+    if (!fs::FolderExists(from)) {
+        shortfall << QStringLiteral("папка \"%1\" не найдена, файлы из неё не скопированы")
+                         .arg(fs::FullPath(from));
+        return;
+    }
+    QStringList failed;
     for (const fs::Entry& e : fs::List(from)) {
         if (e.isFolder) continue;
-        fs::CopyNoReplace(from + QLatin1Char('\\') + e.name, to + e.name);
+        const QString dst = to + e.name;
+        if (!to.isEmpty() && (fs::FileExists(dst) || fs::FolderExists(dst))) continue;
+        if (to.isEmpty() || !fs::CopyNoReplace(from + QLatin1Char('\\') + e.name, dst))
+            failed << e.name;
     }
+    if (failed.isEmpty()) return;
+    shortfall << QStringLiteral("не скопированы из папки \"%1\" в папку \"%2\" файлы (%3): %4")
+                     .arg(fs::FullPath(from), to.isEmpty() ? QString() : fs::FullPath(to))
+                     .arg(failed.size())
+                     .arg(Names(failed));
 }
 
 bool HasMakerName(const QString& name) {
@@ -47,27 +77,58 @@ bool HasMakerName(const QString& name) {
 // Deletes from `folder` (ends with a backslash) the maker's files: those named with the maker's
 // name that the data folder `source` holds too, i.e. the files Install copies there. A file of
 // the user's own with "zelk" in its name stays. Without the data folder nothing can be told
-// apart, so nothing is deleted and the user is told which files were left.
-void DeleteMakerFiles(IForm& form, const QString& source, const QString& folder) {
+// apart, so nothing is deleted. Files left that way and deletions that failed are added to
+// `shortfall`.
+void DeleteMakerFiles(const QString& source, const QString& folder, QStringList& shortfall) {
     QStringList candidates;
     for (const fs::Entry& e : fs::List(folder))
         if (!e.isFolder && HasMakerName(e.name)) candidates << e.name;
     if (candidates.isEmpty()) return;
 
     if (!fs::FolderExists(source)) {
-        form.ShowMessage(QStringLiteral("Папка \"%1\" не найдена, поэтому нельзя определить, какие "
-                                        "файлы установлены программой. Файлы в папке \"%2\" не "
-                                        "удалены: %3")
-                             .arg(fs::FullPath(source), fs::FullPath(folder),
-                                  candidates.join(QStringLiteral(", "))));
+        shortfall << QStringLiteral(
+                         "папка \"%1\" не найдена, поэтому нельзя определить, какие "
+                         "файлы установлены программой; не удалены файлы в папке "
+                         "\"%2\" (%3): %4")
+                         .arg(fs::FullPath(source), fs::FullPath(folder))
+                         .arg(candidates.size())
+                         .arg(Names(candidates));
         return;
     }
     QSet<QString> shipped;
     for (const fs::Entry& e : fs::List(source))
         if (!e.isFolder) shipped.insert(e.name);
+    QStringList failed;
     for (const QString& name : candidates)
-        if (shipped.contains(name)) fs::DeleteFile(folder + name);
+        if (shipped.contains(name) && !fs::DeleteFile(folder + name)) failed << name;
+    if (failed.isEmpty()) return;
+    shortfall << QStringLiteral("не удалены файлы в папке \"%1\" (%2): %3")
+                     .arg(fs::FullPath(folder))
+                     .arg(failed.size())
+                     .arg(Names(failed));
 }
+
+// The install database is named relative to the current directory; its absence is told by
+// name before the engine meets it.
+void RequireInstallDatabase() {
+    const QString file = QStringLiteral("ZELK_install.mdb");
+    if (!fs::FileExists(file))
+        throw AppError(QStringLiteral("Не найден файл \"%1\" (база компонентов ЗЕЛК), из которого "
+                                      "переносятся компоненты")
+                           .arg(fs::FullPath(file)));
+}
+
+// A command arms the catalog backup for its own run only.
+class BackupScope {
+  public:
+    explicit BackupScope(catalog::CatalogDb& db) : db_(db) { db_.ArmBackup(); }
+    ~BackupScope() { db_.DisarmBackup(); }
+    BackupScope(const BackupScope&) = delete;
+    BackupScope& operator=(const BackupScope&) = delete;
+
+  private:
+    catalog::CatalogDb& db_;
+};
 
 }  // namespace
 
@@ -76,6 +137,7 @@ void Button5Click(Context& ctx) {
     IForm& form = ctx.form;
     catalog::CatalogDb& db = ctx.db;
     const QString roaming = RoamingFolder(st);
+    const BackupScope backup(db);
 
     // The release folder: the last one the profile folder lists.
     for (const fs::Entry& e : fs::List(roaming))
@@ -97,6 +159,7 @@ void Button5Click(Context& ctx) {
 
     db.Reconnect(CatalogPathSetting(st));
     state::SetEdit2(ctx, CatalogPathSetting(st));
+    if (!db.ADOConnection1().Connected()) RequireInstallDatabase();
     db.Activate({&db.ADOQuery1(), &db.ADOQuery3()});
 
     const QString languageFolder =
@@ -128,6 +191,7 @@ void Button5Click(Context& ctx) {
 
     catalog::FamilyLookup(db, st, groups);
     catalog::SourceCheck(db, st);
+    RequireInstallDatabase();
     catalog::RowTransfer(db, st);
 
     for (const char* lang : {"enu", "rus"}) {
@@ -135,11 +199,13 @@ void Button5Click(Context& ctx) {
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
-    CopyFiles(kImagesSource, st.path_images);
-    CopyFiles(kLibrarySource, st.path_library);
+    QStringList shortfall;
+    CopyFiles(kImagesSource, st.path_images, shortfall);
+    CopyFiles(kLibrarySource, st.path_library, shortfall);
 
     InsertMakerMenu(st);
-    form.ShowMessage(QStringLiteral("Установка произведена успешно"));
+    form.ShowMessage(Outcome(QStringLiteral("Установка произведена успешно"),
+                             QStringLiteral("Установка выполнена не полностью"), shortfall));
 }
 
 void Button6Click(Context& ctx) {
@@ -156,6 +222,7 @@ void Button6Click(Context& ctx) {
         return;
     }
 
+    const BackupScope backup(db);
     // "data\..." below is relative to the tool's folder, which a file dialog may have left.
     fs::SetCurrentDir(st.path_mem);
     if (form.Edit1Text().isEmpty())
@@ -163,11 +230,13 @@ void Button6Click(Context& ctx) {
 
     catalog::RemoveMakerRows(db, st, form.ListBox2Items());
     catalog::RemovePinListTable(db);
-    DeleteMakerFiles(form, kImagesSource, st.path_images);
-    DeleteMakerFiles(form, kLibrarySource, st.path_library);
+    QStringList shortfall;
+    DeleteMakerFiles(kImagesSource, st.path_images, shortfall);
+    DeleteMakerFiles(kLibrarySource, st.path_library, shortfall);
     RemoveMakerMenu(st);
     catalog::CompactCatalog(db);
-    form.ShowMessage(QStringLiteral("Чистка завершена успешно!"));
+    form.ShowMessage(Outcome(QStringLiteral("Чистка завершена успешно!"),
+                             QStringLiteral("Чистка выполнена не полностью"), shortfall));
 }
 
 }  // namespace deploy

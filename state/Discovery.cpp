@@ -5,6 +5,7 @@
 #include "state/Discovery.h"
 
 #include <QtGlobal>
+#include <optional>
 
 #include "catalog/CatalogDb.h"
 #include "state/AppError.h"
@@ -39,18 +40,27 @@ void ReadConnectionTemplate(Context& ctx) {
 
 // Probes the default catalogs D (under "Documents") and M (under "My Documents") of one
 // language: an existing one is stored under [BASE] PATH, M after D, and the catalog field is
-// left empty again.
-void ProbeDefaultCatalog(Context& ctx, const QString& tail) {
+// left empty again. A settings file that refuses the write keeps its catalog; the refusal is
+// kept in `refused` and reported once discovery has connected that catalog, so that Install
+// and Clean both work on the catalog the settings file names.
+void ProbeDefaultCatalog(Context& ctx, const QString& tail, std::optional<AppError>& refused) {
     AppState& st = ctx.st;
+    const auto store = [&] {
+        try {
+            st.Settings().WriteString(kBase, kPath, ctx.form.Edit2Text());
+        } catch (const AppError& e) {
+            if (!refused) refused = e;
+        }
+    };
     const QString d = st.userprofile + QStringLiteral("\\Documents\\Acade ") + st.year + tail;
     const QString m = st.userprofile + QStringLiteral("\\My Documents\\Acade ") + st.year + tail;
     if (fs::FileExists(d)) {
         SetEdit2(ctx, d);
-        st.Settings().WriteString(kBase, kPath, ctx.form.Edit2Text());
+        store();
     }
     if (fs::FileExists(m)) {
         SetEdit2(ctx, m);
-        st.Settings().WriteString(kBase, kPath, ctx.form.Edit2Text());
+        store();
     }
     if (fs::FileExists(d)) SetEdit2(ctx, QString());
     if (fs::FileExists(m)) SetEdit2(ctx, QString());
@@ -115,20 +125,25 @@ void Discover(Context& ctx) {
     if (unit == QStringLiteral("дюйм"))
         st.avocadmenu = st.path_support + QStringLiteral("ACE_NFPA_MENU.DAT");
 
+    std::optional<AppError> refused;
     if (form.ComboBox2Text() == QLatin1String("rus"))
-        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\ru-RU\\Catalogs\\default_cat.mdb"));
+        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\ru-RU\\Catalogs\\default_cat.mdb"),
+                            refused);
     if (form.ComboBox2Text() == QLatin1String("enu"))
-        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\en-US\\Catalogs\\default_cat.mdb"));
+        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\en-US\\Catalogs\\default_cat.mdb"),
+                            refused);
 
     st.tablelist = form.ListBox1Items();
 
     // The catalog remembered from the last run, when its file still exists.
     const QString stored = st.Settings().ReadString(kBase, kPath, QString());
-    if (!fs::FileExists(stored)) return;
-    ctx.db.Reconnect(stored);
-    SetEdit2(ctx, st.Settings().ReadString(kBase, kPath, QString()));
-    ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
-    form.SetListBox1Items(*st.tablelist);
+    if (fs::FileExists(stored)) {
+        ctx.db.Reconnect(stored);
+        SetEdit2(ctx, st.Settings().ReadString(kBase, kPath, QString()));
+        ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
+        form.SetListBox1Items(*st.tablelist);
+    }
+    if (refused) throw *refused;
 }
 
 }  // namespace state

@@ -3,14 +3,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
 #include "state/AppError.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace fs {
 
@@ -115,20 +123,72 @@ QByteArray ReadAll(const QString& path) {
     return data;
 }
 
+namespace {
+
+// Pushes what the system still holds of an open file onto the disk.
+bool SyncToDisk(QFile& f) {
+    if (!f.flush()) return false;
+    const int fd = f.handle();
+    if (fd < 0) return false;
+#ifdef _WIN32
+    return _commit(fd) == 0;
+#else
+    return ::fsync(fd) == 0;
+#endif
+}
+
+QString ErrorText(const QString& errorFormat, const QString& path, QString reason) {
+    if (reason.isEmpty()) reason = QStringLiteral("Access is denied");
+    QString msg = errorFormat;
+    msg.replace(QLatin1String("%1"), FullPath(path));
+    msg.replace(QLatin1String("%2"), reason);
+    return msg;
+}
+
+}  // namespace
+
+bool SyncFile(const QString& path) {
+    QFile f(Native(path));
+    return f.open(QIODevice::ReadWrite) && SyncToDisk(f);
+}
+
 void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& errorFormat) {
-    QSaveFile f(Native(path));
-    f.setDirectWriteFallback(false);
-    const QFileInfo target(f.fileName());
-    const bool refused = target.isDir() || (target.exists() && !target.isWritable());
-    if (path.isEmpty() || refused || !f.open(QIODevice::WriteOnly) ||
-        f.write(bytes) != bytes.size() || !f.commit()) {
-        QString reason = refused ? QString() : f.errorString();
-        if (reason.isEmpty()) reason = QStringLiteral("Access is denied");
-        QString msg = errorFormat;
-        msg.replace(QLatin1String("%1"), FullPath(path));
-        msg.replace(QLatin1String("%2"), reason);
-        throw AppError(msg);
-    }
+    const QString target = Native(path);
+    const QFileInfo info(target);
+    if (path.isEmpty() || info.isDir() || (info.exists() && !info.isWritable()))
+        throw AppError(ErrorText(errorFormat, path, QString()));
+
+    // The new content goes into a temporary file beside the target. Every step is checked
+    // (a small write only reaches the file at the flush, and a full disk may only show at the
+    // sync), and the target is replaced only when the whole content is safely on the disk.
+    QTemporaryFile tmp(target + QStringLiteral(".XXXXXX"));
+    tmp.setAutoRemove(true);
+    if (!tmp.open()) throw AppError(ErrorText(errorFormat, path, tmp.errorString()));
+    const auto fail = [&](QString reason) {
+        if (reason.isEmpty()) reason = tmp.errorString();
+        if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+            reason = QString::fromLocal8Bit(std::strerror(errno));
+        tmp.close();
+        throw AppError(ErrorText(errorFormat, path, reason));
+    };
+    if (tmp.write(bytes) != bytes.size()) fail({});
+    if (!SyncToDisk(tmp)) fail({});
+    tmp.close();
+    if (tmp.error() != QFileDevice::NoError) fail({});
+    // A file the tool replaces keeps its permissions; a new one gets the usual ones.
+    QFile::setPermissions(tmp.fileName(),
+                          info.exists() ? QFile::permissions(target)
+                                        : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(tmp.fileName().toStdU16String()),
+                            std::filesystem::path(target.toStdU16String()), ec);
+    if (ec) fail(QString::fromStdString(ec.message()));
+    tmp.setAutoRemove(false);
+}
+
+void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat) {
+    WriteAtomic(to, ReadAll(from), errorFormat);
 }
 
 }  // namespace fs

@@ -34,14 +34,21 @@ bool CopyNoReplace(const QString& from, const QString& to);  // never replaces a
 bool DeleteFile(const QString& path);
 bool MoveFile(const QString& from, const QString& to);     // fails if `to` exists
 bool ReplaceFile(const QString& from, const QString& to);  // atomic where possible
+bool SyncFile(const QString& path);  // pushes the file's content onto the disk
 
 // Reads a whole file; throws AppError "Cannot open file \"%s\". %s" on failure.
 QByteArray ReadAll(const QString& path);
-// Writes a whole file through a temporary file beside it that then replaces it in one step,
-// so a failure never leaves a half-written file. Throws AppError with `errorFormat`
-// ("Cannot create file \"%s\". %s" by default), the full path and the system's reason.
+// Writes a whole file through a temporary file beside it that then replaces it in one step.
+// The write, the flush and the sync to disk are all checked before the replacement, so a
+// failure (a full disk, a read-only folder) leaves the old file exactly as it was. Throws
+// AppError with `errorFormat` ("Cannot create file \"%s\". %s" by default), the full path and
+// the system's reason.
 void WriteAtomic(const QString& path, const QByteArray& bytes,
                  const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
+
+// Copies a whole file the same way: `to` is replaced in one step or left as it was.
+void CopyAtomic(const QString& from, const QString& to,
+                const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
 
 // The full path as the user sees it (absolute, with the tool's separators).
 QString FullPath(const QString& path);

@@ -4,6 +4,7 @@
 #include "state/Selection.h"
 
 #include "catalog/CatalogDb.h"
+#include "state/AppError.h"
 #include "state/AppState.h"
 #include "state/Context.h"
 #include "state/FileSystem.h"
@@ -15,6 +16,19 @@ namespace {
 
 const QString kBase = QStringLiteral("BASE");
 const QString kPath = QStringLiteral("PATH");
+
+// Stores a chosen catalog under [BASE] PATH. A settings file that refuses the write keeps the
+// catalog it names, and the choice does not take: the field shows that catalog again and the
+// connection stays on it, so that Install (which connects the stored catalog) and Clean work
+// on the same one. The refusal is then raised.
+void StoreCatalogChoice(Context& ctx, IniFile& ini) {
+    try {
+        ini.WriteString(kBase, kPath, ctx.form.Edit2Text());
+    } catch (const AppError&) {
+        SetEdit2(ctx, ini.ReadString(kBase, kPath, QString()));
+        throw;
+    }
+}
 
 // The common end of the version and language changes: with a version text and the language
 // "rus" or "enu" in the fields, the default catalog of that choice is shown, stored and
@@ -28,7 +42,7 @@ void UseDefaultCatalog(Context& ctx) {
 
     SetEdit2(ctx, path);
     IniFile& ini = ctx.st.Settings();
-    ini.WriteString(kBase, kPath, form.Edit2Text());
+    StoreCatalogChoice(ctx, ini);
     ctx.db.Reconnect(ini.ReadString(kBase, kPath, QString()));
     SetEdit2(ctx, ini.ReadString(kBase, kPath, QString()));
     ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
@@ -94,7 +108,7 @@ void Button8Click(Context& ctx) {
     if (chosen.isEmpty()) return;
 
     SetEdit2(ctx, chosen);
-    st.Finifile->WriteString(kBase, kPath, form.Edit2Text());
+    StoreCatalogChoice(ctx, *st.Finifile);
     // The dialog may have moved the current directory, against which the tool names its own
     // files; it is set back before the catalog is opened.
     ctx.db.Reconnect(form.Edit2Text(), [&st] { fs::SetCurrentDir(st.path_mem); });

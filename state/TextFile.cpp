@@ -32,19 +32,24 @@ QStringList SplitLines(const QString& text) {
 }
 
 TextLines DecodeText(const QByteArray& bytes) {
+    // Only the first mark names the encoding; a second one right after it is text (U+FEFF)
+    // and stays, so reading and writing a file back gives the same bytes.
+    const auto decode = [](QStringConverter::Encoding enc, const QByteArray& body) {
+        QStringDecoder dec(
+            enc, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        return QString(dec.decode(body));
+    };
     TextLines out;
     QString text;
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         out.encoding = TextEncoding::Utf8;
-        text = QString::fromUtf8(bytes.mid(3));
+        text = decode(QStringConverter::Utf8, bytes.mid(3));
     } else if (bytes.startsWith("\xFF\xFE")) {
         out.encoding = TextEncoding::Utf16LE;
-        QStringDecoder dec(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
-        text = dec.decode(bytes.mid(2));
+        text = decode(QStringConverter::Utf16LE, bytes.mid(2));
     } else if (bytes.startsWith("\xFE\xFF")) {
         out.encoding = TextEncoding::Utf16BE;
-        QStringDecoder dec(QStringConverter::Utf16BE, QStringConverter::Flag::Stateless);
-        text = dec.decode(bytes.mid(2));
+        text = decode(QStringConverter::Utf16BE, bytes.mid(2));
     } else {
         out.encoding = TextEncoding::Ansi;
         text = AnsiToString(bytes);
@@ -60,8 +65,10 @@ QByteArray EncodeText(const TextLines& text) {
         body += QStringLiteral("\r\n");
     }
     switch (text.encoding) {
-        case TextEncoding::Utf8:
-            return QByteArray("\xEF\xBB\xBF") + body.toUtf8();
+        case TextEncoding::Utf8: {
+            QStringEncoder enc(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+            return QByteArray("\xEF\xBB\xBF") + QByteArray(enc.encode(body));
+        }
         case TextEncoding::Utf16LE: {
             QStringEncoder enc(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
             return QByteArray("\xFF\xFE") + QByteArray(enc.encode(body));
