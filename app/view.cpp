@@ -22,6 +22,16 @@
 #include <QSignalBlocker>
 #include <iterator>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include "app/GroupTransfer.h"
 #include "deploy/Commands.h"
 #include "state/AppError.h"
@@ -217,6 +227,10 @@ TForm2::TForm2(AppState& st, catalog::CatalogDb& db, update::IdFtp* ftp, QWidget
     };
 
     setObjectName(QStringLiteral("Form2"));
+    // Title bar with the system menu, minimise, maximise and close.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(kCaption);
     setFont(Tahoma(11));
     setFixedSize(kClientWidth, kClientHeight);
@@ -336,6 +350,23 @@ void TForm2::FormCreate(const update::ProbeTarget& probe) {
     RunGuarded(*this, [&] { state::Discover(ctx_); });
 }
 
+void TForm2::ApplyWindowsFrame() {
+#ifdef Q_OS_WIN
+    // Qt gives a window of fixed size no maximise box; the window has one, on a single border
+    // that cannot be dragged to another size.
+    if (QGuiApplication::platformName() != QLatin1String("windows")) return;
+    const HWND h = reinterpret_cast<HWND>(winId());
+    const LONG_PTR style = GetWindowLongPtrW(h, GWL_STYLE);
+    const LONG_PTR wanted = (style | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX) &
+                            ~LONG_PTR(WS_THICKFRAME);
+    if (wanted != style) {
+        SetWindowLongPtrW(h, GWL_STYLE, wanted);
+        SetWindowPos(h, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+#endif
+}
+
 QSize TForm2::FormConstrainedResize(const QSize& outer) {
     return outer.expandedTo(QSize(kMinOuterWidth, kMinOuterHeight));
 }
@@ -354,6 +385,7 @@ bool TForm2::event(QEvent* e) {
         case QEvent::Show:
             if (!centred_) {
                 centred_ = true;
+                ApplyWindowsFrame();
                 ApplySizeConstraint();
                 if (QScreen* s = screen()) {
                     const QRect area = s->availableGeometry();

@@ -147,6 +147,7 @@ class TForm2 : public QWidget, public IForm {
     // Runs a handler body with the wait cursor; an error it raises goes to the error box.
     void RunHandler(const std::function<void()>& body);
     void ApplySizeConstraint();
+    void ApplyWindowsFrame();
     SortedStringList& SharedSort();
     QWidget* BoxOwner();
 

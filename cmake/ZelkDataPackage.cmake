@@ -7,8 +7,23 @@
 
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Sql)
 
-add_executable(zelk_datagen tools/zelk_datagen.cpp)
-target_link_libraries(zelk_datagen PRIVATE Qt6::Core Qt6::Gui Qt6::Sql)
+# A cross-build makes the data package with a host build of the generator (the build machine
+# cannot run the target's executables); its own generator is built only for its tests.
+set(ZELK_HOST_DATAGEN "" CACHE FILEPATH "Host build of zelk_datagen that makes the data package")
+if(NOT CMAKE_CROSSCOMPILING OR ZELK_BUILD_TESTS)
+    add_executable(zelk_datagen tools/zelk_datagen.cpp)
+    target_link_libraries(zelk_datagen PRIVATE Qt6::Core Qt6::Gui Qt6::Sql)
+    zelk_qt_plugins(zelk_datagen)
+endif()
+if(ZELK_HOST_DATAGEN)
+    set(zelk_datagen_cmd ${ZELK_HOST_DATAGEN})
+    set(zelk_datagen_dep ${ZELK_HOST_DATAGEN})
+elseif(CMAKE_CROSSCOMPILING)
+    message(FATAL_ERROR "A cross-build needs ZELK_HOST_DATAGEN (a host build of zelk_datagen)")
+else()
+    set(zelk_datagen_cmd $<TARGET_FILE:zelk_datagen>)
+    set(zelk_datagen_dep zelk_datagen)
+endif()
 
 set(ZELK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
 file(GLOB_RECURSE zelk_data_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/data-src/*)
@@ -25,9 +40,9 @@ add_custom_command(
            ${ZELK_PACKAGE_DIR}/data/bd_info.txt
            ${ZELK_PACKAGE_DIR}/data/menu.txt
            ${ZELK_PACKAGE_DIR}/data/IMAGES/zelk.png
-    COMMAND ${zelk_datagen_env} $<TARGET_FILE:zelk_datagen>
+    COMMAND ${zelk_datagen_env} ${zelk_datagen_cmd}
             --package ${CMAKE_SOURCE_DIR}/data-src ${ZELK_PACKAGE_DIR}
-    DEPENDS zelk_datagen ${zelk_data_sources}
+    DEPENDS ${zelk_datagen_dep} ${zelk_data_sources}
     COMMENT "Building the sample data package in ${ZELK_PACKAGE_DIR}"
     VERBATIM)
 add_custom_target(zelk_data_package ALL DEPENDS ${ZELK_PACKAGE_DIR}/ZELK_install.mdb)
@@ -37,8 +52,8 @@ if(ZELK_BUILD_TESTS AND COMMAND zelk_test)
     zelk_test(test_demo demo zelk_view)
     if(TARGET test_demo)
         target_compile_definitions(test_demo PRIVATE
-            ZELK_DATAGEN_PATH="$<TARGET_FILE:zelk_datagen>"
-            ZELK_PACKAGE_DIR="${ZELK_PACKAGE_DIR}")
+            ZELK_DATAGEN_PATH="${ZELK_TEST_ROOT}$<TARGET_FILE:zelk_datagen>"
+            ZELK_PACKAGE_DIR="${ZELK_TEST_ROOT}${ZELK_PACKAGE_DIR}")
         add_dependencies(test_demo zelk_data_package zelk_datagen zelk_installer)
     endif()
 endif()

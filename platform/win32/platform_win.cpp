@@ -33,11 +33,28 @@ InstanceGuard AcquireInstanceMutex(const std::u16string& name) {
 
 std::string AnsiEncode(const std::u16string& text) {
     if (text.empty()) return {};
-    const int n =
-        WideCharToMultiByte(CP_ACP, 0, Wide(text), int(text.size()), nullptr, 0, nullptr, nullptr);
+    // A character outside the basic plane is one character: it becomes one default character,
+    // not one per half. No "best fit" look-alikes either ("ł" stays unmappable, not "l"): a
+    // text either keeps its characters or shows that it lost them, as on every platform.
+    std::u16string chars;
+    chars.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            chars.push_back(u'\uFFFD');
+            ++i;
+        } else {
+            chars.push_back(c >= 0xD800 && c <= 0xDFFF ? u'\uFFFD' : c);
+        }
+    }
+    const DWORD flags = WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(CP_ACP, flags, Wide(chars), int(chars.size()), nullptr, 0,
+                                      nullptr, nullptr);
     if (n <= 0) return {};
     std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, Wide(text), int(text.size()), out.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, flags, Wide(chars), int(chars.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
 
