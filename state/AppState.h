@@ -36,6 +36,10 @@ struct AppState {
     // update files.
     QString exeDir;
 
+    // The update script has been started and the end of the application asked for: nothing
+    // starts another download or script in this process.
+    bool handedOff = false;
+
     // Binds Finifile anew to exeDir + "config.ini".
     void BindSettings() {
         Finifile = std::make_unique<IniFile>(exeDir + QStringLiteral("config.ini"));

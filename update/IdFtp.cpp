@@ -1,17 +1,21 @@
 #include "update/IdFtp.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStorageInfo>
 #include <QStringList>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <initializer_list>
 #include <optional>
 
 #include "state/AppError.h"
 #include "state/FileSystem.h"
+#include "update/DataSocket.h"
 #include "update/TcpConnect.h"
 
 // Everything here runs on the window's thread and blocks it: the sockets are driven with
@@ -30,6 +34,8 @@ constexpr qsizetype kMaxLineLength = 16384;
 const QString kReadTimedOut = QStringLiteral("Read timed out.");
 const QString kClosedGracefully = QStringLiteral("Connection Closed Gracefully.");
 const QString kNotConnected = QStringLiteral("Not Connected.");
+const QString kReplyTooLong = QStringLiteral("Reply too long.");
+constexpr qint64 kDrainChunk = 64 * 1024;
 
 // The server closed (or reset) the control connection while we waited for it.
 class ConnectionClosed : public AppError {
@@ -70,6 +76,89 @@ QString ReplyMessage(const Reply& r) {
 }
 
 QString FirstWord(const QString& line) { return TrimLine(line).section(u' ', 0, 0); }
+
+// What one reply may still take: its time limit runs for the reply as a whole, and its lines
+// and bytes (empty lines included) are counted against the caps.
+struct ReplyBudget {
+    QDeadlineTimer deadline;
+    int lines = 0;
+    qsizetype bytes = 0;
+};
+
+// The size a 125/150 reply announces, "(1234 bytes)" as most servers write it; -1 for none.
+qint64 AnnouncedSize(const Reply& r) {
+    static const QRegularExpression size(QStringLiteral("\\((\\d{1,18})\\s+bytes?\\)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    qint64 announced = -1;
+    for (const QString& entry : r.text) {
+        auto it = size.globalMatch(entry);
+        while (it.hasNext()) announced = it.next().captured(1).toLongLong();
+    }
+    return announced;
+}
+
+bool SameHost(const QHostAddress& a, const QHostAddress& b) {
+    return !a.isNull() && a.isEqual(b, QHostAddress::TolerantConversion);
+}
+
+// The download's bytes go to a temporary file beside the target, which takes the target's
+// place only once the whole transfer has succeeded; otherwise it is removed and the target
+// stays as it was.
+class PartFile {
+  public:
+    explicit PartFile(const QString& target) : target_(target), shown_(fs::FullPath(target)) {
+        const QFileInfo info(fs::Native(target));
+        if (info.isDir() || (info.exists() && !info.isWritable()))
+            throw AppError(
+                QStringLiteral("Cannot create file \"%1\". Access is denied").arg(shown_));
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            file_.setFileName(fs::Native(target) +
+                              QStringLiteral(".~%1").arg(QRandomGenerator::global()->generate(), 8,
+                                                         16, QChar(u'0')));
+            if (file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+                return;
+            if (!file_.exists()) break;  // not a name clash: the folder refuses
+        }
+        throw AppError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.errorString()));
+    }
+    ~PartFile() {
+        if (committed_) return;
+        file_.close();
+        QFile::remove(file_.fileName());
+    }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    void Write(const char* bytes, qint64 n) {
+        if (file_.write(bytes, n) != n) Fail(n);
+    }
+    // Everything written reaches the file, or the failure says why.
+    void Finish() {
+        if (!file_.flush()) Fail(1);
+        file_.close();
+        if (file_.error() != QFileDevice::NoError) Fail(1);
+    }
+    void Commit() {
+        if (!fs::ReplaceFile(file_.fileName(), target_))
+            throw AppError(QStringLiteral("Cannot replace file \"%1\".").arg(shown_));
+        committed_ = true;
+    }
+
+  private:
+    [[noreturn]] void Fail(qint64 wanted) {
+        const QStorageInfo disk(QFileInfo(file_.fileName()).absolutePath());
+        if (disk.isValid() && disk.bytesAvailable() < wanted)
+            throw AppError(QStringLiteral("нет места на диске: \"%1\"").arg(shown_));
+        throw AppError(
+            QStringLiteral("Cannot write file \"%1\". %2").arg(shown_, file_.errorString()));
+    }
+
+    QString target_;
+    QString shown_;
+    QFile file_;
+    bool committed_ = false;
+};
 
 }  // namespace
 
@@ -148,8 +237,9 @@ struct IdFtp::Impl {
 
     bool SocketOpen() const { return sock && sock->state() == QAbstractSocket::ConnectedState; }
 
+    // Moves received bytes into the input, a bounded piece at a time.
     void Drain() {
-        if (sock && sock->bytesAvailable() > 0) in += sock->readAll();
+        if (sock && sock->bytesAvailable() > 0) in += sock->read(kDrainChunk);
     }
 
     void CloseControl() {
@@ -182,25 +272,38 @@ struct IdFtp::Impl {
         return chars;
     }
 
-    // One line up to LF, within ReadTimeout.
-    QString ReadRawLine() {
-        QElapsedTimer timer;
-        timer.start();
+    // A reply that broke its bounds leaves the control connection out of step with the server:
+    // it is closed, without "QUIT".
+    [[noreturn]] void FailReply(const QString& message) {
+        CloseControl();
+        throw AppError(message);
+    }
+
+    // One line up to LF, within what is left of the reply's budget.
+    QString ReadRawLine(ReplyBudget& budget) {
         for (;;) {
             const qsizetype lf = in.indexOf('\n');
             qsizetype end = lf < 0 ? in.size() : lf;
             if (end > 0 && in[end - 1] == '\r') --end;
             if (CharCount(end) > kMaxLineLength)
-                throw AppError(QStringLiteral("Max line length exceeded."));
+                FailReply(QStringLiteral("Max line length exceeded."));
+            if (budget.bytes + (lf < 0 ? in.size() : lf + 1) > kMaxReplyBytes)
+                FailReply(kReplyTooLong);
             if (lf >= 0) {
+                if (++budget.lines > kMaxReplyLines) FailReply(kReplyTooLong);
+                budget.bytes += lf + 1;
                 const QByteArray line = in.left(lf);
                 in.remove(0, lf + 1);
                 return Decode(line);
             }
             if (!sock) throw AppError(kNotConnected);
+            if (sock->bytesAvailable() > 0) {
+                Drain();
+                continue;
+            }
             if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
-            const qint64 left = s.readTimeoutMs - timer.elapsed();
-            if (left <= 0) throw AppError(kReadTimedOut);
+            const qint64 left = budget.deadline.remainingTime();
+            if (left == 0) FailReply(kReadTimedOut);
             if (!sock->waitForReadyRead(int(left))) {
                 Drain();
                 if (sock->state() == QAbstractSocket::ConnectedState) {
@@ -215,22 +318,23 @@ struct IdFtp::Impl {
     }
 
     // The next line that is not empty once trimmed.
-    QString ReadLine() {
+    QString ReadLine(ReplyBudget& budget) {
         for (;;) {
-            const QString line = TrimLine(ReadRawLine());
+            const QString line = TrimLine(ReadRawLine(budget));
             if (!line.isEmpty()) return line;
         }
     }
 
     Reply ReadReply() {
+        ReplyBudget budget{QDeadlineTimer(qMax(s.readTimeoutMs, 0))};
         Reply r;
-        const QString first = ReadLine();
+        const QString first = ReadLine(budget);
         r.codeText = first.left(3);
         r.code = ThreeDigits(first) ? r.codeText.toInt() : 0;
         r.text << first.mid(4);
         if (first.size() > 3 && first[3] == u'-') {
             for (;;) {
-                const QString line = ReadLine();
+                const QString line = ReadLine(budget);
                 const bool ownCode = line.startsWith(r.codeText);
                 r.text << (ownCode ? line.mid(4) : line);
                 if (ownCode && ThreeDigits(line) && (line.size() == 3 || line[3] == u' ')) break;
@@ -378,33 +482,53 @@ struct IdFtp::Impl {
         }
     }
 
-    // Reads the data connection to its end into `file` (`shownPath` names it in messages).
-    void ReceiveData(QTcpSocket& data, QFile& file, const QString& shownPath,
-                     const Progress& progress) {
+    // The first data connection from the server's host within ListenTimeout; a connection
+    // from any other address is closed at once and the wait goes on.
+    std::unique_ptr<DataSocket> AcceptData(DataListener& listener, const QHostAddress& server) {
+        const QDeadlineTimer deadline(qMax(s.listenTimeoutMs, 0));
+        for (;;) {
+            while (std::unique_ptr<DataSocket> c = listener.Take())
+                if (SameHost(c->PeerAddress(), server)) return c;
+            const qint64 left = deadline.remainingTime();
+            if (left == 0) throw AppError(QStringLiteral("Accept timed out."));
+            bool timedOut = false;
+            if (!listener.waitForNewConnection(int(left), &timedOut) && !timedOut &&
+                listener.serverError() != QAbstractSocket::SocketTimeoutError)
+                throw AppError(SocketErrorMessage(listener.serverError(), listener.errorString()));
+        }
+    }
+
+    // Whether another connection from the server's host has come in meanwhile: then the one
+    // read may not have been the server's own, and the transfer is not trusted.
+    static bool AnotherDataConnection(DataListener& listener, const QHostAddress& server) {
+        listener.waitForNewConnection(0);
+        bool another = false;
+        while (std::unique_ptr<DataSocket> c = listener.Take())
+            another = another || SameHost(c->PeerAddress(), server);
+        return another;
+    }
+
+    // Reads the data connection to the server's orderly close into `part`.
+    void ReceiveData(DataSocket& data, PartFile& part, qint64 announced, const Progress& progress) {
         QByteArray buffer(256 * 1024, Qt::Uninitialized);
         qint64 received = 0;
         for (;;) {
-            if (data.bytesAvailable() == 0) {
-                if (data.state() != QAbstractSocket::ConnectedState) return;
-                if (!data.waitForReadyRead(s.transferTimeoutMs) && data.bytesAvailable() == 0) {
-                    if (data.state() == QAbstractSocket::ConnectedState) {
-                        if (data.error() == QAbstractSocket::SocketTimeoutError)
-                            throw AppError(kReadTimedOut);
-                        throw AppError(SocketErrorMessage(data.error(), data.errorString()));
-                    }
-                    // A close, a reset or an abort by the server ends the data.
-                    return;
-                }
-                continue;
-            }
-            const qint64 n = data.read(buffer.data(), buffer.size());
-            if (n < 0) throw AppError(SocketErrorMessage(data.error(), data.errorString()));
-            if (file.write(buffer.constData(), n) != n)
-                throw AppError(QStringLiteral("Cannot write file \"%1\". %2")
-                                   .arg(shownPath, file.errorString()));
+            const qint64 n = data.Read(buffer.data(), buffer.size(), s.transferTimeoutMs);
+            if (n == 0) break;
             received += n;
+            if (received > s.maxTransferBytes)
+                throw AppError(QStringLiteral("Transfer exceeds the limit of %1 bytes.")
+                                   .arg(s.maxTransferBytes));
+            if (announced >= 0 && received > announced)
+                throw AppError(
+                    QStringLiteral("Received more than the %1 bytes announced.").arg(announced));
+            part.Write(buffer.constData(), n);
             if (progress) progress(received);
         }
+        if (announced >= 0 && received != announced)
+            throw AppError(QStringLiteral("Received %1 bytes of the %2 announced.")
+                               .arg(received)
+                               .arg(announced));
     }
 };
 
@@ -432,19 +556,15 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
     if (!canOverwrite && fs::FileExists(destFile))
         throw AppError(QStringLiteral("Destination file already exists."));
 
-    // The local file first: the old one goes, an empty one takes its place.
-    fs::DeleteFile(destFile);
-    QFile file(fs::Native(destFile));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw AppError(QStringLiteral("Cannot create file \"%1\". %2")
-                           .arg(fs::FullPath(destFile), file.errorString()));
+    PartFile part(destFile);
     if (!d->sock) throw AppError(kNotConnected);
+    const QHostAddress server = d->sock->peerAddress();
 
     std::optional<AppError> failure;
     bool transferStarted = false;
     {
-        QTcpServer listener;
-        std::unique_ptr<QTcpSocket> data;
+        // Listens until the final reply, so that a second data connection shows.
+        DataListener listener;
         try {
             const QHostAddress local(d->sock->localAddress().toIPv4Address());
             listener.setListenBacklogSize(1);
@@ -460,37 +580,29 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
                            .arg(port >> 8)
                            .arg(port & 0xFF),
                        {200});
-            d->Command(QStringLiteral("RETR ") + sourceFile, {125, 150, 154});
+            const Reply retr = d->Command(QStringLiteral("RETR ") + sourceFile, {125, 150, 154});
             transferStarted = true;
-            bool timedOut = false;
-            if (!listener.waitForNewConnection(d->s.listenTimeoutMs, &timedOut) ||
-                !listener.hasPendingConnections()) {
-                if (timedOut || listener.serverError() == QAbstractSocket::SocketTimeoutError)
-                    throw AppError(QStringLiteral("Accept timed out."));
-                throw AppError(SocketErrorMessage(listener.serverError(), listener.errorString()));
-            }
-            data.reset(listener.nextPendingConnection());
-            data->setParent(nullptr);
-            listener.close();
-            d->ReceiveData(*data, file, fs::FullPath(destFile), progress);
+            const std::unique_ptr<DataSocket> data = d->AcceptData(listener, server);
+            d->ReceiveData(*data, part, AnnouncedSize(retr), progress);
+            part.Finish();
         } catch (const AppError& e) {
             failure = e;
         }
-        if (data) data->abort();
-        listener.close();
-    }
-    file.close();
 
-    // The final reply, once the server has taken on the transfer; its failure wins.
-    if (transferStarted && d->sock) {
-        try {
-            const Reply r = d->ReadReply();
-            d->Check(r, {226, 225, 250});
-        } catch (const AppError& e) {
-            failure = e;
+        // The final reply, once the server has taken on the transfer; its failure wins.
+        if (transferStarted && d->sock) {
+            try {
+                const Reply r = d->ReadReply();
+                d->Check(r, {226, 225, 250});
+            } catch (const AppError& e) {
+                failure = e;
+            }
         }
+        if (!failure && Impl::AnotherDataConnection(listener, server))
+            failure = AppError(QStringLiteral("Unexpected data connection."));
     }
     if (failure) throw *failure;
+    part.Commit();
 }
 
 void IdFtp::Disconnect() { d->Disconnect(); }

@@ -46,9 +46,15 @@ const Download kDownloads[] = {
 // always been started).
 const char16_t kHandOff[] = u"cmd /c start .\\\\update.cmd";
 
+// A failure's message as the status bar shows it: on one line, each line break (and any other
+// control character a server may have sent) shown as a blank.
 QString ErrorText(const std::exception& e) {
-    if (const auto* app = dynamic_cast<const AppError*>(&e)) return app->message();
-    return QString::fromLocal8Bit(e.what());
+    const auto* app = dynamic_cast<const AppError*>(&e);
+    QString text = app ? app->message() : QString::fromLocal8Bit(e.what());
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = u' ';
+    return text;
 }
 
 // A date text in the user's short date format: the order of day, month and year and the
@@ -192,6 +198,7 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
 void poupdate(Context& ctx) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
+    if (st.handedOff) return;  // the update script already runs; the tool is ending
     st.BindSettings();
     if (!ctx.ftp || !LogInAnew(*ctx.ftp, form)) return;
     IdFtp& ftp = *ctx.ftp;
@@ -212,6 +219,7 @@ void poupdate(Context& ctx) {
         // The script just downloaded into the executable's folder is the one that runs, even
         // when the tool was started from another current directory.
         platform::StartHidden(kHandOff, platform::ToU16(fs::Native(st.exeDir)));
+        st.handedOff = true;
         form.Terminate();
     } catch (const std::exception& e) {
         form.SetStatusText(kDownloadError + ErrorText(e));

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -229,14 +230,14 @@ TEST(FtpClient, GetFromScriptedServer) {
             << talk[kLogin.size()].toStdString();
         EXPECT_EQ(talk.last(), "RETR /autocad/file.bin");
     }
-    {  // 550 to RETR: its text; the local file exists and is empty; still connected
+    {  // 550 to RETR: its text; the local file as it was, nothing else left; still connected
         ScriptedFtpServer server(R"({"replies": {"RETR": "550 No such file"}})");
         IdFtp ftp(LocalSettings(server.port(), kLimit));
         ftp.Connect();
         dir.write("got.bin", "old contents");
         EXPECT_EQ(FailureOf([&] { ftp.Get("/x", dest, true, false); }), "No such file\r\n");
-        EXPECT_TRUE(QFile::exists(dest));
-        EXPECT_EQ(dir.read(dest), QByteArray());
+        EXPECT_EQ(dir.read(dest), QByteArray("old contents"));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"got.bin"});
         EXPECT_TRUE(ftp.Connected());
         // the next transfer on the same login
         EXPECT_EQ(FailureOf([&] { ftp.Get("/y", dest, true, false); }), "No such file\r\n");

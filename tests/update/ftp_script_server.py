@@ -8,18 +8,34 @@ Prints the port first. Then prints "CONN" for every control connection it accept
 at a time until killed.
 
 Scenario keys (all optional):
+  address   the loopback address to listen on (default "127.0.0.1")
   greeting  reply sent on connect (default "220 Scripted server ready")
   replies   {VERB: reply} replacing the default reply of a command
   first     {VERB: reply} used on the first control connection only
   retr      {"mode": "data" | "nodata" | "silent", "data": latin-1 text, "size": n,
-             "pre": preliminary reply, "final": final reply}
+             "reply": a reply to RETR instead of a transfer,
+             "pre": preliminary reply, "final": final reply,
+             "announce": n (the preliminary reply announces n bytes),
+             "reset": true (the data connection ends with a reset, not a close),
+             "endless": true (data without end), "stall_after": n (n bytes, then silence),
+             "intruder": {"source": address, "data": text} (on PORT, before the reply, another
+             connection from `source` reaches the client's data port first)}
+            Without "data" and "size" a file holds "content of " + its path.
+  retr_by_path  {path: retr spec} for single files
 A reply is one or more lines separated by "\n", each sent with CR LF, encoded as UTF-8;
 "RAW:" + text sends the text exactly as given; "HANGUP" closes the control connection instead;
-"SILENT" sends nothing; a last line "HANGUP" closes the connection after the lines before it.
+"SILENT" sends nothing; a last line "HANGUP" closes the connection after the lines before it;
+a last line "STREAM:<seconds>:<text>" sends that line again and again, every <seconds> (0: as
+fast as the client takes it), until the client goes or STREAM_LIMIT seconds have passed.
+The data connection starts from the control connection's own address.
 """
 import json
 import socket
+import struct
 import sys
+import time
+
+STREAM_LIMIT = 30
 
 DEFAULTS = {
     "HOST": "220 Host accepted",
@@ -40,42 +56,96 @@ def log(text):
     sys.stdout.flush()
 
 
+def stream(conn, interval, text):
+    """Sends one line again and again until the client goes or STREAM_LIMIT has passed."""
+    line = (text + "\r\n").encode("utf-8")
+    if interval == 0:
+        line *= 4096
+    conn.settimeout(5)
+    end = time.monotonic() + STREAM_LIMIT
+    try:
+        while time.monotonic() < end:
+            conn.sendall(line)
+            if interval:
+                time.sleep(interval)
+    except OSError:
+        pass
+
+
 def send(conn, reply):
-    """Sends a reply; returns True when it ends with a "HANGUP" line (close afterwards)."""
+    """Sends a reply; returns True when the connection is to close afterwards."""
     if reply.startswith("RAW:"):
         conn.sendall(reply[4:].encode("utf-8"))
         return False
     lines = reply.split("\n")
-    hangup = lines[-1] == "HANGUP"
-    if hangup:
+    last = lines[-1]
+    if last == "HANGUP" or last.startswith("STREAM:"):
         lines.pop()
     conn.sendall("".join(l + "\r\n" for l in lines).encode("utf-8"))
-    return hangup
+    if last.startswith("STREAM:"):
+        _, interval, text = last.split(":", 2)
+        stream(conn, float(interval), text)
+        return True
+    return last == "HANGUP"
 
 
-def retr_data(spec):
+def retr_data(spec, path):
     if "size" in spec:
         return bytes(i % 251 for i in range(spec["size"]))
-    return spec.get("data", "").encode("latin-1")
+    if "data" in spec:
+        return spec["data"].encode("latin-1")
+    return ("content of " + path).encode("latin-1")
 
 
-def do_retr(conn, spec, port_addr):
+def intrude(spec, port_addr):
+    """Another local program that reaches the client's data port before the server."""
+    other = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    other.bind((spec.get("source", "127.0.0.1"), 0))
+    other.settimeout(5)
+    try:
+        other.connect(port_addr)
+        other.sendall(spec.get("data", "EVIL PAYLOAD").encode("latin-1"))
+    except OSError:
+        pass
+    other.close()
+
+
+def do_retr(conn, spec, port_addr, path):
+    if "reply" in spec:
+        send(conn, spec["reply"])
+        return
     mode = spec.get("mode", "data")
-    send(conn, spec.get("pre", "150 Opening BINARY mode data connection"))
+    pre = "150 Opening BINARY mode data connection"
+    if "announce" in spec:
+        pre += " for %s (%d bytes)" % (path, spec["announce"])
+    send(conn, spec.get("pre", pre))
     if mode == "nodata":
         send(conn, spec.get("final", "226 Transfer complete"))
         return
-    data = socket.create_connection(port_addr, timeout=10)
-    if mode == "data":
-        data.sendall(retr_data(spec))
-        data.close()
-    else:  # silent: hold the connection open until the client gives up on it
-        try:
+    data = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    data.bind((conn.getsockname()[0], 0))
+    data.settimeout(10)
+    try:
+        data.connect(port_addr)
+        if spec.get("endless"):
+            chunk = bytes(i % 251 for i in range(65536))
+            end = time.monotonic() + STREAM_LIMIT
+            while time.monotonic() < end:
+                data.sendall(chunk)
+        elif mode == "data":
+            payload = retr_data(spec, path)
+            if "stall_after" in spec:
+                payload = payload[:spec["stall_after"]]
+                mode = "silent"
+            data.sendall(payload)
+        if mode == "silent":  # hold the connection open until the client gives up on it
             while data.recv(4096):
                 pass
-        except OSError:
-            pass
-        data.close()
+    except OSError:
+        pass
+    if spec.get("reset"):
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    data.close()
     send(conn, spec.get("final", "226 Transfer complete"))
 
 
@@ -84,13 +154,15 @@ def serve(conn, scenario, first):
     if greeting == "HANGUP":
         conn.close()
         return
-    if greeting != "SILENT":
-        send(conn, greeting)
+    if greeting != "SILENT" and send(conn, greeting):
+        conn.close()
+        return
     replies = dict(DEFAULTS)
     replies.update(scenario.get("replies", {}))
     if first:
         replies.update(scenario.get("first", {}))
     port_addr = None
+    retr = scenario.get("retr", {})
     reader = conn.makefile("rb")
     while True:
         try:
@@ -105,10 +177,13 @@ def serve(conn, scenario, first):
         if verb == "PORT":
             n = [int(x) for x in line[5:].split(",")]
             port_addr = (".".join(str(x) for x in n[:4]), n[4] * 256 + n[5])
+            if "intruder" in retr:
+                intrude(retr["intruder"], port_addr)
         reply = replies.get(verb, "500 Unknown command")
         if verb == "RETR" and verb not in scenario.get("replies", {}) and not (
                 first and verb in scenario.get("first", {})):
-            do_retr(conn, scenario.get("retr", {}), port_addr)
+            path = line[5:]
+            do_retr(conn, scenario.get("retr_by_path", {}).get(path, retr), port_addr, path)
             continue
         if reply == "HANGUP":
             break
@@ -124,7 +199,7 @@ def main():
     scenario = json.loads(sys.argv[1])
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind((scenario.get("address", "127.0.0.1"), 0))
     listener.listen(4)
     log(str(listener.getsockname()[1]))
     count = 0

@@ -1,0 +1,199 @@
+// The update download against servers that misbehave, broken or hostile, on the loopback
+// interface. Every case runs the whole update download over the files of an earlier update
+// and checks what the user and the files are left with: the call ends within the time limit
+// that ends it (plus a tenth), memory stays bounded, each file is either the new one whole or
+// the old one untouched, no temporary file is left, and no script runs after a failure.
+//
+// The data connection's sender: on loopback every local program connects from 127.0.0.1, the
+// address of a server on 127.0.0.1 too. So the cases run the server on 127.0.0.2 (the whole
+// 127/8 is loopback on Linux) to show that a connection from another address is closed and
+// the server's own still taken, and on 127.0.0.1 to show that a second connection from the
+// server's own address makes the transfer untrusted.
+
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "FtpTestSupport.h"
+#include "state/AppState.h"
+#include "support/FakeForm.h"
+#include "support/TempDir.h"
+#include "update/IdFtp.h"
+#include "update/Update.h"
+
+namespace {
+
+constexpr int kLimit = 1000;               // every time limit of the client here
+constexpr qint64 kCap = 4 * 1024 * 1024;   // the transfer bound here
+constexpr qint64 kMemoryBound = 64 << 20;  // what one case may add to the peak
+const QString kConnectError = QStringLiteral("Ошибка подключения: ");
+const QString kDownloadError = QStringLiteral(" Ошибка скачивания файла: ");
+
+// The five update files in download order, as the earlier update left them.
+const char* const kFiles[] = {"ZELK_AE_install.7z", "7z/7z.exe", "7z/7z.dll", "update.cmd",
+                              "manual_update.txt"};
+const char* const kServerPaths[] = {"/autocad/ZELK_AE_install.7z", "/autocad/7z/7z.exe",
+                                    "/autocad/7z/7z.dll", "/autocad/update.cmd",
+                                    "/autocad/manual_update.txt"};
+QByteArray OldContent(int i) { return QByteArray("old ") + kFiles[i]; }
+QByteArray NewContent(int i) { return QByteArray("content of ") + kServerPaths[i]; }
+const QByteArray kNewScript = "echo new-ran >> marker.txt\n";
+
+qint64 PeakMemory() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ')[0].toLongLong() * 1024;
+    return 0;
+}
+
+struct HostileCase {
+    const char* name;
+    const char* scenario;  // for the scripted server
+    int limitMs;           // the limit whose expiry ends the call; 0: none is waited out
+    QString status;        // what the status text begins with
+    int replaced;          // files the update brought in whole before the failure
+};
+
+class HostileServer : public ::testing::Test {
+  protected:
+    // Runs the update download in a fresh folder `exe` (the earlier update's files in place)
+    // and checks the outcome; then runs `after` on the same state and server. Returns the
+    // server's conversation.
+    QStringList Run(const HostileCase& c, TempDir& exe,
+                    const std::function<void(Context&)>& after = {}) {
+        SCOPED_TRACE(c.name);
+        for (int i = 0; i < 5; ++i) exe.write(kFiles[i], OldContent(i));
+        exe.write("update.cmd", "echo old-ran >> marker.txt\n");
+        exe.write("config.ini", "[Update]\r\nlocal_date=01.01.2020\r\n");
+        const QByteArray oldScript = exe.read("update.cmd");
+
+        ScriptedFtpServer server(c.scenario);
+        update::FtpSettings settings = LocalSettings(server.port(), kLimit);
+        if (QByteArray(c.scenario).contains("127.0.0.2")) settings.host = "127.0.0.2";
+        settings.maxTransferBytes = kCap;
+        update::IdFtp ftp(settings);
+        AppState st;
+        st.exeDir = exe.path();
+        FakeForm form;
+        Context ctx = MakeUpdateContext(st, form, &ftp);
+
+        const qint64 peak = PeakMemory();
+        QElapsedTimer timer;
+        timer.start();
+        update::poupdate(ctx);
+        const qint64 took = timer.elapsed();
+
+        EXPECT_LT(took, (c.limitMs ? c.limitMs : kLimit) * 11 / 10);
+        EXPECT_LT(PeakMemory() - peak, kMemoryBound);
+        EXPECT_TRUE(form.status.startsWith(c.status)) << form.status.toStdString();
+        EXPECT_FALSE(form.status.contains(u'\r') || form.status.contains(u'\n'));
+        const bool success = c.replaced == 5;
+        EXPECT_EQ(form.terminated, success);
+        EXPECT_EQ(st.handedOff, success);
+        for (int i = 0; i < 5; ++i) {
+            const QByteArray expected = i == 3 ? (success ? kNewScript : oldScript)
+                                               : (i < c.replaced ? NewContent(i) : OldContent(i));
+            EXPECT_EQ(exe.read(kFiles[i]), expected) << kFiles[i];
+        }
+        QStringList files;
+        QDirIterator it(exe.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) files << it.next().mid(exe.path().size());
+        files.removeOne("marker.txt");  // the script's, when it ran
+        files.sort();
+        EXPECT_EQ(files.join(' ').toStdString(),
+                  "7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini manual_update.txt update.cmd");
+        if (after) after(ctx);
+        return server.Conversation();
+    }
+};
+
+// The server's update script, so that a run shows in marker.txt.
+#define SCRIPT \
+    R"("retr_by_path": {"/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n"}})"
+
+const HostileCase kCases[] = {
+    {"endless multi-line greeting, a line at a time",
+     R"({"greeting": "220-Welcome\nSTREAM:0.3:220-more"})", kLimit,
+     kConnectError + "Read timed out.", 0},
+    {"endless multi-line greeting, as fast as it goes",
+     R"({"greeting": "220-Welcome\nSTREAM:0:220-more and more and more"})", 0,
+     kConnectError + "Reply too long.", 0},
+    {"blank lines instead of a greeting", R"({"greeting": "STREAM:0.3:"})", kLimit,
+     kConnectError + "Read timed out.", 0},
+    {"endless data", R"({"retr": {"endless": true}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 4194304 bytes.", 0},
+    {"reset after 50 kB, then 226", R"({"retr": {"size": 50000, "reset": true}})", 0,
+     kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
+    {"fewer bytes than announced", R"({"retr": {"size": 50000, "announce": 1000000}})", 0,
+     kDownloadError + "Received 50000 bytes of the 1000000 announced.", 0},
+    {"more bytes than announced", R"({"retr": {"size": 50000, "announce": 1000}})", 0,
+     kDownloadError + "Received more than the 1000 bytes announced.", 0},
+    {"stall after 100 kB", R"({"retr": {"size": 300000, "stall_after": 100000}})", kLimit,
+     kDownloadError + "Read timed out.", 0},
+    {"550 on the third file",
+     R"({"retr_by_path": {"/autocad/7z/7z.dll": {"reply": "550 No such file"}}})", 0,
+     kDownloadError + "No such file ", 2},
+    {"another program reaches the data port first, from the server's address",
+     R"({"retr": {"intruder": {"source": "127.0.0.1"}}})", 0,
+     kDownloadError + "Unexpected data connection.", 0},
+    {"a connection from another address does not stop the wait for the server's",
+     R"({"address": "127.0.0.2", "retr": {"mode": "nodata", "intruder": {"source": "127.0.0.1"}}})",
+     kLimit, kDownloadError + "Accept timed out.", 0},
+    {"a connection from another address is closed, the server's own taken",
+     R"({"address": "127.0.0.2", "retr": {"intruder": {"source": "127.0.0.1"}}, )" SCRIPT "}", 0,
+     QString(), 5},
+};
+
+}  // namespace
+
+TEST_F(HostileServer, EveryCaseEndsInTimeAndKeepsTheOldFiles) {
+    std::vector<std::unique_ptr<TempDir>> folders;
+    for (const HostileCase& c : kCases) {
+        folders.push_back(std::make_unique<TempDir>());
+        Run(c, *folders.back());
+    }
+    // Only the one update that arrived whole has started its script, and that one is the new.
+    QThread::msleep(300);
+    for (size_t i = 0; i < folders.size(); ++i)
+        EXPECT_EQ(folders[i]->read("marker.txt"), kCases[i].replaced == 5 ? "new-ran\n" : "")
+            << kCases[i].name;
+}
+
+// A full disk: the old file stays, the temporary one goes, and the status text says why.
+TEST_F(HostileServer, FullDisk) {
+    TempDir exe;
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", exe.path()}) != 0)
+        GTEST_SKIP() << "needs a small file system of its own (mount as root)";
+    Run({"full disk", R"({"retr": {"size": 2000000}})", 0,
+         kDownloadError + "нет места на диске: \"" + exe.file("ZELK_AE_install.7z") + "\"", 0},
+        exe);
+    QProcess::execute("umount", {exe.path()});
+}
+
+// Once the script has been started, nothing starts another download or script: neither the
+// discovery's nor the button's run of the update download.
+TEST_F(HostileServer, OneHandOffPerProcess) {
+    TempDir exe;
+    QString statusAfter;
+    const QStringList talk =
+        Run({"hand-off", "{" SCRIPT "}", 0, QString(), 5}, exe, [&](Context& ctx) {
+            const QString status = ctx.form.StatusText();
+            update::poupdate(ctx);  // as installation discovery runs it
+            update::Button9Click(ctx);
+            EXPECT_EQ(ctx.form.StatusText(), status);
+        });
+    EXPECT_EQ(talk.count("CONN"), 1);
+    EXPECT_EQ(talk.filter(QRegularExpression("^RETR ")).size(), 5);
+    QThread::msleep(300);
+    EXPECT_EQ(exe.read("marker.txt"), "new-ran\n");
+}

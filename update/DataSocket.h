@@ -1,0 +1,48 @@
+#pragma once
+
+// The data connection of one transfer, at the level of the system's sockets. Qt's sockets
+// report a reset by the server like its orderly close; a download must tell the two apart,
+// since only the orderly close ends a file that arrived whole.
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <deque>
+#include <memory>
+
+namespace update {
+
+class DataSocket {
+  public:
+    explicit DataSocket(qintptr descriptor);
+    ~DataSocket();
+    DataSocket(const DataSocket&) = delete;
+    DataSocket& operator=(const DataSocket&) = delete;
+
+    QHostAddress PeerAddress() const;
+
+    // Waits up to timeoutMs for data and reads at most `size` bytes. Returns the number read,
+    // 0 when the server has closed the connection in order. Throws AppError "Read timed out."
+    // when nothing came in time, and "Socket Error # %d" CR LF "%s" for a reset, an abort or
+    // any other socket error.
+    qint64 Read(char* buffer, qint64 size, int timeoutMs);
+
+  private:
+    qintptr fd_;
+};
+
+// A listener that hands over the system's descriptors of the connections it accepts, in the
+// order they arrived, instead of wrapping them in Qt sockets.
+class DataListener : public QTcpServer {
+  public:
+    ~DataListener() override;
+    // The next accepted connection, or null when none waits.
+    std::unique_ptr<DataSocket> Take();
+
+  protected:
+    void incomingConnection(qintptr descriptor) override;
+
+  private:
+    std::deque<qintptr> accepted_;
+};
+
+}  // namespace update
