@@ -2,8 +2,9 @@
 // readable sources in data-src/.
 //
 //   zelk_datagen --package SRC OUT
-//       OUT/ZELK_install.mdb        the install database (SQLite): _FAMILY_DESCRIPTION, one table
-//                                   per family code, _PINLIST_ЗЕЛК and DS
+//       OUT/ZELK_install.mdb        the install database (SQLite, or Jet 4.0 with --jet):
+//                                   _FAMILY_DESCRIPTION, one table per family code,
+//                                   _PINLIST_ЗЕЛК and DS
 //       OUT/data/bd_info.txt        the catalog connection string template (ANSI, one line)
 //       OUT/data/IMAGES/*.png       the maker's icon images, drawn here
 //       OUT/data/ZELK/*.dwg         symbol-library stand-ins, one per block the menu names
@@ -39,8 +40,14 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <vector>
+
+#ifdef ZELK_DATAGEN_JET
+#include "catalog/Engine.h"
+#include "catalog/ado/AdoEngine.h"
+#endif
 
 namespace {
 
@@ -218,12 +225,23 @@ QString Quote(const QString& name) {
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
-// A SQLite file written in one transaction, replacing any file of that name.
+// A database file being written: the SQLite stand-in's or, in a generator built with Jet
+// support (Windows), a Jet 4.0 file. Written under a temporary name and put in place by
+// Commit, replacing any file of that name, so that a failed run never leaves a half-built
+// database behind.
 class Database {
   public:
-    // Written under a temporary name and put in place by Commit, so that a failed run never
-    // leaves a half-built database behind.
-    explicit Database(const QString& path)
+    virtual ~Database() = default;
+    virtual void CreateTable(const QString& table, const std::vector<Column>& cols) = 0;
+    virtual void Insert(const QString& table, const std::vector<Column>& cols,
+                        const QVariantList& values) = 0;
+    virtual void Commit() = 0;
+};
+
+// Written in one transaction.
+class SqliteDatabase : public Database {
+  public:
+    explicit SqliteDatabase(const QString& path)
         : name_(QUuid::createUuid().toString()), path_(path), temp_(path + QStringLiteral(".tmp")) {
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile::remove(temp_);
@@ -234,15 +252,15 @@ class Database {
         }
         Exec(QStringLiteral("BEGIN"));
     }
-    ~Database() {
+    ~SqliteDatabase() override {
         { QSqlDatabase::database(name_, false).close(); }
         QSqlDatabase::removeDatabase(name_);
         QFile::remove(temp_);
     }
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
+    SqliteDatabase(const SqliteDatabase&) = delete;
+    SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
-    void Commit() {
+    void Commit() override {
         Exec(QStringLiteral("COMMIT"));
         { QSqlDatabase::database(name_, false).close(); }
         QFile::remove(path_);
@@ -259,7 +277,7 @@ class Database {
 
     // Texts of bounded length carry a check, so that a value the catalog would refuse is
     // caught here already.
-    void CreateTable(const QString& table, const std::vector<Column>& cols) {
+    void CreateTable(const QString& table, const std::vector<Column>& cols) override {
         QStringList defs;
         for (const Column& c : cols) {
             const QString n = Quote(QString::fromLatin1(c.name));
@@ -276,7 +294,8 @@ class Database {
                  .arg(Quote(table), defs.join(QStringLiteral(", "))));
     }
 
-    void Insert(const QString& table, const std::vector<Column>& cols, const QVariantList& values) {
+    void Insert(const QString& table, const std::vector<Column>& cols,
+                const QVariantList& values) override {
         QStringList names, marks;
         for (const Column& c : cols) {
             names << Quote(QString::fromLatin1(c.name));
@@ -293,6 +312,87 @@ class Database {
     QString path_;
     QString temp_;
 };
+
+#ifdef ZELK_DATAGEN_JET
+// A Jet 4.0 file created through ADOX and filled through the tool's own ADO engine, with
+// statements in the dialect the tool speaks: integers as counters (given values are kept),
+// bounded texts as varchar(n), long texts as longchar.
+class JetDatabase : public Database {
+  public:
+    explicit JetDatabase(const QString& path) : path_(path), temp_(path + QStringLiteral(".tmp")) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile::remove(temp_);
+        catalog::AdoEngine::CreateDatabase(temp_);
+        conn_ = engine_.NewConnection();
+        conn_->SetConnectionString(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
+                                   catalog::QuoteConnectionValue(QDir::toNativeSeparators(temp_)));
+        conn_->Open();
+    }
+    ~JetDatabase() override {
+        conn_->Close();
+        QFile::remove(temp_);
+    }
+    JetDatabase(const JetDatabase&) = delete;
+    JetDatabase& operator=(const JetDatabase&) = delete;
+
+    void CreateTable(const QString& table, const std::vector<Column>& cols) override {
+        QStringList defs;
+        for (const Column& c : cols)
+            defs << QStringLiteral("[%1] %2").arg(
+                QString::fromLatin1(c.name), c.length < 0 ? QStringLiteral("counter")
+                                             : c.length == 0
+                                                 ? QStringLiteral("longchar")
+                                                 : QStringLiteral("varchar(%1)").arg(c.length));
+        conn_->Execute(
+            QStringLiteral("CREATE TABLE [%1] (%2)").arg(table, defs.join(QStringLiteral(", "))),
+            {});
+    }
+
+    // Integers go into the text as numbers, every other value as a named text parameter.
+    void Insert(const QString& table, const std::vector<Column>& cols,
+                const QVariantList& values) override {
+        QStringList names, marks;
+        catalog::Params params;
+        for (size_t i = 0; i < cols.size(); ++i) {
+            const QVariant& v = values.value(qsizetype(i));
+            names << QStringLiteral("[%1]").arg(QString::fromLatin1(cols[i].name));
+            if (v.typeId() == QMetaType::Int) {
+                marks << QString::number(v.toInt());
+            } else {
+                const QString name = QStringLiteral("p%1").arg(i);
+                marks << u':' + name;
+                params.append({name, v.isNull() ? QString() : v.toString()});
+            }
+        }
+        conn_->Execute(
+            QStringLiteral("INSERT INTO [%1] (%2) VALUES (%3)")
+                .arg(table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))),
+            params);
+    }
+
+    void Commit() override {
+        conn_->Close();
+        QFile::remove(path_);
+        if (!QFile::rename(temp_, path_)) Fail(QStringLiteral("cannot write ") + path_);
+    }
+
+  private:
+    catalog::AdoEngine engine_;
+    std::unique_ptr<catalog::DbConnection> conn_;
+    QString path_;
+    QString temp_;
+};
+#endif
+
+enum class DbFormat { Sqlite, Jet };
+
+std::unique_ptr<Database> NewDatabase(const QString& path, DbFormat format) {
+#ifdef ZELK_DATAGEN_JET
+    if (format == DbFormat::Jet) return std::make_unique<JetDatabase>(path);
+#endif
+    if (format == DbFormat::Jet) Fail(QStringLiteral("this build writes no Jet databases"));
+    return std::make_unique<SqliteDatabase>(path);
+}
 
 // The values of one family row: the CSV's columns by name, the manufacturer `maker` unless the
 // CSV names one, RECNUM numbered; a column the CSV does not have is null.
@@ -348,26 +448,26 @@ std::vector<Family> ReadFamilies(const QString& src) {
 }
 
 void BuildInstallDatabase(const QString& src, const QString& path,
-                          const std::vector<Family>& families) {
-    Database db(path);
+                          const std::vector<Family>& families, DbFormat format) {
+    const std::unique_ptr<Database> db = NewDatabase(path, format);
 
-    db.CreateTable(QStringLiteral("_FAMILY_DESCRIPTION"), {{"DESC", 255}, {"FAMILY", 24}});
+    db->CreateTable(QStringLiteral("_FAMILY_DESCRIPTION"), {{"DESC", 255}, {"FAMILY", 24}});
     QSet<QString> created;
     for (const Family& f : families) {
-        db.Insert(QStringLiteral("_FAMILY_DESCRIPTION"), {{"DESC", 255}, {"FAMILY", 24}},
-                  {f.desc, f.code});
+        db->Insert(QStringLiteral("_FAMILY_DESCRIPTION"), {{"DESC", 255}, {"FAMILY", 24}},
+                   {f.desc, f.code});
         if (created.contains(f.code)) continue;
         created.insert(f.code);
         const Table t = ReadCsv(QStringLiteral("%1/catalog/%2.csv").arg(src, f.code));
         if (t.rows.empty()) Fail(t.path + QStringLiteral(": no rows"));
-        db.CreateTable(f.code, kFamilyColumns);
+        db->CreateTable(f.code, kFamilyColumns);
         int recnum = 0;
         for (const QStringList& r : t.rows)
-            db.Insert(f.code, kFamilyColumns, FamilyRow(t, r, kMaker, ++recnum));
+            db->Insert(f.code, kFamilyColumns, FamilyRow(t, r, kMaker, ++recnum));
     }
 
     const Table pins = ReadCsv(src + QStringLiteral("/pinlist.csv"));
-    db.CreateTable(kPinListTable, kPinListColumns);
+    db->CreateTable(kPinListTable, kPinListColumns);
     int recnum = 0;
     for (const QStringList& r : pins.rows) {
         QVariantList values{++recnum, kMaker};
@@ -376,39 +476,39 @@ void BuildInstallDatabase(const QString& src, const QString& path,
             const QString v = pins.Value(r, QString::fromLatin1(c));
             values << (v.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(v));
         }
-        db.Insert(kPinListTable, kPinListColumns, values);
+        db->Insert(kPinListTable, kPinListColumns, values);
     }
 
     // DS: what the tool's window opens at start-up; a short description of the package.
     const Table ds = ReadCsv(src + QStringLiteral("/ds.csv"));
     const std::vector<Column> dsCols = {{"ID", -1}, {"NAME", 255}, {"VALUE", 255}};
-    db.CreateTable(QStringLiteral("DS"), dsCols);
+    db->CreateTable(QStringLiteral("DS"), dsCols);
     int id = 0;
     for (const QStringList& r : ds.rows)
-        db.Insert(
+        db->Insert(
             QStringLiteral("DS"), dsCols,
             {++id, ds.Value(r, QStringLiteral("NAME")), ds.Value(r, QStringLiteral("VALUE"))});
-    db.Commit();
+    db->Commit();
 }
 
 // The demo catalog: the family descriptions of data-src/demo/family_description.csv (the
 // catalog's own table of groups and family codes) and every family table of the package,
 // empty but for the rows of another manufacturer that data-src/demo/default_cat.csv gives.
-void BuildDemoCatalog(const QString& src, const QString& path,
-                      const std::vector<Family>& families) {
-    Database db(path);
+void BuildDemoCatalog(const QString& src, const QString& path, const std::vector<Family>& families,
+                      DbFormat format) {
+    const std::unique_ptr<Database> db = NewDatabase(path, format);
     const std::vector<Column> descCols = {{"DESC", 255}, {"FAMILY", 24}};
-    db.CreateTable(QStringLiteral("_FAMILY_DESCRIPTION"), descCols);
+    db->CreateTable(QStringLiteral("_FAMILY_DESCRIPTION"), descCols);
     const Table descs = ReadCsv(src + QStringLiteral("/demo/family_description.csv"));
     for (const QStringList& r : descs.rows)
-        db.Insert(
+        db->Insert(
             QStringLiteral("_FAMILY_DESCRIPTION"), descCols,
             {descs.Value(r, QStringLiteral("DESC")), descs.Value(r, QStringLiteral("FAMILY"))});
     QSet<QString> created;
     for (const Family& f : families) {
         if (created.contains(f.code)) continue;
         created.insert(f.code);
-        db.CreateTable(f.code, kFamilyColumns);
+        db->CreateTable(f.code, kFamilyColumns);
     }
     const Table t = ReadCsv(src + QStringLiteral("/demo/default_cat.csv"));
     std::map<QString, int> recnums;
@@ -417,9 +517,9 @@ void BuildDemoCatalog(const QString& src, const QString& path,
         if (!created.contains(code)) Fail(t.path + QStringLiteral(": unknown family ") + code);
         if (t.Value(r, QStringLiteral("MANUFACTURER")).contains(kMaker, Qt::CaseInsensitive))
             Fail(t.path + QStringLiteral(": the demo catalog holds no rows of the maker"));
-        db.Insert(code, kFamilyColumns, FamilyRow(t, r, QString(), ++recnums[code]));
+        db->Insert(code, kFamilyColumns, FamilyRow(t, r, QString(), ++recnums[code]));
     }
-    db.Commit();
+    db->Commit();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -711,9 +811,9 @@ QString ConnectionTemplate() {
         "Jet OLEDB:Compact Without Replica Repair=False;Jet OLEDB:SFP=False;");
 }
 
-void BuildPackage(const QString& src, const QString& out) {
+void BuildPackage(const QString& src, const QString& out, DbFormat format) {
     const std::vector<Family> families = ReadFamilies(src);
-    BuildInstallDatabase(src, out + QStringLiteral("/ZELK_install.mdb"), families);
+    BuildInstallDatabase(src, out + QStringLiteral("/ZELK_install.mdb"), families, format);
 
     const QString data = out + QStringLiteral("/data");
     WriteAnsiLines(data + QStringLiteral("/bd_info.txt"), {ConnectionTemplate()});
@@ -745,7 +845,7 @@ void BuildPackage(const QString& src, const QString& out) {
         WriteFile(QStringLiteral("%1/ZELK/%2.dwg").arg(data, block), DwgStandIn(block, label));
 }
 
-void BuildDemoProfile(const QString& src, const QString& root) {
+void BuildDemoProfile(const QString& src, const QString& root, DbFormat format) {
     const std::vector<Family> families = ReadFamilies(src);
     const QString user = root + QStringLiteral("/USERPROFILE");
     const QString rel =
@@ -767,7 +867,7 @@ void BuildDemoProfile(const QString& src, const QString& root) {
 
     BuildDemoCatalog(
         src, user + QStringLiteral("/Documents/Acade 2017/AeData/ru-RU/Catalogs/default_cat.mdb"),
-        families);
+        families, format);
 
     const QString lib = root + QStringLiteral("/PUBLIC/Documents/Autodesk/Acade 2017/Libs/iec2");
     QDir().mkpath(lib);
@@ -780,8 +880,10 @@ void BuildDemoProfile(const QString& src, const QString& root) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: zelk_datagen --package DATA_SRC OUT_DIR\n"
-                 "       zelk_datagen --demo-profile DATA_SRC DEMO_DIR\n");
+                 "usage: zelk_datagen [--jet] --package DATA_SRC OUT_DIR\n"
+                 "       zelk_datagen [--jet] --demo-profile DATA_SRC DEMO_DIR\n"
+                 "--jet writes the databases as Jet 4.0 files (Windows builds with Jet "
+                 "support, on a system where the Jet provider is registered)\n");
     return 2;
 }
 
@@ -789,15 +891,20 @@ int Usage() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    DbFormat format = DbFormat::Sqlite;
+    if (args.size() == 5 && args[1] == QLatin1String("--jet")) {
+        format = DbFormat::Jet;
+        args.removeAt(1);
+    }
     if (args.size() != 4) return Usage();
     const QString src = QDir(args[2]).absolutePath();
     const QString out = QDir(args[3]).absolutePath();
     try {
         if (args[1] == QLatin1String("--package"))
-            BuildPackage(src, out);
+            BuildPackage(src, out, format);
         else if (args[1] == QLatin1String("--demo-profile"))
-            BuildDemoProfile(src, out);
+            BuildDemoProfile(src, out, format);
         else
             return Usage();
     } catch (const std::exception& e) {

@@ -33,8 +33,15 @@ catalog::Engine& Sqlite() {
     return e;
 }
 
+// A Windows build of 32 bits (the one Jet serves) may come without the SQLite driver.
+QString SqliteUnavailable() {
+    return QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))
+               ? QString()
+               : QStringLiteral("no SQLite driver in this build");
+}
+
 std::vector<EngineCase> Engines() {
-    std::vector<EngineCase> out{{"Sqlite", Sqlite, MakeEmptyDb, [] { return QString(); }, false}};
+    std::vector<EngineCase> out{{"Sqlite", Sqlite, MakeEmptyDb, SqliteUnavailable, false}};
 #ifdef _WIN32
     out.push_back({"AdoJet",
                    []() -> catalog::Engine& {
@@ -64,8 +71,9 @@ class EngineContract : public ::testing::TestWithParam<EngineCase> {
 
     catalog::Engine& engine() { return GetParam().engine(); }
     bool jet() const { return GetParam().jet; }
+    // Paths as the system writes them (Jet is given Windows paths).
     QString NewDb(const QString& rel) {
-        const QString path = tmp.file(rel);
+        const QString path = QDir::toNativeSeparators(tmp.file(rel));
         GetParam().createEmpty(path);
         return path;
     }
@@ -84,7 +92,7 @@ class EngineContract : public ::testing::TestWithParam<EngineCase> {
 
 TEST_P(EngineContract, OpeningCreatesNothingAndRefusesNonDatabases) {
     auto c = engine().NewConnection();
-    const QString missing = tmp.file(QStringLiteral("нет.mdb"));
+    const QString missing = QDir::toNativeSeparators(tmp.file(QStringLiteral("нет.mdb")));
     c->SetConnectionString(DataSource(missing));
     EXPECT_FALSE(ErrorOf([&] { c->Open(); }).isEmpty());
     EXPECT_FALSE(c->Connected());
@@ -94,10 +102,10 @@ TEST_P(EngineContract, OpeningCreatesNothingAndRefusesNonDatabases) {
     EXPECT_FALSE(QFileInfo::exists(missing));
 
     for (const QByteArray& bytes : {QByteArray(4096, 'x'), QByteArray()}) {
-        const QString bad = tmp.write(QStringLiteral("bad.mdb"), bytes);
+        const QString bad = QDir::toNativeSeparators(tmp.write(QStringLiteral("bad.mdb"), bytes));
         c->SetConnectionString(DataSource(bad));
         EXPECT_FALSE(ErrorOf([&] { c->Open(); }).isEmpty()) << bytes.size();
-        EXPECT_EQ(tmp.read(bad), bytes);
+        EXPECT_EQ(tmp.read(QStringLiteral("bad.mdb")), bytes);
     }
     c->SetConnectionString(QString());
     EXPECT_FALSE(ErrorOf([&] { c->Open(); }).isEmpty());
@@ -121,13 +129,7 @@ TEST_P(EngineContract, JetDialect) {
         QStringLiteral("insert into [_PINLIST_ЗЕЛК] ([manufacturer], [CATALOG]) values (:kz, :fd)");
     Exec(*c, ins, {{QStringLiteral("kz"), QStringLiteral("ЗЕЛК")}, {QStringLiteral("fd"), "A"}});
     Exec(*c, ins, {{QStringLiteral("kz"), QStringLiteral("ЗЕЛК")}, {QStringLiteral("fd"), "B"}});
-    EXPECT_FALSE(
-        ErrorOf([&] {
-            Exec(*c, ins, {{QStringLiteral("kz"), QString(25, u'Ж')}, {QStringLiteral("fd"), "C"}});
-        }).isEmpty());
     Exec(*c, ins, {{QStringLiteral("kz"), QString(24, u'Ж')}, {QStringLiteral("fd"), "C"}});
-    // not null: a missing parameter value is null
-    EXPECT_FALSE(ErrorOf([&] { Exec(*c, ins, {{QStringLiteral("kz"), "x"}}); }).isEmpty());
     EXPECT_EQ(Scalar(*c, QStringLiteral("select RECNUM from _PINLIST_ЗЕЛК where CATALOG='C'")),
               QStringLiteral("3"));
     // A given counter value is stored as it is, even a repeated one; numbering goes on after
@@ -137,6 +139,12 @@ TEST_P(EngineContract, JetDialect) {
     EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from _PINLIST_ЗЕЛК where RECNUM=2")), 2);
     EXPECT_EQ(Scalar(*c, QStringLiteral("select RECNUM from _PINLIST_ЗЕЛК where CATALOG='E'")),
               QStringLiteral("4"));
+    // Sizes and "not null" are enforced (a missing parameter value is null).
+    EXPECT_FALSE(
+        ErrorOf([&] {
+            Exec(*c, ins, {{QStringLiteral("kz"), QString(25, u'Ж')}, {QStringLiteral("fd"), "F"}});
+        }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { Exec(*c, ins, {{QStringLiteral("kz"), "x"}}); }).isEmpty());
     // One parameter named twice takes its value at both places.
     EXPECT_EQ(Count(*c,
                     QStringLiteral("select count(*) from _PINLIST_ЗЕЛК where CATALOG=:x or "
@@ -269,7 +277,9 @@ TEST_P(EngineContract, InsertSelectAllMapsColumnsByNameFromAnotherFile) {
     EXPECT_FALSE(QFileInfo::exists(tmp.file(QStringLiteral("b/src.mdb"))));
     EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [т-1]")), 2);
     // Nothing stays attached: the file can be read again, and the listing shows main only.
-    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [т-1] in '../a/src.mdb'")), 2);
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from [т-1] in '%1'")
+                            .arg(QDir::toNativeSeparators(QStringLiteral("../a/src.mdb")))),
+              2);
     QStringList names;
     c->GetTableNames(names);
     names.sort();
@@ -286,20 +296,20 @@ TEST_P(EngineContract, CompactionMakesACopyAndNeverOverwrites) {
                  {{QStringLiteral("v"), QString(5000, QChar(char16_t(u'a' + i % 20)))}});
         Exec(*c, QStringLiteral("delete * from t where v not like 'c%'"));
     }
-    const QByteArray before = tmp.read(src);
+    const QByteArray before = tmp.read(QStringLiteral("src.mdb"));
     const QString prefix = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=");
-    const QString dest = tmp.file(QStringLiteral("d;st.mdb"));
+    const QString dest = QDir::toNativeSeparators(tmp.file(QStringLiteral("d;st.mdb")));
     engine().CompactDatabase(prefix + src, prefix + catalog::QuoteConnectionValue(dest));
-    EXPECT_EQ(tmp.read(src), before);
+    EXPECT_EQ(tmp.read(QStringLiteral("src.mdb")), before);
     EXPECT_LT(QFileInfo(dest).size(), before.size());
     EXPECT_EQ(Count(*Open(dest), QStringLiteral("select count(*) from t")), 2);
     // An existing destination is an error and stays as it was.
-    const QByteArray copy = tmp.read(dest);
+    const QByteArray copy = tmp.read(QStringLiteral("d;st.mdb"));
     EXPECT_FALSE(ErrorOf([&] {
                      engine().CompactDatabase(prefix + src,
                                               prefix + catalog::QuoteConnectionValue(dest));
                  }).isEmpty());
-    EXPECT_EQ(tmp.read(dest), copy);
+    EXPECT_EQ(tmp.read(QStringLiteral("d;st.mdb")), copy);
 }
 
 // Install and Clean on a catalog whose family tables differ from the install database's: one
