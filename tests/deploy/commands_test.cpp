@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 #include <QVariant>
+#include <map>
 
 #include "catalog/CatalogDb.h"
 #include "deploy/DeployFixture.h"
@@ -16,6 +17,7 @@
 #include "state/AppState.h"
 #include "state/Context.h"
 #include "support/FakeForm.h"
+#include "support/ScratchMounts.h"
 
 namespace {
 
@@ -323,5 +325,184 @@ TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
     EXPECT_FALSE(Exists(images + "zelk.png"));
     EXPECT_FALSE(Exists(catalogFile.chopped(4) + "~$.mdb"));
 }
+
+// ---- full disks, read-only folders and missing data -------------------------------------
+
+enum class Trouble { Full, ReadOnly, Missing };
+enum class Command { Install, Clean };
+
+struct UsersFilesCase {
+    const char* name;
+    bool installFirst;  // a complete Install before the trouble is arranged
+    const char* where;  // the folder in trouble: a key of Folder()
+    Trouble trouble;
+    Command command;
+    const char* error;      // part of the one error shown; nullptr: no error
+    const char* message;    // start of the one closing message; nullptr: no message
+    QStringList named;      // names the closing message holds
+    QStringList unchanged;  // keys of Snapshot() that must keep their bytes
+};
+
+void PrintTo(const UsersFilesCase& c, std::ostream* os) { *os << c.name; }
+
+class UsersFilesTest : public CommandsTest, public ::testing::WithParamInterface<UsersFilesCase> {
+  protected:
+    ScratchMounts mounts;
+
+    QString Folder(const QString& key) const {
+        if (key == "support") return support;
+        if (key == "tool") return tool;
+        if (key == "data") return tool + "/data";
+        if (key == "IMAGES") return tool + "/data/IMAGES";
+        if (key == "images") return images;
+        if (key == "library") return library;
+        return QFileInfo(catalogFile).absolutePath();  // "catalogs"
+    }
+    // The bytes of the user's files, and the names of the maker's files in place.
+    QByteArray Snapshot(const QString& key) const {
+        if (key == "menus") return Menu("ACE_IEC_MENU.DAT") + '|' + Menu("ACE_IEC-60617_MENU.DAT");
+        if (key == "config") return tmp.read(tool + "/config.ini");
+        if (key == "block") return tmp.read(tool + "/data/menu_installed.txt");
+        if (key == "catalog") return tmp.read(catalogFile);
+        return (QDir(images).entryList(QDir::Files) + QDir(library).entryList(QDir::Files))
+            .join('|')
+            .toUtf8();  // "files"
+    }
+};
+
+TEST_P(UsersFilesTest, NothingIsLostAndNoSuccessIsClaimedForWorkNotDone) {
+    const UsersFilesCase& c = GetParam();
+    if (c.trouble != Trouble::Missing && !ScratchMounts::Unavailable().isEmpty())
+        GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
+    // The settings as the tool writes them: a changed byte is a write that should not be.
+    const QString stored =
+        st.userprofile + "\\Documents\\Acade 2017\\AeData\\ru-RU\\Catalogs\\default_cat.mdb";
+    tmp.write("tool/config.ini",
+              "[BASE]\r\nPATH=" + stored.toUtf8() + "\r\n[Update]\r\nlocal_date=01.12.2026\r\n");
+    if (c.installFirst) {
+        Install();
+        ASSERT_EQ(form.errors, QStringList());
+        form.messages.clear();
+    }
+    QDir().mkpath(images);
+    const QString folder = Folder(c.where);
+    switch (c.trouble) {
+        case Trouble::Full:
+            ASSERT_TRUE(mounts.Tmpfs(folder));
+            // The image folder inside the support folder gets a file system of its own, so the
+            // files Clean deletes there make no room for the menus.
+            if (folder == support) {
+                ASSERT_TRUE(mounts.Tmpfs(images));
+            }
+            ASSERT_TRUE(ScratchMounts::Fill(folder));
+            break;
+        case Trouble::ReadOnly:
+            ASSERT_TRUE(mounts.ReadOnly(folder));
+            break;
+        case Trouble::Missing:
+            ASSERT_TRUE(QDir(folder).removeRecursively());
+            break;
+    }
+    std::map<QString, QByteArray> before;
+    for (const QString& key : c.unchanged) before[key] = Snapshot(key);
+
+    c.command == Command::Install ? Install() : Clean();
+
+    if (c.error) {
+        ASSERT_EQ(form.errors.size(), 1) << form.messages.join('\n').toStdString();
+        EXPECT_TRUE(form.errors[0].contains(c.error)) << form.errors[0].toStdString();
+    } else {
+        EXPECT_EQ(form.errors, QStringList());
+    }
+    if (c.message) {
+        ASSERT_EQ(form.messages.size(), 1);
+        EXPECT_TRUE(form.messages[0].startsWith(c.message)) << form.messages[0].toStdString();
+        for (const QString& name : c.named)
+            EXPECT_TRUE(form.messages[0].contains(name)) << name.toStdString();
+    } else {
+        EXPECT_EQ(form.messages, QStringList());
+    }
+    for (const QString& key : c.unchanged)
+        EXPECT_EQ(Snapshot(key), before[key]) << key.toStdString() << " changed";
+}
+
+const QStringList kUserFiles{"menus", "config"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UsersFilesTest,
+    ::testing::Values(UsersFilesCase{"MenusOnAFullDiskInstall",
+                                     false,
+                                     "support",
+                                     Trouble::Full,
+                                     Command::Install,
+                                     "ACE_IEC_MENU.DAT",
+                                     nullptr,
+                                     {},
+                                     kUserFiles},
+                      UsersFilesCase{"MenusOnAFullDiskClean",
+                                     true,
+                                     "support",
+                                     Trouble::Full,
+                                     Command::Clean,
+                                     "ACE_IEC_MENU.DAT",
+                                     nullptr,
+                                     {},
+                                     kUserFiles},
+                      UsersFilesCase{"SettingsOnAFullDiskInstall",
+                                     false,
+                                     "tool",
+                                     Trouble::Full,
+                                     Command::Install,
+                                     "Unable to write to",
+                                     nullptr,
+                                     {},
+                                     kUserFiles + QStringList{"catalog"}},
+                      UsersFilesCase{"BlockCopyOnAFullDiskInstall",
+                                     true,
+                                     "data",
+                                     Trouble::Full,
+                                     Command::Install,
+                                     "menu_installed.txt",
+                                     nullptr,
+                                     {},
+                                     kUserFiles + QStringList{"block"}},
+                      // The catalog backup cannot be made: nothing at all changes.
+                      UsersFilesCase{"CatalogOnAFullDiskClean",
+                                     true,
+                                     "catalogs",
+                                     Trouble::Full,
+                                     Command::Clean,
+                                     "default_cat.mdb.bak",
+                                     nullptr,
+                                     {},
+                                     kUserFiles + QStringList{"catalog", "files"}},
+                      UsersFilesCase{"ReadOnlyImagesInstall",
+                                     false,
+                                     "images",
+                                     Trouble::ReadOnly,
+                                     Command::Install,
+                                     nullptr,
+                                     "Установка выполнена не полностью",
+                                     {"(3)", "zelk.png", "zelk_cb.png", "panel.png"},
+                                     {"config"}},
+                      UsersFilesCase{"ReadOnlyLibraryClean",
+                                     true,
+                                     "library",
+                                     Trouble::ReadOnly,
+                                     Command::Clean,
+                                     nullptr,
+                                     "Чистка выполнена не полностью",
+                                     {"(2)", "ZELK_QF.dwg", "zelk_fu.dwg"},
+                                     {"config"}},
+                      UsersFilesCase{"MissingImagesInstall",
+                                     false,
+                                     "IMAGES",
+                                     Trouble::Missing,
+                                     Command::Install,
+                                     nullptr,
+                                     "Установка выполнена не полностью",
+                                     {"IMAGES\" не найдена"},
+                                     {"config"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
