@@ -16,6 +16,8 @@
 #include "state/AppError.h"
 #include "state/AppState.h"
 #include "state/Context.h"
+#include "state/Discovery.h"
+#include "state/Selection.h"
 #include "support/FakeForm.h"
 #include "support/ScratchMounts.h"
 
@@ -324,6 +326,105 @@ TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
     EXPECT_EQ(MakerRows("CB"), 0);  // the steps before the menu stay done
     EXPECT_FALSE(Exists(images + "zelk.png"));
     EXPECT_FALSE(Exists(catalogFile.chopped(4) + "~$.mdb"));
+}
+
+TEST_F(CommandsTest, EachCommandBacksUpTheCatalogBeforeItsFirstChange) {
+    const QString bak = catalogFile + ".bak";
+    const QByteArray original = tmp.read(catalogFile);
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(tmp.read(bak), original);  // the catalog as it was before Install
+    const QByteArray installed = tmp.read(catalogFile);
+    ASSERT_NE(installed, original);
+
+    Clean();
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(tmp.read(bak), installed);  // replaced by the catalog as Clean found it
+    EXPECT_EQ(MakerRows("CB"), 0);
+
+    // Restored by copying it back over the catalog with the tool closed.
+    db.reset();
+    ASSERT_TRUE(QFile::remove(catalogFile) && QFile::copy(bak, catalogFile));
+    EXPECT_EQ(MakerRows("CB"), 2);
+    EXPECT_EQ(MakerRows("_PINLIST_ЗЕЛК"), 1);
+}
+
+TEST_F(CommandsTest, FailedCatalogChoiceLeavesNoCatalogReadyUntilOneSucceeds) {
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    const QString good = st.fstr;
+    const QByteArray catalogBytes = tmp.read(catalogFile);
+    const QByteArray menus = Menu("ACE_IEC_MENU.DAT");
+    const QString notADatabase = tmp.write("not a catalog.mdb", "just text");
+    struct Case {
+        QString fstr, chosen;
+    } cases[] = {// a template that can take no path with ";" in it
+                 {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=D:\\zelk_install.mdb;",
+                  tmp.path() + "a;b.mdb"},
+                 {good, notADatabase}};  // the engine cannot open it
+    for (const Case& c : cases) {
+        st.fstr = c.fstr;
+        form.dialogAnswers[2] = {c.chosen};
+        form.errors.clear();
+        form.messages.clear();
+        Context ctx = Ctx();
+        RunGuarded(form, [&] { state::Button8Click(ctx); });
+        EXPECT_EQ(form.errors.size(), 1);
+        EXPECT_FALSE(db->CatalogReady());
+        // Clean refuses as before any choice; Install connects the stored choice and fails.
+        Clean();
+        ASSERT_EQ(form.messages.size(), 1);
+        EXPECT_TRUE(form.messages[0].startsWith("Чистка не выполнена"));
+        Install();
+        EXPECT_EQ(form.errors.size(), 2);
+        EXPECT_EQ(form.messages.size(), 1);
+        EXPECT_EQ(tmp.read(catalogFile), catalogBytes);
+        EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), menus);
+    }
+    // A choice that succeeds makes the catalog ready again.
+    st.fstr = good;
+    form.dialogAnswers[2] = {catalogFile};
+    Context ctx = Ctx();
+    RunGuarded(form, [&] { state::Button8Click(ctx); });
+    EXPECT_TRUE(db->CatalogReady());
+    form.errors.clear();
+    form.messages.clear();
+    Clean();
+    EXPECT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
+}
+
+TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
+    if (!ScratchMounts::Unavailable().isEmpty())
+        GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
+    const QString stored =
+        st.userprofile + "\\Documents\\Acade 2017\\AeData\\ru-RU\\Catalogs\\default_cat.mdb";
+    const QByteArray settings = "[BASE]\r\nPATH=" + stored.toUtf8() + "\r\n";
+    tmp.write("tool/config.ini", settings);
+    ScratchMounts mounts;
+    ASSERT_TRUE(mounts.ReadOnly(tool + "/config.ini"));
+    Sql(catalogFile, {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)"});
+    const QByteArray oldProfile = qgetenv("USERPROFILE"), oldPublic = qgetenv("PUBLIC");
+    qputenv("USERPROFILE", st.userprofile.toUtf8());
+    qputenv("PUBLIC", st.publicprofile.toUtf8());
+    Context ctx = Ctx();
+    // Discovery stores the default catalog it finds: refused, and reported.
+    RunGuarded(form, [&] { state::Discover(ctx); });
+    qputenv("USERPROFILE", oldProfile);
+    qputenv("PUBLIC", oldPublic);
+    ASSERT_EQ(form.errors.size(), 1);
+    EXPECT_TRUE(form.errors[0].startsWith("Unable to write to")) << form.errors[0].toStdString();
+    EXPECT_TRUE(db->CatalogReady());
+    EXPECT_EQ(form.edit2, stored);
+
+    form.errors.clear();
+    Install();
+    Clean();
+    EXPECT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages,
+              QStringList({"Установка произведена успешно", "Чистка завершена успешно!"}))
+        << form.messages.join('\n').toStdString();
+    EXPECT_EQ(tmp.read(tool + "/config.ini"), settings);
 }
 
 // ---- full disks, read-only folders and missing data -------------------------------------
