@@ -27,6 +27,7 @@ constexpr long adVarWChar = 202;
 constexpr long adLongVarWChar = 203;
 constexpr long adParamInput = 1;
 constexpr long adSchemaTables = 20;
+constexpr long adPromptNever = 4;
 constexpr long kParamSize = 510;  // the size of the tool's text parameters
 
 // ---- COM basics -------------------------------------------------------------------------
@@ -317,6 +318,7 @@ class AdoConnection : public DbConnection {
         RequireProvider();
         Guard([&] {
             if (!conn_) conn_ = Disp::Create(L"ADODB.Connection");
+            NeverPrompt();
             conn_.Call(L"Open", [&] {
                 std::vector<Var> a;
                 a.emplace_back(connStr_);
@@ -393,6 +395,19 @@ class AdoConnection : public DbConnection {
     }
 
   private:
+    // The provider must fail rather than ask for a login.
+    void NeverPrompt() {
+        try {
+            std::vector<Var> a;
+            a.emplace_back(QStringLiteral("Prompt"));
+            conn_.Object(L"Properties")
+                .Object(L"Item", std::move(a))
+                .Put(L"Value", Var(adPromptNever));
+        } catch (const ComFailure&) {
+            // where the property cannot be set, the provider's default stands
+        }
+    }
+
     static Var Field(const Disp& fields, const wchar_t* name) {
         std::vector<Var> a;
         a.emplace_back(QString::fromWCharArray(name));
