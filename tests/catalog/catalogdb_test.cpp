@@ -48,6 +48,12 @@ TEST_F(CatalogDbTest, ReconnectionReplacesThePlaceholder) {
     db->Reconnect(semi);
     EXPECT_EQ(Ds(*db), semi);
     EXPECT_TRUE(db->ADOConnection2().ConnectionString().contains(u'"' + semi + u'"'));
+    // So is a path starting with "=", which would otherwise join the property's name.
+    const QString eq = QStringLiteral("=каталог.mdb");
+    MakeEmptyDb(tmp.file(eq));
+    db->Reconnect(eq);
+    EXPECT_EQ(Ds(*db), eq);
+    EXPECT_TRUE(db->CatalogReady());
     // ... but refused where the placeholder is only part of a value; `beforeOpen` still runs.
     st.fstr = QStringLiteral("Data Source=C:\\zelk_install.mdb.bak;");
     ran = false;
@@ -55,6 +61,7 @@ TEST_F(CatalogDbTest, ReconnectionReplacesThePlaceholder) {
                     db->Reconnect(semi, [&] { ran = true; });
                 }).contains(QStringLiteral("нельзя подставить")));
     EXPECT_TRUE(ran);
+    EXPECT_FALSE(db->CatalogReady());  // the catalog connected before is not ready either
 
     // A path that names no database: the engine's error, connection closed with the new string.
     st.fstr = catalog::JetConnectionString(QStringLiteral("zelk_install.mdb"));
@@ -63,8 +70,14 @@ TEST_F(CatalogDbTest, ReconnectionReplacesThePlaceholder) {
     EXPECT_FALSE(db->ADOConnection2().Connected());
     EXPECT_EQ(Ds(*db), none);
     EXPECT_FALSE(QFileInfo::exists(none));
+    EXPECT_FALSE(db->CatalogReady());
+
+    // No template: the message names the file that is missing.
     st.fstr.clear();
-    EXPECT_FALSE(ErrorOf([&] { db->Reconnect(P); }).isEmpty());
+    st.exeDir = tmp.mkdir(QStringLiteral("empty tool folder")) + u'/';
+    EXPECT_TRUE(ErrorOf([&] { db->Reconnect(P); }).contains(QStringLiteral("ZELK_install.mdb\"")));
+    st.exeDir = tmp.path();
+    EXPECT_TRUE(ErrorOf([&] { db->Reconnect(P); }).contains(QStringLiteral("bd_info.txt\"")));
 }
 
 TEST_F(CatalogDbTest, NoCatalogStatementBeforeACatalogIsChosen) {

@@ -39,6 +39,13 @@ TEST(TextFile, EncodingFollowsTheByteOrderMarkAndTheMarkIsNoText) {
                                     "a"))
                   .encoding,
               TextEncoding::Ansi);
+    // A second mark right after the first is text, kept through reading and writing.
+    for (const TextEncoding enc :
+         {TextEncoding::Utf8, TextEncoding::Utf16LE, TextEncoding::Utf16BE}) {
+        const QByteArray twice = Bytes(QStringLiteral("\uFEFFa\r\n"), enc);
+        EXPECT_EQ(DecodeText(twice).lines, QStringList({QStringLiteral("\uFEFFa")}));
+        EXPECT_EQ(EncodeText(DecodeText(twice)), twice);
+    }
     // A mark alone is an empty file of that encoding.
     EXPECT_EQ(DecodeText(QByteArray("\xEF\xBB\xBF")).lines, QStringList());
     EXPECT_EQ(DecodeText(QByteArray("\xFE\xFF")).encoding, TextEncoding::Utf16BE);
