@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "CatalogFixture.h"
+#include "support/ScratchMounts.h"
 
 using namespace catalog_test;
 
@@ -181,4 +182,18 @@ TEST_F(TransferTest, CompactionShrinksKeepsRowsAndSurvivesLeftovers) {
     EXPECT_FALSE(ErrorOf([&] { catalog::CompactCatalog(*db); }).isEmpty());
     EXPECT_EQ(tmp.read(path), QByteArray(2048, 'z'));
     EXPECT_FALSE(QFileInfo::exists(dir + QStringLiteral("/default_cat~$.mdb")));
+
+    // On a full disk the compacted copy cannot be made: the catalog keeps its bytes.
+    if (!ScratchMounts::Unavailable().isEmpty())
+        GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
+    QFile::remove(path);
+    QFile::copy(cat, path);
+    db->Reconnect(path);
+    ScratchMounts mounts;
+    ASSERT_TRUE(mounts.Tmpfs(dir) && ScratchMounts::Fill(dir));
+    const QByteArray before = tmp.read(path);
+    EXPECT_FALSE(ErrorOf([&] { catalog::CompactCatalog(*db); }).isEmpty());
+    EXPECT_EQ(tmp.read(path), before);
+    EXPECT_FALSE(QFileInfo::exists(dir + QStringLiteral("/default_cat~$.mdb")));
+    db->ADOConnection2().Close();
 }
