@@ -455,11 +455,16 @@ class AdoConnection : public DbConnection {
     template <class F>
     void Guard(F&& f) {
         try {
+            ClearErrors();  // warnings of earlier operations are no part of this one's failure
             f();
         } catch (const ComFailure& e) {
             const QString ado = AdoErrors();
             throw AppError(ado.isEmpty() ? e.text : ado);
         }
+    }
+
+    void ClearErrors() {
+        if (conn_) conn_.Object(L"Errors").Call(L"Clear");
     }
 
     QString AdoErrors() {
@@ -474,7 +479,6 @@ class AdoConnection : public DbConnection {
                 const QString d = errors.Object(L"Item", std::move(a)).Call(L"Description").Text();
                 if (!d.trimmed().isEmpty() && !out.contains(d.trimmed())) out << d.trimmed();
             }
-            errors.Call(L"Clear");
         } catch (const ComFailure&) {
             // no Errors collection to read: the COM error speaks for itself
         }
