@@ -9,6 +9,7 @@ at a time until killed.
 
 Scenario keys (all optional):
   address   the loopback address to listen on (default "127.0.0.1")
+  port      the port to listen on (default 0: one the system picks)
   greeting  reply sent on connect (default "220 Scripted server ready")
   replies   {VERB: reply} replacing the default reply of a command
   first     {VERB: reply} used on the first control connection only
@@ -199,7 +200,7 @@ def main():
     scenario = json.loads(sys.argv[1])
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((scenario.get("address", "127.0.0.1"), 0))
+    listener.bind((scenario.get("address", "127.0.0.1"), scenario.get("port", 0)))
     listener.listen(4)
     log(str(listener.getsockname()[1]))
     count = 0
