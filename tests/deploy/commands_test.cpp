@@ -5,10 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 #include <QVariant>
+#include <random>
+
+#ifdef __linux__
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 #include <map>
 
 #include "catalog/CatalogDb.h"
@@ -426,6 +436,105 @@ TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
         << form.messages.join('\n').toStdString();
     EXPECT_EQ(tmp.read(tool + "/config.ini"), settings);
 }
+
+// "ok" when the SQLite file passes its integrity check (a hot journal left by a killed writer
+// is rolled back first, as any next opening does).
+QString Integrity(const QString& file) {
+    const QString name = QUuid::createUuid().toString();
+    QString result;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            result = q.exec("pragma integrity_check") && q.next() ? q.value(0).toString()
+                                                                  : q.lastError().text();
+        } else {
+            result = db.lastError().text();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+#ifdef __linux__
+TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGoOn) {
+    // One cycle before the kills: the menus as Install leaves them and as Clean leaves them
+    // (line ends normalised).
+    QElapsedTimer cycle;
+    cycle.start();
+    Install();
+    const QByteArray firstAfter = Menu("ACE_IEC_MENU.DAT");
+    const QByteArray followAfter = Menu("ACE_IEC-60617_MENU.DAT");
+    Clean();
+    const QByteArray firstBefore = Menu("ACE_IEC_MENU.DAT");
+    const QByteArray followBefore = Menu("ACE_IEC-60617_MENU.DAT");
+    const int cycleMs = int(cycle.elapsed());
+    ASSERT_EQ(form.errors, QStringList());
+    ASSERT_EQ(form.messages,
+              QStringList({"Установка произведена успешно", "Чистка завершена успешно!"}));
+    const auto images = [&] {
+        QStringList whole;
+        for (const QString& name : QDir(this->images).entryList(QDir::Files))
+            if (tmp.read(this->images + name) != tmp.read(tool + "/data/IMAGES/" + name))
+                whole << name;
+        return whole;
+    };
+
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int> delayMs(0, 2 * cycleMs);
+    constexpr int kKills = 24;
+    for (int k = 0; k < kKills; ++k) {
+        SCOPED_TRACE(k);
+        db.reset();  // the child opens connections of its own
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {  // Install and Clean in turn until killed
+            db = std::make_unique<catalog::CatalogDb>(st);
+            for (int i = 0; i < 1000; ++i) {
+                Install();
+                Clean();
+            }
+            ::_exit(0);
+        }
+        ::usleep(useconds_t(delayMs(random)) * 1000);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+
+        // The catalog is sound and holds each family's maker rows whole or not at all.
+        ASSERT_EQ(Integrity(catalogFile), "ok");
+        EXPECT_TRUE(MakerRows("CB") == 0 || MakerRows("CB") == 2);
+        EXPECT_TRUE(MakerRows("FU") == 0 || MakerRows("FU") == 1);
+        EXPECT_EQ(Count(catalogFile, "select count(*) from CB where MANUFACTURER='ABB'"), 1);
+        EXPECT_TRUE(!Exists(catalogFile + ".bak") || Integrity(catalogFile + ".bak") == "ok");
+        // Every menu file holds its old or its new bytes; a copied image is whole.
+        const QByteArray first = Menu("ACE_IEC_MENU.DAT");
+        const QByteArray follow = Menu("ACE_IEC-60617_MENU.DAT");
+        EXPECT_TRUE(first == firstBefore || first == firstAfter);
+        EXPECT_TRUE(follow == followBefore || follow == followAfter);
+        EXPECT_EQ(images(), QStringList());
+
+        // The next command, after a new start, completes.
+        db = std::make_unique<catalog::CatalogDb>(st);
+        form.errors.clear();
+        form.messages.clear();
+        if (k % 2 == 0) {
+            Install();
+            EXPECT_EQ(form.messages, QStringList({"Установка произведена успешно"}));
+            EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstAfter);
+            EXPECT_EQ(MakerRows("CB"), 2);
+        } else {
+            db->Reconnect(catalogFile);
+            Clean();
+            EXPECT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
+            EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstBefore);
+            EXPECT_EQ(MakerRows("CB"), 0);
+        }
+        EXPECT_EQ(form.errors, QStringList());
+    }
+}
+#endif
 
 // ---- full disks, read-only folders and missing data -------------------------------------
 
