@@ -437,6 +437,28 @@ TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
     EXPECT_EQ(tmp.read(tool + "/config.ini"), settings);
 }
 
+TEST_F(CommandsTest, CatalogColumnsInAnotherOrderOrOneMoreGetTheRowsByName) {
+    QFile::remove(catalogFile);
+    Sql(catalogFile,
+        {"create table CB (MANUFACTURER varchar(24), NOTE text, DESCRIPTION text, CATALOG "
+         "varchar(60))",
+         "create table FU (DESCRIPTION text, CATALOG varchar(60), MANUFACTURER varchar(24))"});
+    for (int run = 0; run < 2; ++run) {  // Install, Clean, Install
+        Install();
+        if (run == 0) Clean();
+    }
+    EXPECT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages,
+              QStringList({"Установка произведена успешно", "Чистка завершена успешно!",
+                           "Установка произведена успешно"}));
+    EXPECT_EQ(Count(catalogFile,
+                    "select count(*) from CB where MANUFACTURER='ЗЕЛК' and CATALOG "
+                    "in ('QF-1','QF-2') and NOTE is null"),
+              2);
+    EXPECT_EQ(MakerRows("CB"), 2);
+    EXPECT_EQ(Count(catalogFile, "select count(*) from FU where CATALOG='FU-1'"), 1);
+}
+
 // "ok" when the SQLite file passes its integrity check (a hot journal left by a killed writer
 // is rolled back first, as any next opening does).
 QString Integrity(const QString& file) {
