@@ -13,7 +13,11 @@
 // - "from T in 'file'" reads T from another database file, attached for the one statement
 //   under a private name (a relative name is resolved against the current directory; the
 //   file must exist and is only read);
+// - "insert into T select * from S" copies by column name, as Jet does: the columns both
+//   tables have; a column of T that S lacks stays null (a counter is numbered); a column of S
+//   that T lacks is an error naming it;
 // - named parameters ":name" are bound by name.
+// Its messages are SQLite's (in English), without the schema names it adds itself.
 // Database files are never created by opening: a missing file or one that is not a
 // database fails with the engine's message.
 
