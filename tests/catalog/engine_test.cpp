@@ -1,5 +1,5 @@
-// The database engine: connection strings, opening, the Jet dialect, table listing and
-// compaction, on real database files.
+// ADO connection strings, and what only the SQLite stand-in has; what every engine does is in
+// engine_contract_test.cpp.
 
 #include <QFile>
 #include <QFileInfo>
@@ -39,7 +39,7 @@ TEST(ConnectionString, BuiltInStringAndAdoSyntax) {
 }
 
 // What only the SQLite stand-in has: its own messages, its own system tables, and statements
-// beyond Jet's dialect that pass through it. The engine contract lies in engine_contract_test.
+// beyond Jet's dialect that pass through it.
 TEST(SqliteStandIn, OwnMessagesSystemTablesAndPassThrough) {
     TempDir tmp;
     auto c = catalog::DefaultEngine().NewConnection();
