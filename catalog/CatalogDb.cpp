@@ -267,6 +267,9 @@ struct CatalogDb::Impl {
 
     void TakeBackupIfArmed() {
         if (!backupArmed) return;
+        // Closing the connection lets the engine put every earlier change into the file
+        // before it is copied; the next statement opens it again.
+        conn2->Close();
         BackupCatalogFile(conn2->ConnectionString());
         backupArmed = false;
     }
