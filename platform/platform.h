@@ -29,6 +29,16 @@ std::u16string AnsiDecode(const std::string& bytes);
 // understands "cmd /c start <script>" and runs the script detached.
 void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir);
 
+// Pushes what the system still holds of a written file onto the disk, so that a full disk or a
+// failing device shows here and not after the file has replaced another. `fd` is the open
+// descriptor where the system has one (off Windows), `path` names the same file.
+bool SyncFile(int fd, const std::u16string& path);
+
+// Puts the file `from` in the place of `to` in one step, replacing an existing `to`; when it
+// fails, both stay as they were. Returns the system's reason on failure, the empty text on
+// success.
+std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to);
+
 // Maps a path written with backslashes to the file system's native form (identity on Windows).
 std::u16string NativePath(const std::u16string& path);
 

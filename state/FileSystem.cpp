@@ -7,18 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
 #include "state/AppError.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace fs {
 
@@ -95,12 +87,8 @@ bool MoveFile(const QString& from, const QString& to) {
 }
 
 bool ReplaceFile(const QString& from, const QString& to) {
-    // std::filesystem::rename replaces an existing file in one step (rename(2) on POSIX,
-    // MoveFileExW with MOVEFILE_REPLACE_EXISTING on Windows).
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(Native(from).toStdU16String()),
-                            std::filesystem::path(Native(to).toStdU16String()), ec);
-    return !ec;
+    return platform::MoveReplacing(platform::ToU16(Native(from)), platform::ToU16(Native(to)))
+        .empty();
 }
 
 QString FullPath(const QString& path) {
@@ -127,14 +115,7 @@ namespace {
 
 // Pushes what the system still holds of an open file onto the disk.
 bool SyncToDisk(QFile& f) {
-    if (!f.flush()) return false;
-    const int fd = f.handle();
-    if (fd < 0) return false;
-#ifdef _WIN32
-    return _commit(fd) == 0;
-#else
-    return ::fsync(fd) == 0;
-#endif
+    return f.flush() && platform::SyncFile(f.handle(), platform::ToU16(f.fileName()));
 }
 
 QString ErrorText(const QString& errorFormat, const QString& path, QString reason) {
@@ -161,30 +142,38 @@ void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& er
     // The new content goes into a temporary file beside the target. Every step is checked
     // (a small write only reaches the file at the flush, and a full disk may only show at the
     // sync), and the target is replaced only when the whole content is safely on the disk.
-    QTemporaryFile tmp(target + QStringLiteral(".XXXXXX"));
-    tmp.setAutoRemove(true);
-    if (!tmp.open()) throw AppError(ErrorText(errorFormat, path, tmp.errorString()));
-    const auto fail = [&](QString reason) {
-        if (reason.isEmpty()) reason = tmp.errorString();
-        if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
-            reason = QString::fromLocal8Bit(std::strerror(errno));
+    QString written;
+    {
+        QTemporaryFile tmp(target + QStringLiteral(".XXXXXX"));
+        tmp.setAutoRemove(true);
+        if (!tmp.open()) throw AppError(ErrorText(errorFormat, path, tmp.errorString()));
+        const auto fail = [&](QString reason) {
+            if (reason.isEmpty()) reason = tmp.errorString();
+            if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+                reason = QString::fromLocal8Bit(std::strerror(errno));
+            tmp.close();
+            throw AppError(ErrorText(errorFormat, path, reason));
+        };
+        if (tmp.write(bytes) != bytes.size()) fail({});
+        if (!SyncToDisk(tmp)) fail({});
         tmp.close();
-        throw AppError(ErrorText(errorFormat, path, reason));
-    };
-    if (tmp.write(bytes) != bytes.size()) fail({});
-    if (!SyncToDisk(tmp)) fail({});
-    tmp.close();
-    if (tmp.error() != QFileDevice::NoError) fail({});
-    // A file the tool replaces keeps its permissions; a new one gets the usual ones.
-    QFile::setPermissions(tmp.fileName(),
-                          info.exists() ? QFile::permissions(target)
-                                        : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(tmp.fileName().toStdU16String()),
-                            std::filesystem::path(target.toStdU16String()), ec);
-    if (ec) fail(QString::fromStdString(ec.message()));
-    tmp.setAutoRemove(false);
+        if (tmp.error() != QFileDevice::NoError) fail({});
+        // A file the tool replaces keeps its permissions; a new one gets the usual ones.
+        QFile::setPermissions(tmp.fileName(),
+                              info.exists() ? QFile::permissions(target)
+                                            : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        written = tmp.fileName();
+        tmp.setAutoRemove(false);
+    }
+    // A closed temporary file keeps its handle until the object is gone, and Windows moves no
+    // open file: the replacement comes after.
+    const std::u16string refused =
+        platform::MoveReplacing(platform::ToU16(written), platform::ToU16(target));
+    if (!refused.empty()) {
+        QFile::remove(written);
+        throw AppError(ErrorText(errorFormat, path, platform::FromU16(refused)));
+    }
 }
 
 void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat) {

@@ -14,6 +14,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
@@ -118,6 +120,15 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
     p.setStandardErrorFile(QProcess::nullDevice());
     p.startDetached();
 }
+
+std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {
+    if (::rename(QFile::encodeName(FromU16(from)).constData(),
+                 QFile::encodeName(FromU16(to)).constData()) == 0)
+        return {};
+    return ToU16(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool SyncFile(int fd, const std::u16string&) { return fd >= 0 && ::fsync(fd) == 0; }
 
 std::u16string NativePath(const std::u16string& path) {
     std::u16string r = path;

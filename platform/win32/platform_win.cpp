@@ -24,11 +24,17 @@ const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wch
 InstanceGuard AcquireInstanceMutex(const std::u16string& name) {
     // No namespace prefix: the mutex lives in the logon session's namespace. The handle is kept
     // until the process ends; the system closes it then.
-    static HANDLE H = nullptr;
-    H = CreateMutexW(nullptr, TRUE, Wide(name));
+    // A copy that finds the mutex taken owns nothing and lets its handle go at once.
+    static HANDLE H [[maybe_unused]] = nullptr;
+    const HANDLE h = CreateMutexW(nullptr, TRUE, Wide(name));
     const DWORD err = GetLastError();
-    if (err == ERROR_ALREADY_EXISTS) return InstanceGuard::AlreadyRunning;
-    return H ? InstanceGuard::First : InstanceGuard::Failed;
+    if (err == ERROR_ALREADY_EXISTS) {
+        if (h) CloseHandle(h);
+        return InstanceGuard::AlreadyRunning;
+    }
+    if (!h) return InstanceGuard::Failed;
+    H = h;
+    return InstanceGuard::First;
 }
 
 std::string AnsiEncode(const std::u16string& text) {
@@ -82,6 +88,38 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     }
+}
+
+std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {
+    if (MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {};
+    const DWORD err = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::u16string reason;
+    if (n && text) reason.assign(reinterpret_cast<const char16_t*>(text), n);
+    if (text) LocalFree(text);
+    while (!reason.empty() && (reason.back() == u'\n' || reason.back() == u'\r' ||
+                               reason.back() == u' ' || reason.back() == u'.'))
+        reason.pop_back();
+    if (reason.empty()) {
+        const std::string code = "Windows error " + std::to_string(err);
+        reason.assign(code.begin(), code.end());
+    }
+    return reason;
+}
+
+bool SyncFile(int, const std::u16string& path) {
+    // Flushing any handle of a file writes all of the file's cached data.
+    const HANDLE h = CreateFileW(Wide(path), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = FlushFileBuffers(h) != 0;
+    CloseHandle(h);
+    return ok;
 }
 
 std::u16string NativePath(const std::u16string& path) { return path; }

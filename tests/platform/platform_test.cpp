@@ -69,7 +69,7 @@ TEST(InstanceGuardChild, HoldsTheGuardUntilToldToEnd) {
     if (name.isEmpty()) GTEST_SKIP() << "runs only as the child of the cross-process case";
     const bool first =
         platform::AcquireInstanceMutex(ToU16(name)) == platform::InstanceGuard::First;
-    std::fputs(first ? "F\n" : "X\n", stdout);
+    std::fputs(first ? "guard:F\n" : "guard:X\n", stdout);
     std::fflush(stdout);
     char line[8];
     if (!std::fgets(line, sizeof line, stdin)) return;
@@ -88,9 +88,9 @@ TEST(InstanceGuard, AnotherProcessBlocksWhileAliveAndNotAfterItEnded) {
                 {QStringLiteral("--gtest_filter=InstanceGuardChild.*")});
     ASSERT_TRUE(child.waitForStarted(10000));
     QByteArray out;
-    while (!out.contains('\n') && child.waitForReadyRead(20000))
+    while (!out.contains("guard:") && child.waitForReadyRead(20000))
         out += child.readAllStandardOutput();
-    EXPECT_TRUE(out.startsWith("F")) << out.constData();
+    EXPECT_TRUE(out.contains("guard:F")) << out.constData();
     EXPECT_EQ(platform::AcquireInstanceMutex(ToU16(name)), platform::InstanceGuard::AlreadyRunning);
     child.write("q\n");
     child.closeWriteChannel();
