@@ -91,6 +91,18 @@ QHostAddress DataSocket::PeerAddress() const {
     return QHostAddress(reinterpret_cast<const sockaddr*>(&a));
 }
 
+void DataSocket::ThrowPendingError() const {
+    int e = 0;
+#ifdef _WIN32
+    int len = sizeof e;
+#else
+    socklen_t len = sizeof e;
+#endif
+    if (::getsockopt(Native(fd_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) == 0 &&
+        e != 0)
+        throw AppError(SocketError(e));
+}
+
 qint64 DataSocket::Read(char* buffer, qint64 size, int timeoutMs) {
     const QDeadlineTimer deadline(qMax(timeoutMs, 0));
     const int chunk = int(qMin<qint64>(size, 1 << 20));

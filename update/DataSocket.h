@@ -18,7 +18,10 @@ class DataSocket {
     DataSocket(const DataSocket&) = delete;
     DataSocket& operator=(const DataSocket&) = delete;
 
+    // Null when the connection is already gone (reset by its sender before it was looked at).
     QHostAddress PeerAddress() const;
+    // Throws the error a connection that is already gone ended with, if any.
+    void ThrowPendingError() const;
 
     // Waits up to timeoutMs for data and reads at most `size` bytes. Returns the number read,
     // 0 when the server has closed the connection in order. Throws AppError "Read timed out."

@@ -483,12 +483,16 @@ struct IdFtp::Impl {
     }
 
     // The first data connection from the server's host within ListenTimeout; a connection
-    // from any other address is closed at once and the wait goes on.
+    // from any other address is closed at once and the wait goes on. One that was reset before
+    // it could be looked at may have been the server's, so its reset ends the transfer.
     std::unique_ptr<DataSocket> AcceptData(DataListener& listener, const QHostAddress& server) {
         const QDeadlineTimer deadline(qMax(s.listenTimeoutMs, 0));
         for (;;) {
-            while (std::unique_ptr<DataSocket> c = listener.Take())
-                if (SameHost(c->PeerAddress(), server)) return c;
+            while (std::unique_ptr<DataSocket> c = listener.Take()) {
+                const QHostAddress from = c->PeerAddress();
+                if (SameHost(from, server)) return c;
+                if (from.isNull()) c->ThrowPendingError();
+            }
             const qint64 left = deadline.remainingTime();
             if (left == 0) throw AppError(QStringLiteral("Accept timed out."));
             bool timedOut = false;
@@ -498,13 +502,16 @@ struct IdFtp::Impl {
         }
     }
 
-    // Whether another connection from the server's host has come in meanwhile: then the one
-    // read may not have been the server's own, and the transfer is not trusted.
+    // Whether another connection from the server's host (or from nobody knows where, already
+    // gone) has come in meanwhile: then the one read may not have been the server's own, and
+    // the transfer is not trusted.
     static bool AnotherDataConnection(DataListener& listener, const QHostAddress& server) {
         listener.waitForNewConnection(0);
         bool another = false;
-        while (std::unique_ptr<DataSocket> c = listener.Take())
-            another = another || SameHost(c->PeerAddress(), server);
+        while (std::unique_ptr<DataSocket> c = listener.Take()) {
+            const QHostAddress from = c->PeerAddress();
+            another = another || from.isNull() || SameHost(from, server);
+        }
         return another;
     }
 

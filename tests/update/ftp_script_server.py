@@ -18,6 +18,7 @@ Scenario keys (all optional):
              "pre": preliminary reply, "final": final reply,
              "announce": n (the preliminary reply announces n bytes),
              "reset": true (the data connection ends with a reset, not a close),
+             "late_pre": true (the preliminary reply only after the data connection ended),
              "endless": true (data without end), "stall_after": n (n bytes, then silence),
              "intruder": {"source": address, "data": text} (on PORT, before the reply, another
              connection from `source` reaches the client's data port first)}
@@ -119,7 +120,8 @@ def do_retr(conn, spec, port_addr, path):
     pre = "150 Opening BINARY mode data connection"
     if "announce" in spec:
         pre += " for %s (%d bytes)" % (path, spec["announce"])
-    send(conn, spec.get("pre", pre))
+    if not spec.get("late_pre"):
+        send(conn, spec.get("pre", pre))
     if mode == "nodata":
         send(conn, spec.get("final", "226 Transfer complete"))
         return
@@ -147,6 +149,9 @@ def do_retr(conn, spec, port_addr, path):
     if spec.get("reset"):
         data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     data.close()
+    if spec.get("late_pre"):
+        time.sleep(0.2)
+        send(conn, spec.get("pre", pre))
     send(conn, spec.get("final", "226 Transfer complete"))
 
 
