@@ -23,7 +23,7 @@ Scenario keys (all optional):
              "intruder": {"source": address, "data": text} (on PORT, before the reply, another
              connection from `source` reaches the client's data port first)}
             Without "data" and "size" a file holds "content of " + its path.
-  retr_by_path  {path: retr spec} for single files
+  retr_by_path  {path: the keys of retr} for single files
 A reply is one or more lines separated by "\n", each sent with CR LF, encoded as UTF-8;
 "RAW:" + text sends the text exactly as given; "HANGUP" closes the control connection instead;
 "SILENT" sends nothing; a last line "HANGUP" closes the connection after the lines before it;
