@@ -65,7 +65,10 @@ if [[ $which == all || $which == i686 ]]; then
 fi
 if [[ $which == all || $which == x86_64 ]]; then
     echo "== Windows x86_64: the tool and the test executables"
+    # Its tool is run on the demo installation, which is offline: the probe and the update
+    # server are this machine.
     cross x86_64 build-win64 -DZELK_BUILD_TESTS=ON \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh"
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh" \
+        -DZELK_PROBE_HOST=127.0.0.1 -DZELK_UPDATE_HOST=127.0.0.1
     ls build-win64/*.exe
 fi

@@ -415,8 +415,8 @@ TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
     ASSERT_TRUE(mounts.ReadOnly(tool + "/config.ini"));
     Sql(catalogFile, {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)"});
     const QByteArray oldProfile = qgetenv("USERPROFILE"), oldPublic = qgetenv("PUBLIC");
-    qputenv("USERPROFILE", st.userprofile.toUtf8());
-    qputenv("PUBLIC", st.publicprofile.toUtf8());
+    qputenv("USERPROFILE", st.userprofile.toLocal8Bit());
+    qputenv("PUBLIC", st.publicprofile.toLocal8Bit());
     Context ctx = Ctx();
     // Discovery stores the default catalog it finds: refused, and reported.
     RunGuarded(form, [&] { state::Discover(ctx); });

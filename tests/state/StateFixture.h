@@ -71,8 +71,8 @@ class StateTest : public ::testing::Test {
         exeDir = tmp.mkdir(QStringLiteral("tool")) + QLatin1Char('/');
         profile = tmp.mkdir(QStringLiteral("Пользователь 1"));  // Cyrillic and a space
         pub = tmp.mkdir(QStringLiteral("Public"));
-        qputenv("USERPROFILE", profile.toUtf8());
-        qputenv("PUBLIC", pub.toUtf8());
+        qputenv("USERPROFILE", profile.toLocal8Bit());
+        qputenv("PUBLIC", pub.toLocal8Bit());
         MakeDb(exeDir + QStringLiteral("ZELK_install.mdb"), true);
         WriteTemplate(catalog::JetConnectionString(QStringLiteral("zelk_install.mdb")).toLatin1() +
                       "\r\nsecond line\r\n");

@@ -13,7 +13,7 @@ class DiscoveryTest : public StateTest {
     // Points USERPROFILE at a new, empty profile folder.
     void UseProfile(const QString& name) {
         profile = tmp.mkdir(name);
-        qputenv("USERPROFILE", profile.toUtf8());
+        qputenv("USERPROFILE", profile.toLocal8Bit());
     }
     const QString kTemplate = catalog::JetConnectionString(QStringLiteral("zelk_install.mdb"));
 };

@@ -246,7 +246,8 @@ TEST_F(TemplateTest, CancelledAndUnreadable) {
     s->form.moveTo = tmp.mkdir(QStringLiteral("elsewhere"));
     Choose(gone);
     ASSERT_EQ(s->form.errors.size(), 1);
-    EXPECT_TRUE(s->form.errors[0].startsWith(QStringLiteral("Cannot open file \"%1\". ").arg(gone)))
+    EXPECT_TRUE(s->form.errors[0].startsWith(
+        QStringLiteral("Cannot open file \"%1\". ").arg(QDir::toNativeSeparators(gone))))
         << s->form.errors[0].toStdString();
     EXPECT_EQ(s->form.edit1, gone);
     EXPECT_EQ(s->st.path_library, kStandard);
