@@ -8,13 +8,17 @@
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Sql)
 
 # A cross-build makes the data package with a host build of the generator (the build machine
-# cannot run the target's executables); its own generator is built only for its tests.
+# cannot run the target's executables). A Windows build's own generator also writes the
+# databases as Jet 4.0 files (--jet, through ADO), which is how the release's install database
+# is made on a Windows host (see README).
 set(ZELK_HOST_DATAGEN "" CACHE FILEPATH "Host build of zelk_datagen that makes the data package")
-if(NOT CMAKE_CROSSCOMPILING OR ZELK_BUILD_TESTS)
-    add_executable(zelk_datagen tools/zelk_datagen.cpp)
-    target_link_libraries(zelk_datagen PRIVATE Qt6::Core Qt6::Gui Qt6::Sql)
-    zelk_qt_plugins(zelk_datagen)
+add_executable(zelk_datagen tools/zelk_datagen.cpp)
+target_link_libraries(zelk_datagen PRIVATE Qt6::Core Qt6::Gui Qt6::Sql)
+if(WIN32)
+    target_compile_definitions(zelk_datagen PRIVATE ZELK_DATAGEN_JET)
+    target_link_libraries(zelk_datagen PRIVATE zelk_catalog)
 endif()
+zelk_qt_plugins(zelk_datagen)
 if(ZELK_HOST_DATAGEN)
     set(zelk_datagen_cmd ${ZELK_HOST_DATAGEN})
     set(zelk_datagen_dep ${ZELK_HOST_DATAGEN})

@@ -28,4 +28,3 @@ REGEDIT4
 "Times New Roman"="Liberation Serif"
 REG
 wine regedit /S "$(winepath -w "$regfile")" >/dev/null 2>&1
-wineserver -w

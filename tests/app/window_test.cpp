@@ -346,11 +346,13 @@ TEST(MainWindow, BoxesDialogsAndStatusBar) {
     EXPECT_TRUE(f.ExecuteOpenDialog(1, QStringLiteral("Файл проекта wdp|*.wdp")));
     EXPECT_EQ(w.dialogFilters.value(0), QStringLiteral("Файл проекта wdp (*.wdp)"));
     EXPECT_FALSE(f.ExecuteOpenDialog(1, QStringLiteral("Файл проекта wdp|*.wdp")));
-    EXPECT_EQ(f.OpenDialogFileName(1), "/data/a.wdp");
-    EXPECT_EQ(w.dialogStarts.value(1), "/data/a.wdp");  // the dialog opens on its last file
+    // The names come back in the system's own separators.
+    const QString a = QDir::toNativeSeparators("/data/a.wdp");
+    EXPECT_EQ(f.OpenDialogFileName(1), a);
+    EXPECT_EQ(w.dialogStarts.value(1), a);  // the dialog opens on its last file
     EXPECT_TRUE(f.ExecuteOpenDialog(2, "x|*.mdb"));
-    EXPECT_EQ(f.OpenDialogFileName(2), "/data/b.mdb");
-    EXPECT_EQ(f.OpenDialogFileName(1), "/data/a.wdp");
+    EXPECT_EQ(f.OpenDialogFileName(2), QDir::toNativeSeparators("/data/b.mdb"));
+    EXPECT_EQ(f.OpenDialogFileName(1), a);
 }
 
 TEST(MainWindow, CreationHandlerBindsSettingsAndListsBeforeLaterSteps) {

@@ -461,7 +461,7 @@ TEST_F(CommandsTest, CatalogColumnsInAnotherOrderOrOneMoreGetTheRowsByName) {
 
 // "ok" when the SQLite file passes its integrity check (a hot journal left by a killed writer
 // is rolled back first, as any next opening does).
-QString Integrity(const QString& file) {
+[[maybe_unused]] QString Integrity(const QString& file) {
     const QString name = QUuid::createUuid().toString();
     QString result;
     {

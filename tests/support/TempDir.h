@@ -28,7 +28,7 @@ class TempDir {
         return p;
     }
     QByteArray read(const QString& rel) const {
-        QFile f(rel.startsWith('/') ? rel : file(rel));
+        QFile f(QFileInfo(rel).isAbsolute() ? rel : file(rel));
         if (!f.open(QIODevice::ReadOnly)) return {};
         return f.readAll();
     }

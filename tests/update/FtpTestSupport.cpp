@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTcpServer>
 #include <stdexcept>
 
@@ -36,37 +38,67 @@ QString Script(const char* name) {
 }  // namespace
 
 ServerProcess::ServerProcess(const QString& script, const QStringList& args) {
+#ifdef _WIN32
+    const quint16 bridgePort = quint16(qEnvironmentVariableIntValue("ZELK_SERVER_BRIDGE"));
+    if (!bridgePort) throw std::runtime_error("ZELK_SERVER_BRIDGE names no server bridge");
+    bridge_.connectToHost(QHostAddress::LocalHost, bridgePort);
+    if (!bridge_.waitForConnected(5000)) throw std::runtime_error("server bridge unreachable");
+    bridge_.write(QJsonDocument(QJsonArray::fromStringList(QStringList{script} + args))
+                      .toJson(QJsonDocument::Compact) +
+                  '\n');
+    bridge_.waitForBytesWritten(5000);
+#else
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.setStandardErrorFile(QProcess::nullDevice());
     // Debian's interpreter, where python3-pyftpdlib lives.
     process_.start(QStringLiteral("/usr/bin/python3"), QStringList{script} + args);
     if (!process_.waitForStarted(5000)) throw std::runtime_error("server did not start");
-    QElapsedTimer timer;
-    timer.start();
-    while (!output_.contains('\n') && timer.elapsed() < 10000) {
-        process_.waitForReadyRead(200);
-        output_ += process_.readAllStandardOutput();
-        if (process_.state() != QProcess::Running) break;
-    }
+#endif
+    ReadUntil([this] { return output_.contains('\n'); }, 10000);
     const qsizetype lf = output_.indexOf('\n');
     if (lf < 0) throw std::runtime_error("server printed no port");
     port_ = quint16(output_.left(lf).trimmed().toUInt());
     output_.remove(0, lf + 1);
 }
 
-ServerProcess::~ServerProcess() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.kill();
-        process_.waitForFinished(5000);
+void ServerProcess::ReadUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+#ifdef _WIN32
+        bridge_.waitForReadyRead(200);
+        output_ += bridge_.readAll();
+        if (bridge_.state() != QAbstractSocket::ConnectedState) break;
+#else
+        process_.waitForReadyRead(200);
+        output_ += process_.readAllStandardOutput();
+        if (process_.state() != QProcess::Running) break;
+#endif
     }
 }
 
-QStringList ServerProcess::StopAndLog() {
+void ServerProcess::Stop() {
+#ifdef _WIN32
+    if (bridge_.state() == QAbstractSocket::ConnectedState) {
+        // The bridge ends the server, sends what is left of its output, and closes.
+        bridge_.write("stop\n");
+        bridge_.waitForBytesWritten(5000);
+        ReadUntil([] { return false; }, 5000);
+        bridge_.abort();
+    }
+#else
     if (process_.state() != QProcess::NotRunning) {
         process_.kill();
         process_.waitForFinished(5000);
     }
     output_ += process_.readAllStandardOutput();
+#endif
+}
+
+ServerProcess::~ServerProcess() { Stop(); }
+
+QStringList ServerProcess::StopAndLog() {
+    Stop();
     QStringList lines;
     for (const QByteArray& raw : output_.split('\n')) {
         if (raw.isEmpty()) continue;

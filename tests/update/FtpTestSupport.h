@@ -8,12 +8,16 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpSocket>
 #include <cstddef>
+#include <functional>
 
 #include "state/Context.h"
 #include "update/IdFtp.h"
 
-// A child process that prints its port on its first line of output.
+// A child process that prints its port on its first line of output. A Windows test (under
+// Wine, which cannot start this machine's programs) has it started by the server bridge
+// (tests/update/server_bridge.py) whose port is in ZELK_SERVER_BRIDGE.
 class ServerProcess {
   public:
     ServerProcess(const QString& script, const QStringList& args);
@@ -26,7 +30,15 @@ class ServerProcess {
     QStringList StopAndLog();
 
   private:
+    // Reads output until `done` holds, the output ends or `ms` pass.
+    void ReadUntil(const std::function<bool()>& done, int ms);
+    void Stop();
+
+#ifdef _WIN32
+    QTcpSocket bridge_;
+#else
     QProcess process_;
+#endif
     quint16 port_ = 0;
     QByteArray output_;
 };

@@ -2,9 +2,18 @@
 // its own terms) and against a real FTP server (pyftpdlib) on the loopback interface.
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+using Socket = SOCKET;
+inline void CloseSocket(Socket s) { ::closesocket(s); }
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+using Socket = int;
+inline void CloseSocket(Socket s) { ::close(s); }
+#endif
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -45,30 +54,38 @@ const QStringList kLogin = {"CONN", "HOST [127.0.0.1]", "USER anonymous", "PASS 
 class FullBacklog {
   public:
     FullBacklog() {
+#ifdef _WIN32
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+#endif
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(listener_, 0);
+#ifdef _WIN32
+        int len = sizeof a;
+#else
         socklen_t len = sizeof a;
+#endif
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
         // The queue of a backlog of 0 holds one connection; fill it.
-        const int c = ::socket(AF_INET, SOCK_STREAM, 0);
+        const Socket c = ::socket(AF_INET, SOCK_STREAM, 0);
         ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
         fillers_.push_back(c);
     }
     ~FullBacklog() {
-        for (int c : fillers_) ::close(c);
-        ::close(listener_);
+        for (Socket c : fillers_) CloseSocket(c);
+        CloseSocket(listener_);
     }
     quint16 port() const { return port_; }
 
   private:
-    int listener_ = -1;
+    Socket listener_;
     quint16 port_ = 0;
-    std::vector<int> fillers_;
+    std::vector<Socket> fillers_;
 };
 
 }  // namespace

@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <psapi.h>
+#endif
+
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
@@ -48,6 +54,13 @@ QByteArray NewContent(int i) { return QByteArray("content of ") + kServerPaths[i
 const QByteArray kNewScript = "echo new-ran >> marker.txt\n";
 
 qint64 PeakMemory() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof pmc;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc)
+               ? qint64(pmc.PeakWorkingSetSize)
+               : 0;
+#endif
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly)) return 0;
     for (const QByteArray& line : f.readAll().split('\n'))
