@@ -3,8 +3,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "platform/platform.h"
 #include "support/TempDir.h"
@@ -16,6 +21,15 @@ bool IsLoopback(const QString& host) {
            host == QLatin1String("::1");
 }
 
+#ifdef _WIN32
+// Whether the single-instance mutex exists: only a running copy holds a handle to it.
+bool HoldsInstanceLock(qint64) {
+    const HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, L"уникальная фраза");
+    if (!h) return false;
+    CloseHandle(h);
+    return true;
+}
+#else
 // Whether the process has the single-instance lock file open (the guard's only trace).
 bool HoldsInstanceLock(qint64 pid) {
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
@@ -24,6 +38,7 @@ bool HoldsInstanceLock(qint64 pid) {
             return true;
     return false;
 }
+#endif
 
 bool WaitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer t;
@@ -42,7 +57,7 @@ struct Tool {
 
     Tool() {
         dir.mkdir("tool");
-        exe = dir.file("tool/ZELK_AE_install");
+        exe = dir.file("tool/" + QFileInfo(QStringLiteral(ZELK_EXE_PATH)).fileName());
         EXPECT_TRUE(QFile::copy(QStringLiteral(ZELK_EXE_PATH), exe));
         QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

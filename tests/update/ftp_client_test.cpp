@@ -274,8 +274,9 @@ TEST(FtpClient, GetFromScriptedServer) {
         ftp.Connect();
         const QString bad = dir.file("missing/folder/file.bin");
         const QString msg = FailureOf([&] { ftp.Get("/x", bad, true, false); });
-        EXPECT_TRUE(
-            msg.startsWith("Cannot create file \"" + dir.file("missing/folder/file.bin") + "\". "))
+        EXPECT_TRUE(msg.startsWith("Cannot create file \"" +
+                                   QDir::toNativeSeparators(dir.file("missing/folder/file.bin")) +
+                                   "\". "))
             << msg.toStdString();
         EXPECT_GT(msg.size(), QString("Cannot create file \"\". ").size() + bad.size());
         EXPECT_TRUE(ftp.Connected());

@@ -37,7 +37,12 @@
 
 namespace {
 
-constexpr int kLimit = 1000;               // every time limit of the client here
+constexpr int kLimit = 1000;  // every time limit of the client here
+#ifdef _WIN32
+constexpr bool kResetMayNotReachAccept = true;
+#else
+constexpr bool kResetMayNotReachAccept = false;
+#endif
 constexpr qint64 kCap = 4 * 1024 * 1024;   // the transfer bound here
 constexpr qint64 kMemoryBound = 64 << 20;  // what one case may add to the peak
 const QString kConnectError = QStringLiteral("Ошибка подключения: ");
@@ -106,9 +111,16 @@ class HostileServer : public ::testing::Test {
         update::poupdate(ctx);
         const qint64 took = timer.elapsed();
 
-        EXPECT_LT(took, (c.limitMs ? c.limitMs : kLimit) * 11 / 10);
+        // Winsock (Wine's at least) may drop a data connection that is reset before the client
+        // takes it, so that none reaches the client: then the accept limit ends the transfer,
+        // with the same outcome for the files.
+        const bool droppedBeforeAccept =
+            kResetMayNotReachAccept && c.status.contains(QLatin1String("10054")) &&
+            form.status == kDownloadError + QLatin1String("Accept timed out.");
+        EXPECT_LT(took, (c.limitMs ? c.limitMs : kLimit) * (droppedBeforeAccept ? 13 : 11) / 10);
         EXPECT_LT(PeakMemory() - peak, kMemoryBound);
-        EXPECT_TRUE(form.status.startsWith(c.status)) << form.status.toStdString();
+        EXPECT_TRUE(form.status.startsWith(c.status) || droppedBeforeAccept)
+            << form.status.toStdString();
         EXPECT_FALSE(form.status.contains(u'\r') || form.status.contains(u'\n'));
         const bool success = c.replaced == 5;
         EXPECT_EQ(form.terminated, success);
@@ -179,9 +191,16 @@ TEST_F(HostileServer, EveryCaseEndsInTimeAndKeepsTheOldFiles) {
         Run(c, *folders.back());
     }
     // Only the one update that arrived whole has started its script, and that one is the new.
+    QElapsedTimer started;
+    started.start();
+    for (size_t i = 0; i < folders.size(); ++i)
+        while (kCases[i].replaced == 5 && !QFile::exists(folders[i]->file("marker.txt")) &&
+               started.elapsed() < 3000)
+            QThread::msleep(20);
     QThread::msleep(300);
     for (size_t i = 0; i < folders.size(); ++i)
-        EXPECT_EQ(folders[i]->read("marker.txt"), kCases[i].replaced == 5 ? "new-ran\n" : "")
+        EXPECT_EQ(folders[i]->read("marker.txt").trimmed(),
+                  kCases[i].replaced == 5 ? "new-ran" : "")
             << kCases[i].name;
 }
 
@@ -210,6 +229,9 @@ TEST_F(HostileServer, OneHandOffPerProcess) {
         });
     EXPECT_EQ(talk.count("CONN"), 1);
     EXPECT_EQ(talk.filter(QRegularExpression("^RETR ")).size(), 5);
-    QThread::msleep(300);
-    EXPECT_EQ(exe.read("marker.txt"), "new-ran\n");
+    QElapsedTimer started;
+    started.start();
+    while (!QFile::exists(exe.file("marker.txt")) && started.elapsed() < 3000) QThread::msleep(20);
+    QThread::msleep(300);  // a second script would have run by now
+    EXPECT_EQ(exe.read("marker.txt").trimmed(), "new-ran");
 }
