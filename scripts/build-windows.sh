@@ -4,7 +4,8 @@
 #   build-win64/  the 64-bit tool and the test executables (scripts/test-wine.sh runs them)
 # The static Qt comes from .toolchains/ (unpacked from ../shared/toolchains/ when the prebuilt
 # archives are there, otherwise built from Debian's source by scripts/build-qt-windows.sh).
-# The data package is made on the build machine by a host build of the data generator.
+# The data package is made on the build machine by a host build of the data generator
+# (ZELK_HOST_DATAGEN names one already built; otherwise it is built in build-host/).
 #
 # Usage: scripts/build-windows.sh [i686|x86_64|all]   (default: all)
 set -euo pipefail
@@ -37,6 +38,10 @@ ensure_qt() {
 
 # The data generator for the build machine.
 host_datagen() {
+    if [[ -n ${ZELK_HOST_DATAGEN:-} ]]; then
+        echo "$ZELK_HOST_DATAGEN"
+        return
+    fi
     cmake -S . -B build-host "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=OFF \
         -DZELK_BUILD_BENCH=OFF >/dev/null
     cmake --build build-host -j"$jobs" --target zelk_datagen >/dev/null
@@ -52,7 +57,7 @@ cross() {
     cmake -S . -B "$dir" "${generator[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
         -DZELK_QT_PREFIX="$qt_dir/qt6-$arch-static" \
-        -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_BENCH=OFF \
+        -DZELK_BUILD_BENCH=OFF \
         -DZELK_HOST_DATAGEN="$datagen" "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
 }
@@ -63,7 +68,7 @@ if [[ $which == all || $which == i686 ]]; then
     # needs a 32-bit process); they cannot run here (no 32-bit Wine).
     win32_tests=OFF
     [[ ${ZELK_WIN32_TESTS:-0} == 1 ]] && win32_tests=ON
-    cross i686 build-win32 -DZELK_BUILD_TESTS=$win32_tests
+    cross i686 build-win32 -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=$win32_tests
     (cd build-win32 && cpack -G ZIP >/dev/null)
     ls -l build-win32/ZELK_AE_install.exe build-win32/*.zip
     # The release is a 32-bit executable that needs only what Windows itself has.
@@ -82,7 +87,8 @@ if [[ $which == all || $which == x86_64 ]]; then
     echo "== Windows x86_64: the tool and the test executables"
     # Its tool is run on the demo installation, which is offline: the probe and the update
     # server are this machine.
-    cross x86_64 build-win64 -DZELK_BUILD_TESTS=ON \
+    # Built without optimisation: it is for the tests, and builds faster.
+    cross x86_64 build-win64 -DCMAKE_BUILD_TYPE= -DZELK_BUILD_TESTS=ON \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh" \
         -DZELK_PROBE_HOST=127.0.0.1 -DZELK_UPDATE_HOST=127.0.0.1
     ls build-win64/*.exe

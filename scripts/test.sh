@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds the tool and runs the whole test suite twice:
-# once in an ordinary build, once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what the build needs, builds the tool and runs the whole test suite: in an ordinary
+# build; cross-built for Windows (the 32-bit release and the 64-bit tests, which run under
+# wine64); and with AddressSanitizer and UndefinedBehaviorSanitizer.
 # The last line printed is CTest's summary of the sanitizer run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,10 @@ echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 300)
+
+echo "== Windows: cross-build (the i686 release, the x86_64 tests) and the tests under wine64"
+ZELK_HOST_DATAGEN=$root/build/zelk_datagen bash scripts/build-windows.sh all
+bash scripts/test-wine.sh
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_BUILD_BENCH=OFF >/dev/null
