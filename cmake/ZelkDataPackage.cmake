@@ -65,6 +65,12 @@ endif()
 # Packaging: the executable with its data package laid out beside it, as the tool expects.
 install(TARGETS zelk_installer RUNTIME DESTINATION . BUNDLE DESTINATION .)
 install(DIRECTORY ${ZELK_PACKAGE_DIR}/ DESTINATION .)
+if(WIN32 AND NOT QT6_IS_SHARED_LIBS_BUILD)
+    # A statically linked Qt comes with its licence and the notice of where its source is.
+    install(FILES ${CMAKE_SOURCE_DIR}/docs/QT-LICENSE-NOTICE.txt
+                  /usr/share/common-licenses/LGPL-3 /usr/share/common-licenses/GPL-3
+            DESTINATION licenses)
+endif()
 
 set(CPACK_PACKAGE_NAME "ZELK_AE_install")
 set(CPACK_PACKAGE_VENDOR "ZELK")
