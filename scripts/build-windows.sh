@@ -73,9 +73,9 @@ if [[ $which == all || $which == i686 ]]; then
     ls -l build-win32/ZELK_AE_install.exe build-win32/*.zip
     # The release is a 32-bit executable that needs only what Windows itself has.
     file build-win32/ZELK_AE_install.exe
-    dlls=$(i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n 's/^\s*DLL Name: //p' | sort -u)
+    dlls=$(LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n 's/^\s*DLL Name: //p' | sort -u)
     echo "DLLs it imports: $(echo $dlls)"
-    system='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|uuid|comdlg32|comctl32|ws2_32|winmm|imm32|dwmapi|uxtheme|version|netapi32|userenv|mpr|winspool\.drv|shlwapi|setupapi|rpcrt4|crypt32|secur32|iphlpapi|dnsapi|wtsapi32|authz|d3d9|d3d11|dxgi|dwrite|d2d1|msvcrt|api-ms-win-[a-z0-9-]+|bcrypt|ncrypt|cfgmgr32|shcore|synchronization)\.dll$'
+    system='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|uuid|comdlg32|comctl32|ws2_32|winmm|imm32|dwmapi|uxtheme|version|netapi32|userenv|mpr|winspool\.drv|shlwapi|setupapi|rpcrt4|crypt32|secur32|iphlpapi|dnsapi|wtsapi32|authz|d3d9|d3d11|dxgi|dwrite|d2d1|msvcrt|api-ms-win-[a-z0-9-]+|bcrypt|ncrypt|cfgmgr32|shcore|synchronization|winhttp|wininet|normaliz|dbghelp|psapi)\.dll$'
     for d in $dlls; do
         if ! tr 'A-Z' 'a-z' <<<"$d" | grep -qE "$system"; then
             echo "build-windows: the release imports $d, which Windows does not provide" >&2
