@@ -9,7 +9,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m -- "${1:-$root/build-win64/wine-demo}")
 exe=$root/build-win64/ZELK_AE_install.exe
-datagen=$root/build-host/zelk_datagen
+# The data generator of this machine: the one named, or one already built.
+datagen=${ZELK_HOST_DATAGEN:-}
+for d in "$root/build-host/zelk_datagen" "$root/build/zelk_datagen"; do
+    [[ -z $datagen && -x $d ]] && datagen=$d
+done
 [[ -f $exe && -x $datagen ]] || { echo "wine-demo: run scripts/build-windows.sh x86_64 first" >&2; exit 1; }
 bash "$root/scripts/wine-prefix.sh"
 
