@@ -1,17 +1,3 @@
-# Cross-compiling for Windows (i686) with Debian's mingw-w64 (posix threads) against a static Qt.
-# The Qt prefix is ZELK_QT_PREFIX (scripts/build-windows.sh passes it); Qt's build tools (moc,
-# rcc, uic) come from the host's Qt of the same version.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZELK_QT_PREFIX)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32 ${ZELK_QT_PREFIX})
-set(CMAKE_PREFIX_PATH ${ZELK_QT_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(QT_HOST_PATH /usr)
-set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+# Cross-compiling for Windows (i686) with mingw-w64 against a static Qt.
+set(ZELK_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
