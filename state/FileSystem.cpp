@@ -118,8 +118,7 @@ bool SyncToDisk(QFile& f) {
     return f.flush() && platform::SyncFile(f.handle(), platform::ToU16(f.fileName()));
 }
 
-QString ErrorText(const QString& errorFormat, const QString& path, QString reason) {
-    if (reason.isEmpty()) reason = QStringLiteral("Access is denied");
+QString ErrorText(const QString& errorFormat, const QString& path, const QString& reason) {
     QString msg = errorFormat;
     msg.replace(QLatin1String("%1"), FullPath(path));
     msg.replace(QLatin1String("%2"), reason);
@@ -133,47 +132,61 @@ bool SyncFile(const QString& path) {
     return f.open(QIODevice::ReadWrite) && SyncToDisk(f);
 }
 
-void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& errorFormat) {
-    const QString target = Native(path);
-    const QFileInfo info(target);
-    if (path.isEmpty() || info.isDir() || (info.exists() && !info.isWritable()))
-        throw AppError(ErrorText(errorFormat, path, QString()));
+AtomicFile::AtomicFile(const QString& path) : target_(Native(path)) {}
 
-    // The new content goes into a temporary file beside the target. Every step is checked
-    // (a small write only reaches the file at the flush, and a full disk may only show at the
-    // sync), and the target is replaced only when the whole content is safely on the disk.
-    QString written;
-    {
-        QTemporaryFile tmp(target + QStringLiteral(".XXXXXX"));
-        tmp.setAutoRemove(true);
-        if (!tmp.open()) throw AppError(ErrorText(errorFormat, path, tmp.errorString()));
-        const auto fail = [&](QString reason) {
-            if (reason.isEmpty()) reason = tmp.errorString();
-            if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
-                reason = QString::fromLocal8Bit(std::strerror(errno));
-            tmp.close();
-            throw AppError(ErrorText(errorFormat, path, reason));
-        };
-        if (tmp.write(bytes) != bytes.size()) fail({});
-        if (!SyncToDisk(tmp)) fail({});
-        tmp.close();
-        if (tmp.error() != QFileDevice::NoError) fail({});
-        // A file the tool replaces keeps its permissions; a new one gets the usual ones.
-        QFile::setPermissions(tmp.fileName(),
-                              info.exists() ? QFile::permissions(target)
-                                            : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
-        written = tmp.fileName();
-        tmp.setAutoRemove(false);
+AtomicFile::~AtomicFile() = default;  // an uncommitted temporary file removes itself
+
+bool AtomicFile::Fail(QString reason) {
+    if (reason.isEmpty() && tmp_) reason = tmp_->errorString();
+    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    error_ = reason.isEmpty() ? QStringLiteral("Access is denied") : reason;
+    return false;
+}
+
+bool AtomicFile::Open() {
+    const QFileInfo info(target_);
+    if (target_.isEmpty() || info.isDir() || (info.exists() && !info.isWritable())) {
+        error_ = QStringLiteral("Access is denied");
+        return false;
     }
+    tmp_ = std::make_unique<QTemporaryFile>(target_ + QStringLiteral(".XXXXXX"));
+    tmp_->setAutoRemove(true);
+    return tmp_->open() || Fail({});
+}
+
+bool AtomicFile::Write(const char* data, qint64 size) {
+    // (a small write only reaches the file at the flush, and a full disk may only show at the
+    // sync: Commit checks both)
+    return (tmp_ && tmp_->write(data, size) == size) || Fail({});
+}
+
+bool AtomicFile::Commit() {
+    if (!tmp_ || !SyncToDisk(*tmp_)) return Fail({});
+    tmp_->close();
+    if (tmp_->error() != QFileDevice::NoError) return Fail({});
+    // A file the tool replaces keeps its permissions; a new one gets the usual ones.
+    QFile::setPermissions(tmp_->fileName(), QFileInfo::exists(target_)
+                                                ? QFile::permissions(target_)
+                                                : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ReadGroup |
+                                                      QFileDevice::ReadOther);
+    const QString written = tmp_->fileName();
+    tmp_->setAutoRemove(false);
     // A closed temporary file keeps its handle until the object is gone, and Windows moves no
     // open file: the replacement comes after.
+    tmp_.reset();
     const std::u16string refused =
-        platform::MoveReplacing(platform::ToU16(written), platform::ToU16(target));
-    if (!refused.empty()) {
-        QFile::remove(written);
-        throw AppError(ErrorText(errorFormat, path, platform::FromU16(refused)));
-    }
+        platform::MoveReplacing(platform::ToU16(written), platform::ToU16(target_));
+    if (refused.empty()) return true;
+    QFile::remove(written);
+    return Fail(platform::FromU16(refused));
+}
+
+void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& errorFormat) {
+    AtomicFile f(path);
+    if (!f.Open() || !f.Write(bytes.constData(), bytes.size()) || !f.Commit())
+        throw AppError(ErrorText(errorFormat, path, f.ErrorString()));
 }
 
 void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat) {

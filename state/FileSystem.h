@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
+
+class QTemporaryFile;
 
 namespace fs {
 
@@ -38,6 +41,33 @@ bool SyncFile(const QString& path);  // pushes the file's content onto the disk
 
 // Reads a whole file; throws AppError "Cannot open file \"%s\". %s" on failure.
 QByteArray ReadAll(const QString& path);
+// A file written anew through a temporary file beside it, which takes the file's place in one
+// step only when Commit() succeeds: the writes, the flush and the sync to disk are all checked
+// first. Until then, and after any failure, the file is as it was; an uncommitted temporary
+// file goes with the object (so a caller can still look at the disk it filled). Each step
+// returns false on failure, ErrorString() says why.
+class AtomicFile {
+  public:
+    explicit AtomicFile(const QString& path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Refuses a folder, a read-only file and a folder that takes no new file.
+    bool Open();
+    bool Write(const char* data, qint64 size);
+    bool Commit();
+    // The system's reason for the last failure ("Access is denied" when it gave none).
+    QString ErrorString() const { return error_; }
+
+  private:
+    bool Fail(QString reason);
+
+    QString target_;
+    std::unique_ptr<QTemporaryFile> tmp_;
+    QString error_;
+};
+
 // Writes a whole file through a temporary file beside it that then replaces it in one step.
 // The write, the flush and the sync to disk are all checked before the replacement, so a
 // failure (a full disk, a read-only folder) leaves the old file exactly as it was. Throws

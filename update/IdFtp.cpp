@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QStringList>
@@ -102,62 +101,32 @@ bool SameHost(const QHostAddress& a, const QHostAddress& b) {
 }
 
 // The download's bytes go to a temporary file beside the target, which takes the target's
-// place only once the whole transfer has succeeded; otherwise it is removed and the target
-// stays as it was.
+// place only once the whole transfer has succeeded; otherwise the target stays as it was.
 class PartFile {
   public:
-    explicit PartFile(const QString& target) : target_(target), shown_(fs::FullPath(target)) {
-        const QFileInfo info(fs::Native(target));
-        if (info.isDir() || (info.exists() && !info.isWritable()))
+    explicit PartFile(const QString& target) : file_(target), shown_(fs::FullPath(target)) {
+        if (!file_.Open())
             throw AppError(
-                QStringLiteral("Cannot create file \"%1\". Access is denied").arg(shown_));
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            file_.setFileName(fs::Native(target) +
-                              QStringLiteral(".~%1").arg(QRandomGenerator::global()->generate(), 8,
-                                                         16, QChar(u'0')));
-            if (file_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-                return;
-            if (!file_.exists()) break;  // not a name clash: the folder refuses
-        }
-        throw AppError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.errorString()));
+                QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.ErrorString()));
     }
-    ~PartFile() {
-        if (committed_) return;
-        file_.close();
-        QFile::remove(file_.fileName());
-    }
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-
     void Write(const char* bytes, qint64 n) {
-        if (file_.write(bytes, n) != n) Fail(n);
-    }
-    // Everything written reaches the file, or the failure says why.
-    void Finish() {
-        if (!file_.flush()) Fail(1);
-        file_.close();
-        if (file_.error() != QFileDevice::NoError) Fail(1);
+        if (!file_.Write(bytes, n)) Fail(n);
     }
     void Commit() {
-        if (!fs::ReplaceFile(file_.fileName(), target_))
-            throw AppError(QStringLiteral("Cannot replace file \"%1\".").arg(shown_));
-        committed_ = true;
+        if (!file_.Commit()) Fail(1);
     }
 
   private:
     [[noreturn]] void Fail(qint64 wanted) {
-        const QStorageInfo disk(QFileInfo(file_.fileName()).absolutePath());
+        const QStorageInfo disk(QFileInfo(fs::Native(shown_)).absolutePath());
         if (disk.isValid() && disk.bytesAvailable() < wanted)
             throw AppError(QStringLiteral("нет места на диске: \"%1\"").arg(shown_));
         throw AppError(
-            QStringLiteral("Cannot write file \"%1\". %2").arg(shown_, file_.errorString()));
+            QStringLiteral("Cannot write file \"%1\". %2").arg(shown_, file_.ErrorString()));
     }
 
-    QString target_;
+    fs::AtomicFile file_;
     QString shown_;
-    QFile file_;
-    bool committed_ = false;
 };
 
 }  // namespace
@@ -591,7 +560,6 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
             transferStarted = true;
             const std::unique_ptr<DataSocket> data = d->AcceptData(listener, server);
             d->ReceiveData(*data, part, AnnouncedSize(retr), progress);
-            part.Finish();
         } catch (const AppError& e) {
             failure = e;
         }
