@@ -22,18 +22,9 @@
 #include <QSignalBlocker>
 #include <iterator>
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
-
 #include "app/GroupTransfer.h"
 #include "deploy/Commands.h"
+#include "platform/platform.h"
 #include "state/AppError.h"
 #include "state/Discovery.h"
 #include "state/ProjectTemplate.h"
@@ -351,20 +342,9 @@ void TForm2::FormCreate(const update::ProbeTarget& probe) {
 }
 
 void TForm2::ApplyWindowsFrame() {
-#ifdef Q_OS_WIN
-    // Qt gives a window of fixed size no maximise box; the window has one, on a single border
-    // that cannot be dragged to another size.
-    if (QGuiApplication::platformName() != QLatin1String("windows")) return;
-    const HWND h = reinterpret_cast<HWND>(winId());
-    const LONG_PTR style = GetWindowLongPtrW(h, GWL_STYLE);
-    const LONG_PTR wanted = (style | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX) &
-                            ~LONG_PTR(WS_THICKFRAME);
-    if (wanted != style) {
-        SetWindowLongPtrW(h, GWL_STYLE, wanted);
-        SetWindowPos(h, nullptr, 0, 0, 0, 0,
-                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-#endif
+    // Qt gives a window of fixed size no maximise box; the window has one.
+    if (QGuiApplication::platformName() == QLatin1String("windows"))
+        platform::ShowFixedFrameWithMaximise(quintptr(winId()));
 }
 
 QSize TForm2::FormConstrainedResize(const QSize& outer) {

@@ -4,6 +4,7 @@
 // (platform/win32, standard C++ and Win32 headers only); elsewhere a portable stand-in with
 // the same observable behaviour (platform/portable). Text crosses this boundary as UTF-16.
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -38,6 +39,10 @@ bool SyncFile(int fd, const std::u16string& path);
 // fails, both stay as they were. Returns the system's reason on failure, the empty text on
 // success.
 std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to);
+
+// Gives a native top-level window (a Windows HWND) a title bar with the system menu, minimise
+// and maximise, on a single border that cannot be dragged to another size. Nothing elsewhere.
+void ShowFixedFrameWithMaximise(std::uintptr_t nativeWindow);
 
 // Maps a path written with backslashes to the file system's native form (identity on Windows).
 std::u16string NativePath(const std::u16string& path);

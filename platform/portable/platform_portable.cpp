@@ -130,6 +130,8 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
 
 bool SyncFile(int fd, const std::u16string&) { return fd >= 0 && ::fsync(fd) == 0; }
 
+void ShowFixedFrameWithMaximise(std::uintptr_t) {}
+
 std::u16string NativePath(const std::u16string& path) {
     std::u16string r = path;
     for (auto& c : r)

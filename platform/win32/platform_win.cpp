@@ -122,6 +122,17 @@ bool SyncFile(int, const std::u16string& path) {
     return ok;
 }
 
+void ShowFixedFrameWithMaximise(std::uintptr_t nativeWindow) {
+    const HWND h = reinterpret_cast<HWND>(nativeWindow);
+    const LONG_PTR style = GetWindowLongPtrW(h, GWL_STYLE);
+    const LONG_PTR wanted = (style | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX) &
+                            ~LONG_PTR(WS_THICKFRAME);
+    if (wanted == style) return;
+    SetWindowLongPtrW(h, GWL_STYLE, wanted);
+    SetWindowPos(h, nullptr, 0, 0, 0, 0,
+                 SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 std::u16string NativePath(const std::u16string& path) { return path; }
 
 }  // namespace platform
