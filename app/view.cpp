@@ -487,6 +487,14 @@ void TForm2::SetComboBox1Text(const QString& text) {
     const QSignalBlocker block(ComboBox1), blockEdit(ComboBox1->lineEdit());
     ComboBox1->setEditText(text);
 }
+void TForm2::SetComboBox1Items(const QStringList& items) {
+    const QSignalBlocker block(ComboBox1), blockEdit(ComboBox1->lineEdit());
+    const QString text = ComboBox1->currentText();
+    ComboBox1->clear();
+    ComboBox1->addItems(items);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(text);
+}
 QString TForm2::ComboBox2Text() const { return ComboBox2->currentText(); }
 void TForm2::SetComboBox2Text(const QString& text) {
     const QSignalBlocker block(ComboBox2), blockEdit(ComboBox2->lineEdit());

@@ -79,6 +79,7 @@ class TForm2 : public QWidget, public IForm {
     // IForm
     QString ComboBox1Text() const override;
     void SetComboBox1Text(const QString& text) override;
+    void SetComboBox1Items(const QStringList& items) override;
     QString ComboBox2Text() const override;
     void SetComboBox2Text(const QString& text) override;
     QString ComboBox3Text() const override;

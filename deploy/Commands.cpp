@@ -12,6 +12,7 @@
 #include "state/Context.h"
 #include "state/FileSystem.h"
 #include "state/IniFile.h"
+#include "state/Releases.h"
 #include "state/Selection.h"
 
 namespace deploy {
@@ -68,6 +69,29 @@ void CopyFiles(const QString& from, const QString& to, QStringList& shortfall) {
                      .arg(fs::FullPath(from), to.isEmpty() ? QString() : fs::FullPath(to))
                      .arg(failed.size())
                      .arg(Names(failed));
+}
+
+// Install with no library folder for the version (one that is no release year from 2016 on,
+// with no project template naming a library): the maker's symbol files have nowhere to go,
+// which the closing message says, naming the version.
+void ReportUnknownLibrary(const QString& from, const QString& year, QStringList& shortfall) {
+    const QStringList files = fs::ListFiles(from);
+    if (files.isEmpty()) {
+        CopyFiles(from, QString(), shortfall);  // a missing data folder is reported as such
+        return;
+    }
+    const QString why = year.isEmpty()
+                            ? QStringLiteral(
+                                  "версия AutoCAD Electrical не выбрана, поэтому не известна папка "
+                                  "библиотеки символов")
+                            : QStringLiteral(
+                                  "не известна папка библиотеки символов AutoCAD Electrical версии "
+                                  "\"%1\" (известны папки версий 2016 и новее)")
+                                  .arg(year);
+    shortfall << QStringLiteral("%1; не скопированы файлы из папки \"%2\" (%3): %4")
+                     .arg(why, fs::FullPath(from))
+                     .arg(files.size())
+                     .arg(Names(files));
 }
 
 bool HasMakerName(const QString& name) {
@@ -167,12 +191,9 @@ void Button5Click(Context& ctx) {
     st.path_support = languageFolder + QStringLiteral("\\Support\\");
     st.path_images = languageFolder + QStringLiteral("\\Support\\Images\\");
     if (form.Edit1Text().isEmpty()) {
-        if (st.year == QLatin1String("2016"))
-            st.path_library = st.publicprofile +
-                              QStringLiteral("\\Documents\\Autodesk\\Acade 2016\\Libs\\iec2\\");
-        else if (st.year == QLatin1String("2017"))
-            st.path_library = st.publicprofile +
-                              QStringLiteral("\\Documents\\Autodesk\\Acade 2017\\Libs\\iec2\\");
+        // The library folder of the release; any other version keeps the folder it had.
+        if (state::IsReleaseYear(st.year))
+            st.path_library = state::LibraryFolder(st.publicprofile, st.year);
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
     }
 
@@ -201,7 +222,10 @@ void Button5Click(Context& ctx) {
     }
     QStringList shortfall;
     CopyFiles(kImagesSource, st.path_images, shortfall);
-    CopyFiles(kLibrarySource, st.path_library, shortfall);
+    if (st.path_library.isEmpty())
+        ReportUnknownLibrary(kLibrarySource, st.year, shortfall);
+    else
+        CopyFiles(kLibrarySource, st.path_library, shortfall);
 
     InsertMakerMenu(st);
     form.ShowMessage(Outcome(QStringLiteral("Установка произведена успешно"),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A demo of the tool on a simulated AutoCAD Electrical 2017 (Russian) installation.
+# A demo of the tool on a simulated AutoCAD Electrical 2017 (Russian) installation, or on one of
+# another release with --release.
 #
-#   bash scripts/demo.sh [DEMO_DIR] [--tour]
+#   bash scripts/demo.sh [DEMO_DIR] [--tour] [--release YEAR]
 #
 # 1. Builds the tool and its sample data package in build-demo/ (configured so that the
 #    start-up check never leaves this machine: the probe and the update server are 127.0.0.1,
@@ -13,6 +14,9 @@
 #                     Documents/Acade 2017/AeData/ru-RU/Catalogs/default_cat.mdb
 #      PUBLIC/        the symbol library Documents/Autodesk/Acade 2017/Libs/iec2
 #      tool/          the executable with its data package (ZELK_install.mdb, data/) beside it
+#    --release YEAR lays out that release instead of 2017 (any year from 2016 to 2026: the
+#    roaming folder AutoCAD Electrical YEAR with its release folder, R25.0 for 2025, and the
+#    folders Acade YEAR).
 # 3. Starts the tool from DEMO_DIR/tool with USERPROFILE and PUBLIC pointing into DEMO_DIR and
 #    writes a screenshot of its window to DEMO_DIR/screenshot.png. Without a display it runs
 #    under Xvfb and closes the tool after the screenshot; with a display it leaves the tool open.
@@ -24,13 +28,20 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 demo=./demo
 tour=0
-for arg in "$@"; do
-    case "$arg" in
+release=2017
+while (($#)); do
+    case "$1" in
         --tour) tour=1 ;;
-        -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
-        -*) echo "unknown option: $arg" >&2; exit 2 ;;
-        *) demo=$arg ;;
+        --release)
+            [[ ${2:-} =~ ^20(1[6-9]|2[0-6])$ ]] ||
+                { echo "--release needs a year from 2016 to 2026" >&2; exit 2; }
+            release=$2
+            shift ;;
+        -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
+        -*) echo "unknown option: $1" >&2; exit 2 ;;
+        *) demo=$1 ;;
     esac
+    shift
 done
 build=${ZELK_DEMO_BUILD:-$root/build-demo}
 marker=.zelk-demo
@@ -71,12 +82,13 @@ mkdir -p -- "$demo"
 demo=$(cd "$demo" && pwd)
 touch "$demo/$marker"
 
-"$build/zelk_datagen" --demo-profile "$root/data-src" "$demo"
+"$build/zelk_datagen" --demo-profile "$root/data-src" "$demo" --release "$release"
 mkdir -p "$demo/tool"
 cp -- "$exe" "$demo/tool/"
 cp -R -- "$build/package/." "$demo/tool/"
 
-echo "demo profile: $demo/USERPROFILE"
+echo "release:       AutoCAD Electrical $release"
+echo "demo profile:  $demo/USERPROFILE"
 echo "public folder: $demo/PUBLIC"
 echo "tool folder:   $demo/tool"
 

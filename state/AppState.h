@@ -13,7 +13,7 @@
 struct AppState {
     QString userprofile;    // USERPROFILE, no trailing backslash
     QString publicprofile;  // PUBLIC, no trailing backslash
-    QString year;           // AutoCAD Electrical version, "2016" or "2017"
+    QString year;           // AutoCAD Electrical version, a release year from "2016" on
     QString ver;            // release subfolder of the roaming version folder
     QString language;       // "enu" or "rus"
     QString path_support;   // ...\<language>\Support\  (ends with a backslash)

@@ -13,6 +13,7 @@
 #include "state/Context.h"
 #include "state/FileSystem.h"
 #include "state/IniFile.h"
+#include "state/Releases.h"
 #include "state/Selection.h"
 #include "state/TextFile.h"
 
@@ -89,6 +90,7 @@ void Discover(Context& ctx) {
     if (fs::FolderExists(roaming)) flist1 = fs::ListFolders(roaming + QLatin1Char('\\'));
     for (const QString& name : flist1)
         if (name.contains(kProduct)) st.year = name.mid(19, 4);
+    form.SetComboBox1Items(VersionItems(ReleasesAmong(flist1)));
     form.SetComboBox1Text(st.year);
 
     // Release folder: the last one listed.
@@ -115,9 +117,8 @@ void Discover(Context& ctx) {
             st.path_images = support + QStringLiteral("Images\\");
     }
 
-    if (st.year == QLatin1String("2016") || st.year == QLatin1String("2017"))
-        st.path_library = st.publicprofile + QStringLiteral("\\Documents\\Autodesk\\Acade ") +
-                          st.year + QStringLiteral("\\Libs\\iec2\\");
+    // The library folder of the release; any other version leaves it empty.
+    st.path_library = LibraryFolder(st.publicprofile, st.year);
 
     const QString unit = form.ComboBox3Text();
     if (unit == QStringLiteral("метр"))

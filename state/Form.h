@@ -13,6 +13,8 @@ class IForm {
     // Version and language fields. Setting the text from code runs no handler.
     virtual QString ComboBox1Text() const = 0;
     virtual void SetComboBox1Text(const QString& text) = 0;
+    // The version field's items; replacing them keeps the field's text and runs no handler.
+    virtual void SetComboBox1Items(const QStringList& items) = 0;
     virtual QString ComboBox2Text() const = 0;
     virtual void SetComboBox2Text(const QString& text) = 0;
     // The hidden unit chooser; nothing sets it, so it reads empty.

@@ -9,6 +9,7 @@
 #include "state/Context.h"
 #include "state/FileSystem.h"
 #include "state/IniFile.h"
+#include "state/Releases.h"
 
 namespace state {
 
@@ -78,6 +79,11 @@ void Edit2Change(Context& ctx) {
     if (path.contains(QLatin1String("2017")) &&
         !form.ComboBox1Text().contains(QLatin1String("017")))
         form.SetComboBox1Text(QStringLiteral("2017"));
+    // A later release is told by its documents folder "Acade <year>", the last one in the path;
+    // a version text that already holds the year's last three digits stays.
+    const QString release = CatalogReleaseYear(path);
+    if (release > QLatin1String("2017") && !form.ComboBox1Text().contains(release.mid(1)))
+        form.SetComboBox1Text(release);
     if (path.contains(QLatin1String("ru-RU"))) form.SetComboBox2Text(QStringLiteral("rus"));
     if (path.contains(QLatin1String("en-US"))) form.SetComboBox2Text(QStringLiteral("enu"));
 }

@@ -10,8 +10,9 @@
 //       OUT/data/ZELK/*.dwg         symbol-library stand-ins, one per block the menu names
 //       OUT/data/menu.txt           the maker's submenu block (Windows-1251, CR LF)
 //
-//   zelk_datagen --demo-profile SRC DIR
-//       DIR/USERPROFILE/...         an AutoCAD Electrical 2017 profile with the Russian
+//   zelk_datagen --demo-profile SRC DIR [--release YEAR]
+//       DIR/USERPROFILE/...         an AutoCAD Electrical profile (2017 unless YEAR names
+//                                   another release from 2016 to 2026) with the Russian
 //                                   language: support folder, images, the two icon menu files
 //                                   and the default catalog "default_cat.mdb" with the family
 //                                   tables, holding a few rows of another manufacturer
@@ -845,11 +846,25 @@ void BuildPackage(const QString& src, const QString& out, DbFormat format) {
         WriteFile(QStringLiteral("%1/ZELK/%2.dwg").arg(data, block), DwgStandIn(block, label));
 }
 
-void BuildDemoProfile(const QString& src, const QString& root, DbFormat format) {
+// The release folder of the roaming profile of each AutoCAD Electrical release year (the
+// AutoCAD release it is built on).
+QString ReleaseFolder(const QString& year) {
+    static const std::map<QString, QString> releases = {
+        {"2016", "R20.1"}, {"2017", "R21.0"}, {"2018", "R22.0"}, {"2019", "R23.0"},
+        {"2020", "R23.1"}, {"2021", "R24.0"}, {"2022", "R24.1"}, {"2023", "R24.2"},
+        {"2024", "R24.3"}, {"2025", "R25.0"}, {"2026", "R25.1"}};
+    const auto it = releases.find(year);
+    if (it == releases.end())
+        Fail(QStringLiteral("no demo layout for release \"%1\" (2016 to 2026)").arg(year));
+    return it->second;
+}
+
+void BuildDemoProfile(const QString& src, const QString& root, const QString& year,
+                      DbFormat format) {
     const std::vector<Family> families = ReadFamilies(src);
     const QString user = root + QStringLiteral("/USERPROFILE");
-    const QString rel =
-        user + QStringLiteral("/AppData/Roaming/Autodesk/AutoCAD Electrical 2017/R21.0");
+    const QString rel = user + QStringLiteral("/AppData/Roaming/Autodesk/AutoCAD Electrical ") +
+                        year + QLatin1Char('/') + ReleaseFolder(year);
     const QString support = rel + QStringLiteral("/rus/Support");
     QDir().mkpath(support + QStringLiteral("/Profiles"));
     QDir().mkpath(support + QStringLiteral("/Images"));
@@ -866,10 +881,13 @@ void BuildDemoProfile(const QString& src, const QString& root, DbFormat format) 
             QStringLiteral("%1/Images/s_%2.png").arg(support, QString::fromLatin1(code).toLower()));
 
     BuildDemoCatalog(
-        src, user + QStringLiteral("/Documents/Acade 2017/AeData/ru-RU/Catalogs/default_cat.mdb"),
+        src,
+        user +
+            QStringLiteral("/Documents/Acade %1/AeData/ru-RU/Catalogs/default_cat.mdb").arg(year),
         families, format);
 
-    const QString lib = root + QStringLiteral("/PUBLIC/Documents/Autodesk/Acade 2017/Libs/iec2");
+    const QString lib =
+        root + QStringLiteral("/PUBLIC/Documents/Autodesk/Acade %1/Libs/iec2").arg(year);
     QDir().mkpath(lib);
     for (const char* block : {"HPB11", "HPB12", "HLT1", "HCR1"})
         WriteFile(QStringLiteral("%1/%2.dwg").arg(lib, QLatin1String(block)),
@@ -881,7 +899,7 @@ void BuildDemoProfile(const QString& src, const QString& root, DbFormat format) 
 int Usage() {
     std::fprintf(stderr,
                  "usage: zelk_datagen [--jet] --package DATA_SRC OUT_DIR\n"
-                 "       zelk_datagen [--jet] --demo-profile DATA_SRC DEMO_DIR\n"
+                 "       zelk_datagen [--jet] --demo-profile DATA_SRC DEMO_DIR [--release YEAR]\n"
                  "--jet writes the databases as Jet 4.0 files (Windows builds with Jet "
                  "support, on a system where the Jet provider is registered)\n");
     return 2;
@@ -893,18 +911,24 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     DbFormat format = DbFormat::Sqlite;
+    QString year = QStringLiteral("2017");
+    const bool release = args.size() > 2 && args[args.size() - 2] == QLatin1String("--release");
+    if (release) {
+        year = args.takeLast();
+        args.removeLast();
+    }
     if (args.size() == 5 && args[1] == QLatin1String("--jet")) {
         format = DbFormat::Jet;
         args.removeAt(1);
     }
-    if (args.size() != 4) return Usage();
+    if (args.size() != 4 || (release && args[1] != QLatin1String("--demo-profile"))) return Usage();
     const QString src = QDir(args[2]).absolutePath();
     const QString out = QDir(args[3]).absolutePath();
     try {
         if (args[1] == QLatin1String("--package"))
             BuildPackage(src, out, format);
         else if (args[1] == QLatin1String("--demo-profile"))
-            BuildDemoProfile(src, out, format);
+            BuildDemoProfile(src, out, year, format);
         else
             return Usage();
     } catch (const std::exception& e) {

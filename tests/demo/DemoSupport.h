@@ -1,7 +1,7 @@
 #pragma once
 
 // The demo's set-up for tests: the data package the build made, and a simulated AutoCAD
-// Electrical 2017 (Russian) installation laid out by the same generator scripts/demo.sh uses.
+// Electrical (Russian) installation laid out by the same generator scripts/demo.sh uses.
 
 #include <QByteArray>
 #include <QDir>
@@ -39,20 +39,26 @@ inline bool CopyTree(const QString& from, const QString& to) {
     return true;
 }
 
-// The paths of a laid-out demo below `root` (no trailing '/').
+// The paths of a laid-out demo below `root` (no trailing '/'), of one release year with its
+// release folder.
 struct Layout {
     QString root;
+    QString year = "2017";
+    QString release = "R21.0";
     QString userprofile() const { return root + "/USERPROFILE"; }
     QString publicprofile() const { return root + "/PUBLIC"; }
     QString tool() const { return root + "/tool"; }
     QString support() const {
-        return userprofile() +
-               "/AppData/Roaming/Autodesk/AutoCAD Electrical 2017/R21.0/rus/Support";
+        return userprofile() + "/AppData/Roaming/Autodesk/AutoCAD Electrical " + year + "/" +
+               release + "/rus/Support";
     }
     QString images() const { return support() + "/Images"; }
-    QString library() const { return publicprofile() + "/Documents/Autodesk/Acade 2017/Libs/iec2"; }
+    QString library() const {
+        return publicprofile() + "/Documents/Autodesk/Acade " + year + "/Libs/iec2";
+    }
     QString catalog() const {
-        return userprofile() + "/Documents/Acade 2017/AeData/ru-RU/Catalogs/default_cat.mdb";
+        return userprofile() + "/Documents/Acade " + year +
+               "/AeData/ru-RU/Catalogs/default_cat.mdb";
     }
 };
 
@@ -62,7 +68,8 @@ struct Layout {
 inline QString LayOut(const Layout& l) {
     QProcess p;
     p.start(QStringLiteral(ZELK_DATAGEN_PATH),
-            {"--demo-profile", QStringLiteral(ZELK_SOURCE_DIR "/data-src"), l.root});
+            {"--demo-profile", QStringLiteral(ZELK_SOURCE_DIR "/data-src"), l.root, "--release",
+             l.year});
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return QString::fromLocal8Bit(p.readAllStandardError()) + p.errorString();
     QDir().mkpath(l.tool());

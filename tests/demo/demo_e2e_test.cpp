@@ -1,10 +1,11 @@
-// The demo from end to end: the simulated AutoCAD Electrical 2017 profile of scripts/demo.sh,
+// The demo from end to end: the simulated AutoCAD Electrical profiles of scripts/demo.sh,
 // the sample data package beside the tool, and the real window (offscreen) running start-up,
 // Install of all 17 groups and Clean.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
@@ -67,9 +68,19 @@ class CurrentDir {
 
 }  // namespace
 
-TEST(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
+// One release the demo lays out: its year, its release folder, the version field's items.
+struct DemoRelease {
+    const char* year;
+    const char* release;
+    QStringList versions;
+};
+void PrintTo(const DemoRelease& r, std::ostream* os) { *os << r.year; }
+
+class Demo : public ::testing::TestWithParam<DemoRelease> {};
+
+TEST_P(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
     TempDir tmp;
-    const demo::Layout l{tmp.path() + "demo"};
+    const demo::Layout l{tmp.path() + "demo", GetParam().year, GetParam().release};
     ASSERT_EQ(demo::LayOut(l), "");
     EnvGuard user("USERPROFILE", l.userprofile());
     EnvGuard pub("PUBLIC", l.publicprofile());
@@ -99,7 +110,10 @@ TEST(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
     w.show();
     ASSERT_EQ(errors, QStringList());
     EXPECT_EQ(w.StatusText(), " Ошибка скачивания файла: отсутствует интернет соединение");
-    EXPECT_EQ(w.ComboBox1Text(), "2017");
+    EXPECT_EQ(w.ComboBox1Text(), l.year);
+    QStringList versions;
+    for (int i = 0; i < w.ComboBox1->count(); ++i) versions << w.ComboBox1->itemText(i);
+    EXPECT_EQ(versions, GetParam().versions);
     EXPECT_EQ(w.ComboBox2Text(), "rus");
     EXPECT_EQ(w.Edit2Text().replace(QLatin1Char('\\'), QLatin1Char('/')), l.catalog());
     EXPECT_EQ(Items(w.ListBox1), demo::GroupNames());
@@ -164,3 +178,8 @@ TEST(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
     EXPECT_EQ(demo::ReadBytes(menus[0]), menuBefore[0]);
     EXPECT_EQ(demo::ReadBytes(menus[1]), menuBefore[1]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Releases, Demo,
+                         ::testing::Values(DemoRelease{"2017", "R21.0", {"2017", "2016"}},
+                                           DemoRelease{"2025", "R25.0", {"2025", "2017", "2016"}}),
+                         [](const auto& info) { return std::string(info.param.year); });

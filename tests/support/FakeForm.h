@@ -14,6 +14,7 @@ class FakeForm : public IForm {
   public:
     QString comboBox1, comboBox2, comboBox3, edit1, edit2, status;
     QStringList listBox1, listBox2;
+    QStringList comboBox1Items{QStringLiteral("2017"), QStringLiteral("2016")};
     QStringList messages;  // plain message boxes, in order
     QStringList errors;    // error boxes, in order
     QStringList statusHistory;
@@ -28,6 +29,7 @@ class FakeForm : public IForm {
 
     QString ComboBox1Text() const override { return comboBox1; }
     void SetComboBox1Text(const QString& t) override { comboBox1 = t; }
+    void SetComboBox1Items(const QStringList& items) override { comboBox1Items = items; }
     QString ComboBox2Text() const override { return comboBox2; }
     void SetComboBox2Text(const QString& t) override { comboBox2 = t; }
     QString ComboBox3Text() const override { return comboBox3; }

@@ -1,0 +1,49 @@
+#include "state/Releases.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace state {
+
+bool IsReleaseYear(const QString& year) {
+    if (year.size() != 4) return false;
+    for (const QChar c : year)
+        if (c < u'0' || c > u'9') return false;
+    return year >= QLatin1String("2016");
+}
+
+QString LibraryFolder(const QString& publicprofile, const QString& year) {
+    if (!IsReleaseYear(year)) return QString();
+    return publicprofile + QStringLiteral("\\Documents\\Autodesk\\Acade ") + year +
+           QStringLiteral("\\Libs\\iec2\\");
+}
+
+QStringList ReleasesAmong(const QStringList& folderNames) {
+    const QString prefix = QStringLiteral("AutoCAD Electrical ");
+    QStringList out;
+    for (const QString& name : folderNames) {
+        if (!name.startsWith(prefix)) continue;
+        const QString year = name.mid(prefix.size());
+        if (IsReleaseYear(year) && !out.contains(year)) out << year;
+    }
+    // Four digits each: the text order is the order of the years.
+    std::sort(out.begin(), out.end(), std::greater<QString>());
+    return out;
+}
+
+QStringList VersionItems(const QStringList& releases) {
+    QStringList items = releases;
+    for (const char* year : {"2017", "2016"})
+        if (!items.contains(QLatin1String(year))) items << QLatin1String(year);
+    std::sort(items.begin(), items.end(), std::greater<QString>());
+    return items;
+}
+
+QString CatalogReleaseYear(const QString& path) {
+    static const QRegularExpression folder(QStringLiteral("Acade ([0-9]{4})(?=[\\\\/]|$)"));
+    QString year;
+    for (auto it = folder.globalMatch(path); it.hasNext();) year = it.next().captured(1);
+    return IsReleaseYear(year) ? year : QString();
+}
+
+}  // namespace state
