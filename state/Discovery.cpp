@@ -90,7 +90,7 @@ void Discover(Context& ctx) {
     if (fs::FolderExists(roaming)) flist1 = fs::ListFolders(roaming + QLatin1Char('\\'));
     for (const QString& name : flist1)
         if (name.contains(kProduct)) st.year = name.mid(19, 4);
-    form.SetComboBox1Items(VersionItems(ReleasesAmong(flist1)));
+    form.SetComboBox1Items(VersionItems(flist1));
     form.SetComboBox1Text(st.year);
 
     // Release folder: the last one listed.

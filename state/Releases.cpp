@@ -18,23 +18,14 @@ QString LibraryFolder(const QString& publicprofile, const QString& year) {
            QStringLiteral("\\Libs\\iec2\\");
 }
 
-QStringList ReleasesAmong(const QStringList& folderNames) {
+QStringList VersionItems(const QStringList& folderNames) {
     const QString prefix = QStringLiteral("AutoCAD Electrical ");
-    QStringList out;
+    QStringList items{QStringLiteral("2017"), QStringLiteral("2016")};
     for (const QString& name : folderNames) {
-        if (!name.startsWith(prefix)) continue;
         const QString year = name.mid(prefix.size());
-        if (IsReleaseYear(year) && !out.contains(year)) out << year;
+        if (name.startsWith(prefix) && IsReleaseYear(year) && !items.contains(year)) items << year;
     }
     // Four digits each: the text order is the order of the years.
-    std::sort(out.begin(), out.end(), std::greater<QString>());
-    return out;
-}
-
-QStringList VersionItems(const QStringList& releases) {
-    QStringList items = releases;
-    for (const char* year : {"2017", "2016"})
-        if (!items.contains(QLatin1String(year))) items << QLatin1String(year);
     std::sort(items.begin(), items.end(), std::greater<QString>());
     return items;
 }

@@ -18,13 +18,10 @@ bool IsReleaseYear(const QString& year);
 // a release year, whose library folder is not known.
 QString LibraryFolder(const QString& publicprofile, const QString& year);
 
-// The release years among the folder names of the roaming Autodesk folder (names exactly
-// "AutoCAD Electrical <year>"), newest first, each once.
-QStringList ReleasesAmong(const QStringList& folderNames);
-
-// The items of the version field: the releases found with "2017" and "2016", each once, newest
+// The items of the version field: the releases among the folder names of the roaming Autodesk
+// folder (names exactly "AutoCAD Electrical <year>") with "2017" and "2016", each once, newest
 // first.
-QStringList VersionItems(const QStringList& releases);
+QStringList VersionItems(const QStringList& folderNames);
 
 // The release year of the last folder "Acade <year>" in a path; empty when the path names no
 // such folder with a release year.

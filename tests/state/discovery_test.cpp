@@ -35,6 +35,7 @@ TEST_F(DiscoveryTest, FindsLatestVersionReleaseAndLanguage) {
     state::Discover(s.ctx);
     EXPECT_EQ(s.st.year, QStringLiteral("2017"));
     EXPECT_EQ(s.form.comboBox1, QStringLiteral("2017"));
+    EXPECT_EQ(s.form.comboBox1Items, QStringList({"2017", "2016"}));  // the file "2018" is none
     EXPECT_EQ(s.st.ver, QStringLiteral("R22.0"));
     EXPECT_EQ(s.st.language, QStringLiteral("rus"));
     EXPECT_EQ(s.form.comboBox2, QStringLiteral("rus"));
