@@ -113,20 +113,15 @@ TEST_F(SelectionTest, CatalogFieldAdjustsOnlyTheFields) {
     EXPECT_EQ(s->form.comboBox1 + s->form.comboBox2, QStringLiteral("xx"));
     EXPECT_TRUE(state::DefaultCatalogPath(profile, QStringLiteral("2016"), QStringLiteral("RUS"))
                     .isEmpty());
-    // A later release by its folder "Acade <year>", the last such folder of the path, after the
-    // two rules above; a version text holding the year's last three digits stays.
-    const struct {
-        const char *field, *path, *shown;
-    } later[] = {{"2017", "C:\\u2016\\Acade 2025\\AeData\\ru-RU\\a.mdb", "2025"},
-                 {"2025 SP1", "C:\\Acade 2025\\a.mdb", "2025 SP1"},
-                 {"2016", "C:\\Acade 2021\\x\\Acade 2026", "2026"},
-                 {"2021", "C:\\Acade 2025\\Acade 2017\\a.mdb", "2017"},
-                 {"x", "C:\\Acade 2015\\a.mdb", "x"},
-                 {"x", "C:\\Acade 20251\\a.mdb", "x"}};
+    // A later release by its last folder "Acade <year>", after the two rules above.
+    const char* later[][3] = {{"2017", "C:\\u2016\\Acade 2025\\AeData\\ru-RU\\a.mdb", "2025"},
+                              {"2025 SP1", "C:\\Acade 2025\\a.mdb", "2025 SP1"},
+                              {"2021", "C:\\Acade 2025\\Acade 2017\\a.mdb", "2017"},
+                              {"x", "C:\\Acade 2015\\Acade 20251\\a.mdb", "x"}};
     for (const auto& c : later) {
-        s->form.comboBox1 = QLatin1String(c.field);
-        state::SetEdit2(s->ctx, QLatin1String(c.path));
-        EXPECT_EQ(s->form.comboBox1, QLatin1String(c.shown)) << c.path;
+        s->form.comboBox1 = QLatin1String(c[0]);
+        state::SetEdit2(s->ctx, QLatin1String(c[1]));
+        EXPECT_EQ(s->form.comboBox1, QLatin1String(c[2])) << c[1];
     }
 }
 
