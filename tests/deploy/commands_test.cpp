@@ -28,7 +28,6 @@
 #include "state/AppState.h"
 #include "state/Context.h"
 #include "state/Discovery.h"
-#include "state/Releases.h"
 #include "state/Selection.h"
 #include "support/FakeForm.h"
 #include "support/ScratchMounts.h"
