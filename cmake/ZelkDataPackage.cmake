@@ -60,6 +60,12 @@ if(ZELK_BUILD_TESTS AND COMMAND zelk_test)
             ZELK_PACKAGE_DIR="${ZELK_TEST_ROOT}${ZELK_PACKAGE_DIR}")
         add_dependencies(test_demo zelk_data_package zelk_datagen zelk_installer)
     endif()
+    # The engine contract reads back the install database the generator writes for each engine.
+    if(TARGET test_catalog)
+        target_compile_definitions(test_catalog PRIVATE
+            ZELK_DATAGEN_PATH="${ZELK_TEST_ROOT}$<TARGET_FILE:zelk_datagen>")
+        add_dependencies(test_catalog zelk_datagen)
+    endif()
 endif()
 
 # Packaging: the executable with its data package laid out beside it, as the tool expects.
