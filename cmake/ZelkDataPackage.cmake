@@ -83,6 +83,9 @@ set(CPACK_PACKAGE_VENDOR "ZELK")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "ZELK component catalog installer for AutoCAD Electrical 2016/2017")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The name of the ZIP says whether it is a release: cmake/ZelkPackageName.cmake.
+set(CPACK_ZELK_INSTALL_DB ${ZELK_PACKAGE_DIR}/ZELK_install.mdb)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/ZelkPackageName.cmake)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
 else()
