@@ -80,8 +80,9 @@ if [[ $which == all || $which == i686 ]]; then
     # The release is a 32-bit executable that needs only what Windows itself has, and is large
     # address aware (4 GB of address space on 64-bit Windows).
     file build-win32/ZELK_AE_install.exe
-    LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n '/^Characteristics/,/^$/p'
-    if ! LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | grep -q 'large address aware'; then
+    characteristics=$(LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n '/^Characteristics/,/^$/p')
+    echo "$characteristics"
+    if ! grep -q 'large address aware' <<<"$characteristics"; then
         echo "build-windows: the release is not large address aware" >&2
         exit 1
     fi
