@@ -259,7 +259,7 @@ struct CatalogDb::Impl {
           q2(QStringLiteral("ADOQuery2"), *conn2,
              QStringLiteral("select * from _FAMILY_DESCRIPTION"), {{QStringLiteral("kz"), {}}}),
           q3(QStringLiteral("ADOQuery3"), *conn1,
-             QStringLiteral("select FAMILY from _FAMILY_DESCRIPTION where DESC=:fd"),
+             QStringLiteral("select FAMILY from _FAMILY_DESCRIPTION where [DESC]=:fd"),
              {{QStringLiteral("fd"), {}}}) {
         conn1->SetConnectionString(JetConnectionString(QStringLiteral("ZELK_install.mdb")));
         conn2->SetConnectionString(JetConnectionString(kPlaceholder));

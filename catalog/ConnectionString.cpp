@@ -75,4 +75,13 @@ QString QuoteConnectionValue(const QString& value) {
     return u'"' + v + u'"';
 }
 
+QString WithoutPooling(const QString& connStr) {
+    const QString key = QStringLiteral("OLE DB Services");
+    if (ConnectionProperty(connStr, key)) return connStr;
+    QString out = connStr;
+    while (!out.isEmpty() && out.back().isSpace()) out.chop(1);
+    if (!out.isEmpty() && !out.endsWith(u';')) out += u';';
+    return out + key + QStringLiteral("=-2;");
+}
+
 }  // namespace catalog

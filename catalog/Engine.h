@@ -100,5 +100,10 @@ std::optional<QString> ConnectionProperty(const QString& connStr, const QString&
 // is safe, otherwise enclosed in double quotes.
 QString QuoteConnectionValue(const QString& value);
 bool ConnectionValueNeedsQuotes(const QString& value);
+// The string handed to ADO when a connection opens: `connStr` with "OLE DB Services=-2" (every
+// OLE DB service but resource pooling) added when it names no OLE DB Services of its own, so
+// that closing a connection releases its database file at once. The string the tool keeps and
+// shows stays as it was.
+QString WithoutPooling(const QString& connStr);
 
 }  // namespace catalog

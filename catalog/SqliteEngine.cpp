@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -94,6 +95,11 @@ QList<Tok> Lex(const QString& s) {
             j = s.indexOf(u']', i + 1);
             if (j < 0) Syntax(QStringLiteral("missing \"]\""), s);
             out.append({Tok::Name, s.mid(i, j + 1 - i), s.mid(i + 1, j - i - 1)});
+            ++j;
+        } else if (c == u'#') {  // a Jet date literal, kept here as the text it holds
+            j = s.indexOf(u'#', i + 1);
+            if (j < 0) Syntax(QStringLiteral("missing \"#\""), s);
+            out.append({Tok::Str, s.mid(i, j + 1 - i), s.mid(i + 1, j - i - 1)});
             ++j;
         } else if (c == u'\'' || c == u'"') {  // Jet takes both quotes for text literals
             QString v;
@@ -480,6 +486,21 @@ int NextNumber() {
     return ++n;
 }
 
+// How many connections of the process hold each database file open. Like Jet, which compacts
+// only a database no one has open, the compaction refuses a source that is open here.
+QHash<QString, int>& OpenFiles() {
+    static QHash<QString, int> files;
+    return files;
+}
+
+QString FileKey(const QString& abs) {
+#ifdef _WIN32
+    return abs.toLower();
+#else
+    return abs;
+#endif
+}
+
 class SqliteConnection : public DbConnection {
   public:
     SqliteConnection() : name_(QStringLiteral("zelk_sqlite_%1").arg(NextNumber())) {
@@ -516,6 +537,8 @@ class SqliteConnection : public DbConnection {
             }
         }
         open_ = true;
+        file_ = FileKey(abs);
+        ++OpenFiles()[file_];
         NewSession();
     }
 
@@ -523,6 +546,7 @@ class SqliteConnection : public DbConnection {
         if (!open_) return;
         Db().close();
         open_ = false;
+        if (--OpenFiles()[file_] <= 0) OpenFiles().remove(file_);
     }
 
     void GetTableNames(QStringList& names) override {
@@ -649,6 +673,7 @@ class SqliteConnection : public DbConnection {
 
     QString name_;
     QString connStr_;
+    QString file_;  // while open: the key of its file in OpenFiles()
     bool open_ = false;
 };
 
@@ -662,6 +687,7 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
     const QString src = AbsoluteFile(DataSourceOf(srcConnStr));
     const QString dest = AbsoluteFile(DataSourceOf(destConnStr));
     if (QFileInfo::exists(dest)) FailOnFile(QStringLiteral("output file already exists"), dest);
+    if (OpenFiles().contains(FileKey(src))) FailOnFile(QStringLiteral("database is locked"), src);
     SqliteConnection c;
     c.SetConnectionString(QStringLiteral("Data Source=") + QuoteConnectionValue(src));
     try {

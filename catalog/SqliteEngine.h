@@ -16,7 +16,9 @@
 // - "insert into T select * from S" copies by column name, as Jet does: the columns both
 //   tables have; a column of T that S lacks stays null (a counter is numbered); a column of S
 //   that T lacks is an error naming it;
-// - named parameters ":name" are bound by name.
+// - named parameters ":name" are bound by name;
+// - a date literal "#...#" is taken as the text between the "#" signs.
+// Like Jet, it compacts no database that a connection (of this process) holds open.
 // Its messages are SQLite's (in English), without the schema names it adds itself.
 // Database files are never created by opening: a missing file or one that is not a
 // database fails with the engine's message.

@@ -25,7 +25,7 @@ const QString kCreatePneuGau = QStringLiteral(
     "[SYMBOL3D]longchar, [RECNUM]counter)");
 
 const QString kFamilyLookup =
-    QStringLiteral("select FAMILY from _FAMILY_DESCRIPTION where DESC=:fd");
+    QStringLiteral("select FAMILY from _FAMILY_DESCRIPTION where [DESC]=:fd");
 
 Params Maker() { return {{QStringLiteral("kz"), kMaker}}; }
 

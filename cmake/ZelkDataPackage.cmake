@@ -60,6 +60,12 @@ if(ZELK_BUILD_TESTS AND COMMAND zelk_test)
             ZELK_PACKAGE_DIR="${ZELK_TEST_ROOT}${ZELK_PACKAGE_DIR}")
         add_dependencies(test_demo zelk_data_package zelk_datagen zelk_installer)
     endif()
+    # The engine contract reads back the install database the generator writes for each engine.
+    if(TARGET test_catalog)
+        target_compile_definitions(test_catalog PRIVATE
+            ZELK_DATAGEN_PATH="${ZELK_TEST_ROOT}$<TARGET_FILE:zelk_datagen>")
+        add_dependencies(test_catalog zelk_datagen)
+    endif()
 endif()
 
 # Packaging: the executable with its data package laid out beside it, as the tool expects.
@@ -77,6 +83,9 @@ set(CPACK_PACKAGE_VENDOR "ZELK")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "ZELK component catalog installer for AutoCAD Electrical 2016/2017")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The name of the ZIP says whether it is a release: cmake/ZelkPackageName.cmake.
+set(CPACK_ZELK_INSTALL_DB ${ZELK_PACKAGE_DIR}/ZELK_install.mdb)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/ZelkPackageName.cmake)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
 else()

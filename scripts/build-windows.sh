@@ -7,6 +7,9 @@
 # The data package is made on the build machine by a host build of the data generator
 # (ZELK_HOST_DATAGEN names one already built; otherwise it is built in build-host/).
 #
+# The release's ZIP made here is named "...-test-package": its install database is the SQLite
+# stand-in's, which the Windows tool cannot open; the release is zipped on Windows (README).
+#
 # Usage: scripts/build-windows.sh [i686|x86_64|all]   (default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -69,10 +72,20 @@ if [[ $which == all || $which == i686 ]]; then
     win32_tests=OFF
     [[ ${ZELK_WIN32_TESTS:-0} == 1 ]] && win32_tests=ON
     cross i686 build-win32 -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=$win32_tests
+    # The ZIP is named a release only when its install database is a Jet file, which nothing
+    # here writes: this one is named a test package (cmake/ZelkPackageName.cmake).
+    rm -f build-win32/ZELK_AE_install-*.zip
     (cd build-win32 && cpack -G ZIP >/dev/null)
     ls -l build-win32/ZELK_AE_install.exe build-win32/*.zip
-    # The release is a 32-bit executable that needs only what Windows itself has.
+    # The release is a 32-bit executable that needs only what Windows itself has, and is large
+    # address aware (4 GB of address space on 64-bit Windows).
     file build-win32/ZELK_AE_install.exe
+    characteristics=$(LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n '/^Characteristics/,/^$/p')
+    echo "$characteristics"
+    if ! grep -q 'large address aware' <<<"$characteristics"; then
+        echo "build-windows: the release is not large address aware" >&2
+        exit 1
+    fi
     dlls=$(LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n 's/^\s*DLL Name: //p' | sort -u)
     echo "DLLs it imports: $(echo $dlls)"
     system='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|uuid|comdlg32|comctl32|ws2_32|winmm|imm32|dwmapi|uxtheme|version|netapi32|userenv|mpr|winspool\.drv|shlwapi|setupapi|rpcrt4|crypt32|secur32|iphlpapi|dnsapi|wtsapi32|authz|d3d9|d3d11|dxgi|dwrite|d2d1|msvcrt|api-ms-win-[a-z0-9-]+|bcrypt|ncrypt|cfgmgr32|shcore|synchronization|winhttp|wininet|normaliz|dbghelp|psapi)\.dll$'

@@ -318,12 +318,13 @@ class AdoConnection : public DbConnection {
         RequireProvider();
         Guard([&] {
             if (!conn_) conn_ = Disp::Create(L"ADODB.Connection");
+            // In this order: the connection string chooses the provider, whose Properties
+            // collection then holds "Prompt" (lost again with every close), and Open takes the
+            // string already set. Without pooling, a closed connection holds no file open
+            // (compaction needs the catalog released; the backup copies it right after).
+            conn_.Put(L"ConnectionString", Var(WithoutPooling(connStr_)));
             NeverPrompt();
-            conn_.Call(L"Open", [&] {
-                std::vector<Var> a;
-                a.emplace_back(connStr_);
-                return a;
-            }());
+            conn_.Call(L"Open");
         });
         open_ = true;
         NewSession();
@@ -533,8 +534,9 @@ void AdoEngine::CreateDatabase(const QString& path) {
     try {
         Disp cat = Disp::Create(L"ADOX.Catalog");
         std::vector<Var> a;
-        a.emplace_back(kJetPrefix + QuoteConnectionValue(QDir::toNativeSeparators(abs)) +
-                       QStringLiteral(";Jet OLEDB:Engine Type=5"));
+        a.emplace_back(WithoutPooling(kJetPrefix +
+                                      QuoteConnectionValue(QDir::toNativeSeparators(abs)) +
+                                      QStringLiteral(";Jet OLEDB:Engine Type=5")));
         Var conn = cat.Call(L"Create", std::move(a));
         if (conn.v.vt == VT_DISPATCH && conn.v.pdispVal) {  // release the new file
             conn.v.pdispVal->AddRef();

@@ -7,8 +7,9 @@
 //
 // - COM is initialised (apartment-threaded) once on each thread that uses the engine: the
 //   window thread in the tool.
-// - A connection string is handed to ADO exactly as given; a Data Source naming no existing
-//   file is refused before ADO sees it, so opening never creates a file.
+// - A connection string is handed to ADO as given, with OLE DB resource pooling turned off
+//   unless it names "OLE DB Services" itself; a Data Source naming no existing file is refused
+//   before ADO sees it, so opening never creates a file.
 // - Statements go as command text; each ":name" outside quotes and brackets becomes a "?"
 //   bound, in order of appearance, to a wide-text parameter with the named value (null when
 //   the value is not given).

@@ -36,6 +36,21 @@ TEST(ConnectionString, BuiltInStringAndAdoSyntax) {
               QStringLiteral("\"C:\\a;b\\c.mdb\""));
     EXPECT_EQ(catalog::QuoteConnectionValue(QStringLiteral("C:\\a b\\c.mdb")),
               QStringLiteral("C:\\a b\\c.mdb"));
+
+    // Handed to ADO without resource pooling unless the string names its own OLE DB Services.
+    const QString quoted = QStringLiteral("Provider=x;Data Source=\"C:\\a;b.mdb\"");
+    const QString pooled = QStringLiteral("Provider=x; ole db services = -4");
+    const QString rows[][2] = {
+        {s, s + QStringLiteral("OLE DB Services=-2;")},
+        {quoted, quoted + QStringLiteral(";OLE DB Services=-2;")},
+        {QStringLiteral("Provider=x  "), QStringLiteral("Provider=x;OLE DB Services=-2;")},
+        {pooled, pooled},
+        {QString(), QStringLiteral("OLE DB Services=-2;")}};
+    for (const auto& [given, handed] : rows) {
+        EXPECT_EQ(catalog::WithoutPooling(given), handed);
+        EXPECT_EQ(ConnectionProperty(handed, QStringLiteral("Data Source")),
+                  ConnectionProperty(given, QStringLiteral("Data Source")));
+    }
 }
 
 // What only the SQLite stand-in has: its own messages, its own system tables, and statements
