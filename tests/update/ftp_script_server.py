@@ -28,7 +28,7 @@ Scenario keys (all optional):
   sig_by_path   {path: how the signature "path.minisig" goes wrong}: "key": "other" (made
              with a key of its own), "of": another path (that file's signature), "date": another
              release date, "retitle": a date written over the trusted comment afterwards,
-             "cut": n (only the first n bytes)
+             "cut": n (only the first n bytes); "legacy": true signs in minisign's legacy form
 Every "PATH.minisig" is served as a plain transfer (the keys of retr do not apply to it) and
 holds the signature, made with the test key, of what RETR PATH sends, unless retr_by_path
 names "PATH.minisig" itself.
@@ -139,7 +139,7 @@ def signature(scenario, path):
         by_path = scenario.get("retr_by_path", {})
         data = retr_data(by_path.get(of, scenario.get("retr", {})), of)
         sig = sign(data, how.get("date", scenario.get("date", DEFAULT_DATE)),
-                   other_key=how.get("key") == "other")
+                   other_key=how.get("key") == "other", legacy=how.get("legacy", False))
         if "retitle" in how:
             lines = sig.split(b"\n")
             lines[2] = b"trusted comment: date_global=" + how["retitle"].encode()

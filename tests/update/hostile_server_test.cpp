@@ -215,6 +215,9 @@ const HostileCase kCases[] = {
      kDownloadError + kUnverified.arg("manual_update.txt") +
          "доверенный комментарий подписи изменён",
      4},
+    {"a signature in minisign's legacy form, over the file itself",
+     R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"legacy": true}}, )" SCRIPT "}", 0,
+     QString(), 5},
     {"a cut signature file", R"({"sig_by_path": {"/autocad/7z/7z.exe": {"cut": 60}}})", 0,
      kDownloadError + kUnverified.arg("7z\\7z.exe") + "файл подписи испорчен", 1},
 };

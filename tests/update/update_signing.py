@@ -15,12 +15,14 @@ def _run(args):
                    stdout=subprocess.DEVNULL)
 
 
-def sign_file(path, sig_path, date, key=TEST_KEY):
-    """Writes the signature of the file `path` to `sig_path`."""
-    _run(["-S", "-s", key, "-m", path, "-x", sig_path, "-t", "date_global=" + date])
+def sign_file(path, sig_path, date, key=TEST_KEY, legacy=False):
+    """Writes the signature of the file `path` to `sig_path` (legacy: over the file itself,
+    not over its hash)."""
+    _run(["-S"] + (["-l"] if legacy else []) +
+         ["-s", key, "-m", path, "-x", sig_path, "-t", "date_global=" + date])
 
 
-def sign(data, date, other_key=False):
+def sign(data, date, other_key=False, legacy=False):
     """The signature file (bytes) of `data`."""
     work = tempfile.mkdtemp(prefix="zelk-signing-")
     try:
@@ -31,7 +33,7 @@ def sign(data, date, other_key=False):
         path = os.path.join(work, "file")
         with open(path, "wb") as f:
             f.write(data)
-        sign_file(path, path + ".minisig", date, key)
+        sign_file(path, path + ".minisig", date, key, legacy)
         with open(path + ".minisig", "rb") as f:
             return f.read()
     finally:
