@@ -190,8 +190,7 @@ void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
         const QString held = ReadDate(dest);
         if (FixedDate(held).isValid() && FixedDate(inside).isValid() &&
             FixedDate(inside) < FixedDate(held))
-            Refuse(shown,
-                   QStringLiteral("выпуск %1 старше уже полученного выпуска %2").arg(inside, held));
+            Refuse(shown, QStringLiteral("выпуск %1 старше уже полученного %2").arg(inside, held));
     });
 }
 

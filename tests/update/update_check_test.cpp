@@ -183,7 +183,7 @@ TEST_F(UpdateCheck, FailuresShowInStatusBar) {
         update::StartupUpdateCheck(ctx, probe);
         EXPECT_EQ(form.status, kDownloadError +
                                    "подпись файла \"data\\status_up.ini\" не подтверждена: выпуск "
-                                   "01.01.2026 старше уже полученного выпуска 01.01.2030");
+                                   "01.01.2026 старше уже полученного 01.01.2030");
         EXPECT_EQ(exe.read("data/status_up.ini"), "[Update]\r\ndate_global=01.01.2030\r\n");
     }
     {  // the status file missing on the server: the server's reply on one line; the local
