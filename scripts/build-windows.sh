@@ -3,7 +3,10 @@
 #   build-win32/  the 32-bit release: ZELK_AE_install.exe and its ZIP with the data package
 #   build-win64/  the 64-bit tool and the test executables (scripts/test-wine.sh runs them)
 # The static Qt comes from .toolchains/ (unpacked from ../shared/toolchains/ when the prebuilt
-# archives are there, otherwise built from Debian's source by scripts/build-qt-windows.sh).
+# archives are there, otherwise built from Debian's source by scripts/build-qt-windows.sh);
+# the static libsodium likewise (scripts/build-sodium-windows.sh).
+# ZELK_RELEASE=1 makes the i686 executable a release for users: it then needs the maker's
+# update key in ZELK_UPDATE_PUBLIC_KEY (minisign's public key, RW...), the test key is refused.
 # The data package is made on the build machine by a host build of the data generator
 # (ZELK_HOST_DATAGEN names one already built; otherwise it is built in build-host/).
 #
@@ -39,6 +42,21 @@ ensure_qt() {
     fi
 }
 
+# The static libsodium for one architecture, the same way.
+ensure_sodium() {
+    local arch=$1 name=libsodium-1.0.18-static-$1-w64-mingw32
+    [[ -f $qt_dir/$name/lib/libsodium.a ]] && return 0
+    mkdir -p "$qt_dir"
+    if [[ -f $prebuilt/$name.tar.xz ]]; then
+        echo "build-windows: unpacking $name.tar.xz"
+        (cd "$prebuilt" && grep " $name.tar.xz\$" SHA256SUMS | sha256sum -c --quiet -)
+        tar -xJf "$prebuilt/$name.tar.xz" -C "$qt_dir"
+    else
+        echo "build-windows: no prebuilt libsodium for $arch; building it from source"
+        bash "$root/scripts/build-sodium-windows.sh" "$arch" "$qt_dir"
+    fi
+}
+
 # The data generator for the build machine.
 host_datagen() {
     if [[ -n ${ZELK_HOST_DATAGEN:-} ]]; then
@@ -55,11 +73,13 @@ cross() {
     local arch=$1 dir=$2
     shift 2
     ensure_qt "$arch"
+    ensure_sodium "$arch"
     local datagen
     datagen=$(host_datagen)
     cmake -S . -B "$dir" "${generator[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
         -DZELK_QT_PREFIX="$qt_dir/qt6-$arch-static" \
+        -DZELK_SODIUM_PREFIX="$qt_dir/libsodium-1.0.18-static-$arch-w64-mingw32" \
         -DZELK_BUILD_BENCH=OFF \
         -DZELK_HOST_DATAGEN="$datagen" "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
@@ -71,7 +91,12 @@ if [[ $which == all || $which == i686 ]]; then
     # needs a 32-bit process); they cannot run here (no 32-bit Wine).
     win32_tests=OFF
     [[ ${ZELK_WIN32_TESTS:-0} == 1 ]] && win32_tests=ON
-    cross i686 build-win32 -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=$win32_tests
+    # (an ordinary build goes back to the test key of tests/keys/)
+    release=(-DZELK_RELEASE=OFF -UZELK_UPDATE_PUBLIC_KEY)
+    if [[ ${ZELK_RELEASE:-0} == 1 ]]; then
+        release=(-DZELK_RELEASE=ON "-DZELK_UPDATE_PUBLIC_KEY=${ZELK_UPDATE_PUBLIC_KEY:-}")
+    fi
+    cross i686 build-win32 -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=$win32_tests "${release[@]}"
     # The ZIP is named a release only when its install database is a Jet file, which nothing
     # here writes: this one is named a test package (cmake/ZelkPackageName.cmake).
     rm -f build-win32/ZELK_AE_install-*.zip

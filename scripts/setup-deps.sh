@@ -12,6 +12,7 @@ packages=(
     mingw-w64
     fonts-wine fonts-liberation2 fontconfig
     sqlite3 curl locales clang-format
+    libsodium-dev minisign
     ninja-build wine wine64 python3-fonttools file xz-utils
 )
 

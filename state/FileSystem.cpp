@@ -161,6 +161,14 @@ bool AtomicFile::Write(const char* data, qint64 size) {
     return (tmp_ && tmp_->write(data, size) == size) || Fail({});
 }
 
+QFileDevice* AtomicFile::Written() {
+    if (!tmp_ || !tmp_->flush() || !tmp_->seek(0)) {
+        Fail({});
+        return nullptr;
+    }
+    return tmp_.get();
+}
+
 bool AtomicFile::Commit() {
     if (!tmp_ || !SyncToDisk(*tmp_)) return Fail({});
     tmp_->close();

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <memory>
 
+class QFileDevice;
 class QTemporaryFile;
 
 namespace fs {
@@ -56,6 +57,9 @@ class AtomicFile {
     // Refuses a folder, a read-only file and a folder that takes no new file.
     bool Open();
     bool Write(const char* data, qint64 size);
+    // What has been written so far, flushed and positioned at its start, for reading back
+    // before Commit; null when that fails.
+    QFileDevice* Written();
     bool Commit();
     // The system's reason for the last failure ("Access is denied" when it gave none).
     QString ErrorString() const { return error_; }

@@ -112,6 +112,11 @@ class PartFile {
     void Write(const char* bytes, qint64 n) {
         if (!file_.Write(bytes, n)) Fail(n);
     }
+    QFileDevice& Written() {
+        QFileDevice* written = file_.Written();
+        if (!written) Fail(1);
+        return *written;
+    }
     void Commit() {
         if (!file_.Commit()) Fail(1);
     }
@@ -528,7 +533,7 @@ void IdFtp::Connect() {
 
 void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOverwrite,
                 bool /*resume: never asked for; the whole file is always fetched*/,
-                const Progress& progress) {
+                const Progress& progress, const Check& check) {
     if (!canOverwrite && fs::FileExists(destFile))
         throw AppError(QStringLiteral("Destination file already exists."));
 
@@ -577,6 +582,7 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
             failure = AppError(QStringLiteral("Unexpected data connection."));
     }
     if (failure) throw *failure;
+    if (check) check(part.Written());
     part.Commit();
 }
 

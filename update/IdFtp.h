@@ -13,12 +13,15 @@
 //   count matches the size a 125/150 reply announced, and it stays within
 //   maxTransferBytes;
 // - the file arrives in a temporary file beside the target, which replaces the target only
-//   after the transfer and the final reply succeeded; after a failure the target is as it was.
+//   after the transfer and the final reply succeeded (and, when asked, the received file passed
+//   a check); after a failure the target is as it was.
 
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+
+class QFileDevice;
 
 namespace update {
 
@@ -49,8 +52,11 @@ class IdFtp {
     void Connect();  // throws AppError with the failure's message
     // Called with the bytes received so far while a file arrives.
     using Progress = std::function<void(qint64 received)>;
+    // Called with the whole received file (read from its start) before it replaces the target;
+    // throwing refuses it.
+    using Check = std::function<void(QFileDevice& received)>;
     void Get(const QString& sourceFile, const QString& destFile, bool canOverwrite, bool resume,
-             const Progress& progress = {});
+             const Progress& progress = {}, const Check& check = {});
     void Disconnect();  // never fails
 
   private:

@@ -13,6 +13,7 @@
 #include "state/FileSystem.h"
 #include "state/IniFile.h"
 #include "update/IdFtp.h"
+#include "update/Signature.h"
 #include "update/TcpConnect.h"
 
 namespace update {
@@ -172,7 +173,7 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
 
     try {
         const QString statusFile = st.exeDir + kStatusFile;
-        ftp.Get(QStringLiteral("/autocad/status_up.ini"), statusFile, true, false);
+        GetSignedStatusFile(ftp, QStringLiteral("/autocad/status_up.ini"), statusFile, kStatusFile);
 
         IniFile& settings = st.Settings();
         const QString stored = settings.ReadString(kSection, kLocalDate);
@@ -206,12 +207,16 @@ void poupdate(Context& ctx) {
     const QString statusBefore = form.StatusText();
     try {
         fs::CreateFolder(st.exeDir + QStringLiteral("7z"));
+        SignedFiles files(ftp, st.exeDir + kStatusFile);
         for (const Download& item : kDownloads) {
             const QString local = QString::fromLatin1(item.local);
             DownloadStatus status(form, local);
-            ftp.Get(QString::fromLatin1(item.server), st.exeDir + local, true, false,
-                    [&status](qint64 received) { status.Show(received); });
+            files.Get(QString::fromLatin1(item.server), st.exeDir + local, local,
+                      [&status](qint64 received) { status.Show(received); });
         }
+        // The script runs only when every file of the update passed its signature check.
+        if (files.Checked() != int(std::size(kDownloads)))
+            throw AppError(QStringLiteral("не все файлы обновления проверены"));
         form.SetStatusText(statusBefore);
         // Recorded only now that the whole update is in place: a failed download leaves the
         // previous date, so the next start-up offers the update again.

@@ -20,10 +20,18 @@ Scenario keys (all optional):
              "reset": true (the data connection ends with a reset, not a close),
              "late_pre": true (the preliminary reply only after the data connection ended),
              "endless": true (data without end), "stall_after": n (n bytes, then silence),
-             "intruder": {"source": address, "data": text} (on PORT, before the reply, another
+             "intruder": {"source": address, "data": text} (on RETR, before the reply, another
              connection from `source` reaches the client's data port first)}
             Without "data" and "size" a file holds "content of " + its path.
   retr_by_path  {path: the keys of retr} for single files
+  date      the release date signatures carry (default "02.03.2026")
+  sig_by_path   {path: how the signature "path.minisig" goes wrong}: "key": "other" (made
+             with a key of its own), "of": another path (that file's signature), "date": another
+             release date, "retitle": a date written over the trusted comment afterwards,
+             "cut": n (only the first n bytes); "legacy": true signs in minisign's legacy form
+Every "PATH.minisig" is served as a plain transfer (the keys of retr do not apply to it) and
+holds the signature, made with the test key, of what RETR PATH sends, unless retr_by_path
+names "PATH.minisig" itself.
 A reply is one or more lines separated by "\n", each sent with CR LF, encoded as UTF-8;
 "RAW:" + text sends the text exactly as given; "HANGUP" closes the control connection instead;
 "SILENT" sends nothing; a last line "HANGUP" closes the connection after the lines before it;
@@ -37,7 +45,12 @@ import struct
 import sys
 import time
 
+from update_signing import sign
+
 STREAM_LIMIT = 30
+DEFAULT_DATE = "02.03.2026"
+SIGNED_PATHS = ["/autocad/status_up.ini", "/autocad/ZELK_AE_install.7z", "/autocad/7z/7z.exe",
+                "/autocad/7z/7z.dll", "/autocad/update.cmd", "/autocad/manual_update.txt"]
 
 DEFAULTS = {
     "HOST": "220 Host accepted",
@@ -92,6 +105,8 @@ def send(conn, reply):
 
 
 def retr_data(spec, path):
+    if "bytes" in spec:
+        return spec["bytes"]
     if "size" in spec:
         return bytes(i % 251 for i in range(spec["size"]))
     if "data" in spec:
@@ -110,6 +125,29 @@ def intrude(spec, port_addr):
     except OSError:
         pass
     other.close()
+
+
+_signatures = {}
+
+
+def signature(scenario, path):
+    """The signature file that the scenario serves for `path`."""
+    how = scenario.get("sig_by_path", {}).get(path, {})
+    cache_key = (path, json.dumps(how, sort_keys=True))
+    if cache_key not in _signatures:
+        of = how.get("of", path)
+        by_path = scenario.get("retr_by_path", {})
+        data = retr_data(by_path.get(of, scenario.get("retr", {})), of)
+        sig = sign(data, how.get("date", scenario.get("date", DEFAULT_DATE)),
+                   other_key=how.get("key") == "other", legacy=how.get("legacy", False))
+        if "retitle" in how:
+            lines = sig.split(b"\n")
+            lines[2] = b"trusted comment: date_global=" + how["retitle"].encode()
+            sig = b"\n".join(lines)
+        if "cut" in how:
+            sig = sig[:how["cut"]]
+        _signatures[cache_key] = sig
+    return _signatures[cache_key]
 
 
 def do_retr(conn, spec, port_addr, path):
@@ -156,6 +194,9 @@ def do_retr(conn, spec, port_addr, path):
 
 
 def serve(conn, scenario, first):
+    # Replies go out at once (two short replies in a row would otherwise wait for the client's
+    # delayed acknowledgement).
+    conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     greeting = scenario.get("greeting", "220 Scripted server ready")
     if greeting == "HANGUP":
         conn.close()
@@ -183,13 +224,18 @@ def serve(conn, scenario, first):
         if verb == "PORT":
             n = [int(x) for x in line[5:].split(",")]
             port_addr = (".".join(str(x) for x in n[:4]), n[4] * 256 + n[5])
-            if "intruder" in retr:
-                intrude(retr["intruder"], port_addr)
         reply = replies.get(verb, "500 Unknown command")
         if verb == "RETR" and verb not in scenario.get("replies", {}) and not (
                 first and verb in scenario.get("first", {})):
             path = line[5:]
-            do_retr(conn, scenario.get("retr_by_path", {}).get(path, retr), port_addr, path)
+            by_path = scenario.get("retr_by_path", {})
+            if path.endswith(".minisig") and path not in by_path:
+                spec = {"bytes": signature(scenario, path[:-len(".minisig")])}
+            else:
+                spec = by_path.get(path, retr)
+                if "intruder" in spec and port_addr:
+                    intrude(spec["intruder"], port_addr)
+            do_retr(conn, spec, port_addr, path)
             continue
         if reply == "HANGUP":
             break
@@ -203,6 +249,8 @@ def serve(conn, scenario, first):
 
 def main():
     scenario = json.loads(sys.argv[1])
+    for path in SIGNED_PATHS:  # made before the first client comes
+        signature(scenario, path)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((scenario.get("address", "127.0.0.1"), scenario.get("port", 0)))

@@ -4,13 +4,18 @@
 Usage: ftp_server.py ROOT [PORT]
 Prints the port it listens on (PORT 0 or none: one the system picks), then serves until killed.
 Active data connections work as the client asks for them.
+Every file is signed as the maker's server signs it: "NAME.minisig", asked for, is made afresh
+from NAME with the test key and the date of ROOT/autocad/status_up.ini.
 """
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
+
+from update_signing import sign_file, status_date
 
 
 def main():
@@ -25,7 +30,15 @@ def main():
     authorizer.add_anonymous(root)  # read-only: list and retrieve
 
     class Handler(FTPHandler):
-        pass
+        def ftp_RETR(self, file):
+            if file.endswith(".minisig"):
+                signed = file[:-len(".minisig")]
+                if os.path.isfile(signed):
+                    date = status_date(os.path.join(root, "autocad", "status_up.ini"))
+                    sign_file(signed, file, date)
+                elif os.path.exists(file):
+                    os.remove(file)
+            return FTPHandler.ftp_RETR(self, file)
 
     Handler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", port), Handler)

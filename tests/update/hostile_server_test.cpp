@@ -54,6 +54,7 @@ constexpr qint64 kCap = 4 * 1024 * 1024;   // the transfer bound here
 constexpr qint64 kMemoryBound = 64 << 20;  // what one case may add to the peak
 const QString kConnectError = QStringLiteral("Ошибка подключения: ");
 const QString kDownloadError = QStringLiteral(" Ошибка скачивания файла: ");
+const QString kUnverified = QStringLiteral("подпись файла \"%1\" не подтверждена: ");
 
 // The five update files in download order, as the earlier update left them.
 const char* const kFiles[] = {"ZELK_AE_install.7z", "7z/7z.exe", "7z/7z.dll", "update.cmd",
@@ -100,6 +101,8 @@ class HostileServer : public ::testing::Test {
         for (int i = 0; i < 5; ++i) exe.write(kFiles[i], OldContent(i));
         exe.write("update.cmd", "echo old-ran >> marker.txt\n");
         exe.write("config.ini", "[Update]\r\nlocal_date=01.01.2020\r\n");
+        // The status file checked at start-up: the release the files must belong to.
+        exe.write("data/status_up.ini", "[Update]\r\ndate_global=02.03.2026\r\n");
         const QByteArray oldScript = exe.read("update.cmd");
 
         ScriptedFtpServer server(c.scenario);
@@ -133,7 +136,7 @@ class HostileServer : public ::testing::Test {
         EXPECT_EQ(form.terminated, success);
         EXPECT_EQ(st.handedOff, success);
         for (int i = 0; i < 5; ++i) {
-            const QByteArray expected = i == 3 ? (success ? kNewScript : oldScript)
+            const QByteArray expected = i == 3 ? (c.replaced > 3 ? kNewScript : oldScript)
                                                : (i < c.replaced ? NewContent(i) : OldContent(i));
             EXPECT_EQ(exe.read(kFiles[i]), expected) << kFiles[i];
         }
@@ -143,7 +146,8 @@ class HostileServer : public ::testing::Test {
         files.removeOne("marker.txt");  // the script's, when it ran
         files.sort();
         EXPECT_EQ(files.join(' ').toStdString(),
-                  "7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini manual_update.txt update.cmd");
+                  "7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini data/status_up.ini "
+                  "manual_update.txt update.cmd");
         if (after) after(ctx);
         return server.Conversation();
     }
@@ -187,6 +191,35 @@ const HostileCase kCases[] = {
     {"a connection from another address is closed, the server's own taken",
      R"({"address": "127.0.0.2", "retr": {"intruder": {"source": "127.0.0.1"}}, )" SCRIPT "}", 0,
      QString(), 5},
+    // Signatures: a file whose signature does not hold fails like a broken transfer.
+    {"no signature beside the script",
+     R"({"retr_by_path": {"/autocad/update.cmd.minisig": {"reply": "550 No such file"}, )"
+     R"("/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n"}}})",
+     0, kDownloadError + kUnverified.arg("update.cmd") + "файл подписи не получен: No such file ",
+     3},
+    {"the package signed by another key",
+     R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"key": "other"}}})", 0,
+     kDownloadError + kUnverified.arg("ZELK_AE_install.7z") + "подписан другим ключом", 0},
+    {"the signature of another file",
+     R"({"sig_by_path": {"/autocad/7z/7z.dll": {"of": "/autocad/7z/7z.exe"}}})", 0,
+     kDownloadError + kUnverified.arg("7z\\7z.dll") + "подпись не сходится с содержимым файла", 2},
+    {"a signature of another release",
+     R"({"sig_by_path": {"/autocad/update.cmd": {"date": "01.02.2026"}}, )" SCRIPT "}", 0,
+     kDownloadError + kUnverified.arg("update.cmd") +
+         "подпись выпуска 01.02.2026, а ожидался выпуск 02.03.2026",
+     3},
+    {"an older release's signature with the date rewritten",
+     R"({"sig_by_path": {"/autocad/manual_update.txt": {"date": "01.02.2026", "retitle": "02.03.2026"}}, )" SCRIPT
+     "}",
+     0,
+     kDownloadError + kUnverified.arg("manual_update.txt") +
+         "доверенный комментарий подписи изменён",
+     4},
+    {"a signature in minisign's legacy form, over the file itself",
+     R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"legacy": true}}, )" SCRIPT "}", 0,
+     QString(), 5},
+    {"a cut signature file", R"({"sig_by_path": {"/autocad/7z/7z.exe": {"cut": 60}}})", 0,
+     kDownloadError + kUnverified.arg("7z\\7z.exe") + "файл подписи испорчен", 1},
 };
 
 }  // namespace
@@ -242,7 +275,7 @@ TEST_F(HostileServer, OneHandOffPerProcess) {
             EXPECT_EQ(ctx.form.StatusText(), status);
         });
     EXPECT_EQ(talk.count("CONN"), 1);
-    EXPECT_EQ(talk.filter(QRegularExpression("^RETR ")).size(), 5);
+    EXPECT_EQ(talk.filter(QRegularExpression("^RETR ")).size(), 10);  // each with its signature
     QElapsedTimer started;
     started.start();
     while (!QFile::exists(exe.file("marker.txt")) && started.elapsed() < 3000) QThread::msleep(20);

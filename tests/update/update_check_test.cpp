@@ -176,6 +176,16 @@ TEST_F(UpdateCheck, FailuresShowInStatusBar) {
                   (QStringList{"   Дата обновления: garbage, ",
                                kDownloadError + "'garbage' is not a valid date"}));
     }
+    {  // a signed status file of an older release than the one held is not taken: an old
+       // status file cannot be replayed
+        exe.write("data/status_up.ini", "[Update]\r\ndate_global=01.01.2030\r\n");
+        StatusFile("01.01.2026", "Old");
+        update::StartupUpdateCheck(ctx, probe);
+        EXPECT_EQ(form.status, kDownloadError +
+                                   "подпись файла \"data\\status_up.ini\" не подтверждена: выпуск "
+                                   "01.01.2026 старше уже полученного 01.01.2030");
+        EXPECT_EQ(exe.read("data/status_up.ini"), "[Update]\r\ndate_global=01.01.2030\r\n");
+    }
     {  // the status file missing on the server: the server's reply on one line; the local
        // status file as it was
         const QByteArray before = exe.read("data/status_up.ini");
@@ -212,6 +222,8 @@ TEST_F(UpdateCheck, FailuresShowInStatusBar) {
 // A download that fails leaves the recorded date alone, so the update is offered again.
 TEST_F(UpdateCheck, FailedDownloadIsNotRecorded) {
     UpdateFiles();
+    StatusFile("01.03.2026", "Current");  // as the start-up check found and kept it
+    exe.write("data/status_up.ini", root_->read(root_->file("autocad/status_up.ini")));
     RemoveServerFile("7z/7z.dll");
     exe.write("7z/7z.dll", "older library");
     st.Finifile->WriteString("Update", "local_date", "01.01.2020");
