@@ -161,10 +161,17 @@ bool AtomicFile::Write(const char* data, qint64 size) {
     return (tmp_ && tmp_->write(data, size) == size) || Fail({});
 }
 
-bool AtomicFile::Commit() {
+bool AtomicFile::Commit() { return Finish() && Replace(); }
+
+bool AtomicFile::Finish() {
     if (!tmp_ || !SyncToDisk(*tmp_)) return Fail({});
     tmp_->close();
     if (tmp_->error() != QFileDevice::NoError) return Fail({});
+    return true;
+}
+
+bool AtomicFile::Replace() {
+    if (!tmp_ || tmp_->isOpen()) return Fail({});
     // A file the tool replaces keeps its permissions; a new one gets the usual ones.
     QFile::setPermissions(tmp_->fileName(), QFileInfo::exists(target_)
                                                 ? QFile::permissions(target_)

@@ -1,8 +1,10 @@
-// The update download against servers that misbehave, broken or hostile, on the loopback
-// interface. Every case runs the whole update download over the files of an earlier update
-// and checks what the user and the files are left with: the call ends within the time limit
-// that ends it (plus a tenth), memory stays bounded, each file is either the new one whole or
-// the old one untouched, no temporary file is left, and no script runs after a failure.
+// The update download and the start-up check against servers that misbehave, broken or
+// hostile, on the loopback interface. Every case runs the whole update download (or the
+// start-up check) over the files of an earlier update and checks what the user and the files
+// are left with: the call ends within the time limit that ends it (plus a tenth), memory stays
+// bounded, either every file is the new one whole or every old one is untouched, no temporary
+// file is left, no date is recorded and no script runs after a failure, and the progress
+// window has come and gone.
 //
 // The data connection's sender: on loopback every local program connects from 127.0.0.1, the
 // address of a server on 127.0.0.1 too. So the cases run the server on 127.0.0.2 (the whole
@@ -23,6 +25,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QThread>
 #include <cstdio>
 #include <functional>
@@ -86,8 +89,14 @@ struct HostileCase {
     const char* scenario;  // for the scripted server
     int limitMs;           // the limit whose expiry ends the call; 0: none is waited out
     QString status;        // what the status text begins with
-    int replaced;          // files the update brought in whole before the failure
+    int replaced;          // 5: the update arrived whole; 0: it failed
+    // The user presses "Отмена" this long after the file named so has begun.
+    const char* cancelAt = nullptr;
+    int cancelAfterMs = -1;
+    bool check = false;  // the start-up check runs instead of the update download
 };
+
+constexpr int kCheckLimit = 2000;  // the start-up check's time limit here
 
 class HostileServer : public ::testing::Test {
   protected:
@@ -100,23 +109,38 @@ class HostileServer : public ::testing::Test {
         for (int i = 0; i < 5; ++i) exe.write(kFiles[i], OldContent(i));
         exe.write("update.cmd", "echo old-ran >> marker.txt\n");
         exe.write("config.ini", "[Update]\r\nlocal_date=01.01.2020\r\n");
+        exe.write("data/status_up.ini", "[Update]\r\ndate_global=01.01.2020\r\n");
         const QByteArray oldScript = exe.read("update.cmd");
 
         ScriptedFtpServer server(c.scenario);
         update::FtpSettings settings = LocalSettings(server.port(), kLimit);
         if (QByteArray(c.scenario).contains("127.0.0.2")) settings.host = "127.0.0.2";
         settings.maxTransferBytes = kCap;
+        settings.checkTimeLimitMs = kCheckLimit;
         update::IdFtp ftp(settings);
         AppState st;
         st.exeDir = exe.path();
         FakeForm form;
+        form.cancelAt = QString::fromUtf8(c.cancelAt);
+        form.cancelAfterMs = c.cancelAfterMs;
         Context ctx = MakeUpdateContext(st, form, &ftp);
+        QTcpServer probe;  // stands for the public web server
+        probe.listen(QHostAddress::LocalHost, 0);
 
         const qint64 peak = PeakMemory();
         QElapsedTimer timer;
         timer.start();
-        update::poupdate(ctx);
+        if (c.check)
+            update::StartupUpdateCheck(ctx,
+                                       {QStringLiteral("127.0.0.1"), probe.serverPort(), kLimit});
+        else
+            update::poupdate(ctx);
         const qint64 took = timer.elapsed();
+        if (c.cancelAfterMs >= 0) {  // the cancel took effect at once
+            EXPECT_GE(form.cancelledAtMs, 0);
+            EXPECT_LT(timer.msecsSinceReference() + took - form.cancelledAtMs, 250);
+            EXPECT_FALSE(ftp.Connected());
+        }
 
         // Winsock (Wine's at least) may drop a data connection that is reset before the client
         // takes it, so that none reaches the client: then the accept limit ends the transfer,
@@ -128,8 +152,9 @@ class HostileServer : public ::testing::Test {
         EXPECT_LT(PeakMemory() - peak, kMemoryBound);
         EXPECT_TRUE(form.status.startsWith(c.status) || droppedBeforeAccept)
             << form.status.toStdString();
-        EXPECT_FALSE(form.status.contains(u'\r') || form.status.contains(u'\n'));
         const bool success = c.replaced == 5;
+        EXPECT_TRUE(!success || form.status.isEmpty()) << form.status.toStdString();
+        EXPECT_FALSE(form.status.contains(u'\r') || form.status.contains(u'\n'));
         EXPECT_EQ(form.terminated, success);
         EXPECT_EQ(st.handedOff, success);
         for (int i = 0; i < 5; ++i) {
@@ -137,13 +162,18 @@ class HostileServer : public ::testing::Test {
                                                : (i < c.replaced ? NewContent(i) : OldContent(i));
             EXPECT_EQ(exe.read(kFiles[i]), expected) << kFiles[i];
         }
+        EXPECT_EQ(exe.read("config.ini").contains("local_date=01.01.2020"), !success);
+        EXPECT_EQ(exe.read("data/status_up.ini"), "[Update]\r\ndate_global=01.01.2020\r\n");
+        EXPECT_EQ(form.progressOpened, c.check ? 0 : 1);
+        EXPECT_FALSE(form.progressOpen);
         QStringList files;
         QDirIterator it(exe.path(), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) files << it.next().mid(exe.path().size());
         files.removeOne("marker.txt");  // the script's, when it ran
         files.sort();
         EXPECT_EQ(files.join(' ').toStdString(),
-                  "7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini manual_update.txt update.cmd");
+                  "7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini data/status_up.ini "
+                  "manual_update.txt update.cmd");
         if (after) after(ctx);
         return server.Conversation();
     }
@@ -175,9 +205,9 @@ const HostileCase kCases[] = {
      kDownloadError + "Received more than the 1000 bytes announced.", 0},
     {"stall after 100 kB", R"({"retr": {"size": 300000, "stall_after": 100000}})", kLimit,
      kDownloadError + "Read timed out.", 0},
-    {"550 on the third file",
+    {"550 on the third file: the two before it stay beside their old files",
      R"({"retr_by_path": {"/autocad/7z/7z.dll": {"reply": "550 No such file"}}})", 0,
-     kDownloadError + "No such file ", 2},
+     kDownloadError + "No such file ", 0},
     {"another program reaches the data port first, from the server's address",
      R"({"retr": {"intruder": {"source": "127.0.0.1"}}})", 0,
      kDownloadError + "Unexpected data connection.", 0},
@@ -187,6 +217,36 @@ const HostileCase kCases[] = {
     {"a connection from another address is closed, the server's own taken",
      R"({"address": "127.0.0.2", "retr": {"intruder": {"source": "127.0.0.1"}}, )" SCRIPT "}", 0,
      QString(), 5},
+    {"a reset after exactly the size SIZE gave, then 226, completes the file",
+     R"({"retr": {"reset": true, "reset_after": 0.2, "size_cmd": true}, "retr_by_path":
+         {"/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n", "reset": true,
+                                  "reset_after": 0.2, "size_cmd": true}}})",
+     0, QString(), 5},
+    {"a reset one byte short of the size SIZE gave",
+     R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.2, "size_cmd": 20001}})", 0,
+     kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
+    {"226 first, then half the file and an orderly close, the size from SIZE",
+     R"({"retr": {"size": 25000, "size_cmd": 50000, "final_first": true}})", 0,
+     kDownloadError + "Received 25000 bytes of the 50000 announced.", 0},
+    {"SIZE beyond the cap: nothing is fetched", R"({"retr": {"size_cmd": 1000000000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 4194304 bytes.", 0},
+    {"a slow file that never stalls arrives whole: no limit as a whole",
+     R"({"retr_by_path": {"/autocad/manual_update.txt": {"trickle": 0.05}, )"
+     R"("/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n"}}})",
+     2500, QString(), 5},
+    {"cancelled while the third file trickles in",
+     R"({"retr_by_path": {"/autocad/7z/7z.dll": {"trickle": 0.3}}})", 1500,
+     kDownloadError + "загрузка отменена", 0, "7z.dll", 1000},
+    {"cancelled during the login", R"({"replies": {"FEAT": "SILENT"}})", 500,
+     kDownloadError + "загрузка отменена", 0, "Подключение", 300},
+    {"status file beyond its cap", R"({"retr": {"size": 100000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
+    {"status file beyond its cap by SIZE", R"({"retr": {"size_cmd": 500000000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
+    {"status file trickles in, each byte within the read limit", R"({"retr": {"trickle": 0.3}})",
+     kCheckLimit, kDownloadError + "Time limit of 2 s exceeded.", 0, nullptr, -1, true},
+    {"endless status file", R"({"retr": {"endless": true}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
 };
 
 }  // namespace
