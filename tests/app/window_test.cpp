@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -402,7 +403,9 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
     // Closing the window (or Esc) cancels too; the window stays until the download has ended.
     opened = w.form->OpenProgress();
     window = static_cast<view::DownloadWindow*>(opened.get());
-    window->close();
+    QCloseEvent closing;  // as the window system sends it for the title bar's close button
+    QApplication::sendEvent(window, &closing);
+    EXPECT_FALSE(closing.isAccepted());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->CancelRequested());
     opened = w.form->OpenProgress();

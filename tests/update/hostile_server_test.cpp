@@ -218,12 +218,12 @@ const HostileCase kCases[] = {
      R"({"address": "127.0.0.2", "retr": {"intruder": {"source": "127.0.0.1"}}, )" SCRIPT "}", 0,
      QString(), 5},
     {"a reset after exactly the size SIZE gave, then 226, completes the file",
-     R"({"retr": {"reset": true, "reset_after": 0.2, "size_cmd": true}, "retr_by_path":
+     R"({"retr": {"reset": true, "reset_after": 0.1, "size_cmd": true}, "retr_by_path":
          {"/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n", "reset": true,
-                                  "reset_after": 0.2, "size_cmd": true}}})",
+                                  "reset_after": 0.1, "size_cmd": true}}})",
      0, QString(), 5},
     {"a reset one byte short of the size SIZE gave",
-     R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.2, "size_cmd": 20001}})", 0,
+     R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.1, "size_cmd": 20001}})", 0,
      kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
     {"226 first, then half the file and an orderly close, the size from SIZE",
      R"({"retr": {"size": 25000, "size_cmd": 50000, "final_first": true}})", 0,
