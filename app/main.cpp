@@ -74,6 +74,9 @@ int main(int argc, char* argv[]) {
 #endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(view::kAppTitle);
+    // The tool's own files are named relative to its folder: wherever it was started from, it
+    // works in its own folder.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
     view::ProvideFonts();
 
     // 5. The visual style, before any window exists.
@@ -95,6 +98,8 @@ int main(int argc, char* argv[]) {
         Form2.dialogs.openFile = [](QWidget*, const QString&, const QString&) { return QString(); };
     }
     Form2.FormCreate();
+    // The update script has taken over: the tool ends now, without its window.
+    if (st.handedOff) return 0;
 
     // 7-8.
     Form2.show();

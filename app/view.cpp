@@ -22,6 +22,7 @@
 #include <QSignalBlocker>
 #include <iterator>
 
+#include "app/DownloadWindow.h"
 #include "app/GroupTransfer.h"
 #include "deploy/Commands.h"
 #include "platform/platform.h"
@@ -338,6 +339,9 @@ void TForm2::FormCreate(const update::ProbeTarget& probe) {
     if (!st_.sort) st_.sort.emplace();
     if (!st_.tablelist) st_.tablelist = ListBox1Items();
     RunGuarded(*this, [&] { update::StartupUpdateCheck(ctx_, probe); });
+    // Once the update script runs, the tool only ends: discovery would open the files the
+    // script is about to replace.
+    if (st_.handedOff) return;
     RunGuarded(*this, [&] { state::Discover(ctx_); });
 }
 
@@ -525,12 +529,15 @@ void TForm2::SetStatusText(const QString& text) {
 // the middle of the screen; later ones belong to the window.
 QWidget* TForm2::BoxOwner() { return isVisible() ? this : nullptr; }
 
+// After the hand-off to the update script the tool is ending: no box may hold it.
 void TForm2::ShowMessage(const QString& text) {
+    if (st_.handedOff) return;
     CursorOverride arrow(Qt::ArrowCursor);
     dialogs.message(BoxOwner(), view::kAppTitle, text);
 }
 
 void TForm2::ShowError(const QString& message) {
+    if (st_.handedOff) return;
     CursorOverride arrow(Qt::ArrowCursor);
     dialogs.error(BoxOwner(), view::kAppTitle, ErrorBoxText(message));
 }
@@ -552,3 +559,7 @@ QString TForm2::OpenDialogFileName(int dialog) const {
 }
 
 void TForm2::Terminate() { QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); }
+
+std::unique_ptr<IProgressWindow> TForm2::OpenProgress() {
+    return std::make_unique<view::DownloadWindow>(BoxOwner());
+}

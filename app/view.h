@@ -97,6 +97,7 @@ class TForm2 : public QWidget, public IForm {
     bool ExecuteOpenDialog(int dialog, const QString& filter) override;
     QString OpenDialogFileName(int dialog) const override;
     void Terminate() override;
+    std::unique_ptr<IProgressWindow> OpenProgress() override;
 
     // Controls, named as the window names them.
     QLabel* Image1;

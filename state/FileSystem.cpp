@@ -169,10 +169,17 @@ QFileDevice* AtomicFile::Written() {
     return tmp_.get();
 }
 
-bool AtomicFile::Commit() {
+bool AtomicFile::Commit() { return Finish() && Replace(); }
+
+bool AtomicFile::Finish() {
     if (!tmp_ || !SyncToDisk(*tmp_)) return Fail({});
     tmp_->close();
     if (tmp_->error() != QFileDevice::NoError) return Fail({});
+    return true;
+}
+
+bool AtomicFile::Replace() {
+    if (!tmp_ || tmp_->isOpen()) return Fail({});
     // A file the tool replaces keeps its permissions; a new one gets the usual ones.
     QFile::setPermissions(tmp_->fileName(), QFileInfo::exists(target_)
                                                 ? QFile::permissions(target_)

@@ -58,9 +58,14 @@ class AtomicFile {
     bool Open();
     bool Write(const char* data, qint64 size);
     // What has been written so far, flushed and positioned at its start, for reading back
-    // before Commit; null when that fails.
+    // before Finish; null when that fails.
     QFileDevice* Written();
-    bool Commit();
+    bool Commit();  // Finish, then Replace
+    // The two halves of Commit, for a caller that replaces several files only once all of
+    // them are on the disk: Finish checks the flush and the sync and closes the temporary
+    // file; Replace puts it in the file's place.
+    bool Finish();
+    bool Replace();
     // The system's reason for the last failure ("Access is denied" when it gave none).
     QString ErrorString() const { return error_; }
 

@@ -2,6 +2,20 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
+
+// A window that shows a long transfer while it runs, with a button "Отмена" that cancels it.
+// It is open as long as the object lives and blocks the input of the tool's other windows.
+class IProgressWindow {
+  public:
+    virtual ~IProgressWindow() = default;
+    // What is being fetched and how far it has got: `done` bytes of `total` (total < 0: not
+    // known; done < 0: nothing to count yet).
+    virtual void ShowProgress(const QString& item, qint64 done, qint64 total) = 0;
+    // Takes the user's input; true once the user has cancelled (the button, or closing the
+    // window).
+    virtual bool CancelRequested() = 0;
+};
 
 // What the modules below the window see of it: its fields and lists, its status bar, its
 // message boxes and file dialogs, and the request to end the application. The real window
@@ -51,4 +65,7 @@ class IForm {
 
     // Asks the application to end; takes effect once control is back in the event loop.
     virtual void Terminate() = 0;
+
+    // Opens the progress window of a download; null where the form has none.
+    virtual std::unique_ptr<IProgressWindow> OpenProgress() { return nullptr; }
 };

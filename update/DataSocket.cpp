@@ -73,6 +73,20 @@ QString SocketError(int e) {
     return QStringLiteral("Socket Error # %1\r\n%2").arg(e).arg(qt_error_string(e));
 }
 
+// A reset or an abort by the server, or a shut-down connection.
+bool EndedByServer(int e) {
+#ifdef _WIN32
+    return e == WSAECONNRESET || e == WSAECONNABORTED || e == WSAESHUTDOWN;
+#else
+    return e == ECONNRESET || e == ECONNABORTED || e == ESHUTDOWN;
+#endif
+}
+
+[[noreturn]] void ThrowSocketError(int e) {
+    if (EndedByServer(e)) throw DataReset(SocketError(e));
+    throw AppError(SocketError(e));
+}
+
 }  // namespace
 
 DataSocket::DataSocket(qintptr descriptor) : fd_(descriptor) {}
@@ -100,7 +114,7 @@ void DataSocket::ThrowPendingError() const {
 #endif
     if (::getsockopt(Native(fd_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) == 0 &&
         e != 0)
-        throw AppError(SocketError(e));
+        ThrowSocketError(e);
 }
 
 qint64 DataSocket::Read(char* buffer, qint64 size, int timeoutMs) {
@@ -111,14 +125,14 @@ qint64 DataSocket::Read(char* buffer, qint64 size, int timeoutMs) {
         if (ready < 0) {
             const int e = LastError();
             if (Retry(e)) continue;
-            throw AppError(SocketError(e));
+            ThrowSocketError(e);
         }
-        if (ready == 0) throw AppError(QStringLiteral("Read timed out."));
+        if (ready == 0) return -1;
         const auto n = ::recv(Native(fd_), buffer, chunk, 0);
         if (n >= 0) return qint64(n);
         const int e = LastError();
-        if (!Retry(e)) throw AppError(SocketError(e));
-        if (deadline.hasExpired()) throw AppError(QStringLiteral("Read timed out."));
+        if (!Retry(e)) ThrowSocketError(e);
+        if (deadline.hasExpired()) return -1;
     }
 }
 

@@ -9,7 +9,15 @@
 #include <deque>
 #include <memory>
 
+#include "state/AppError.h"
+
 namespace update {
+
+// The server reset or aborted the data connection (10053, 10054, 10058).
+class DataReset : public AppError {
+  public:
+    using AppError::AppError;
+};
 
 class DataSocket {
   public:
@@ -24,9 +32,9 @@ class DataSocket {
     void ThrowPendingError() const;
 
     // Waits up to timeoutMs for data and reads at most `size` bytes. Returns the number read,
-    // 0 when the server has closed the connection in order. Throws AppError "Read timed out."
-    // when nothing came in time, and "Socket Error # %d" CR LF "%s" for a reset, an abort or
-    // any other socket error.
+    // 0 when the server has closed the connection in order, -1 when nothing came in time.
+    // Throws DataReset for a reset or an abort by the server and AppError "Socket Error # %d"
+    // CR LF "%s" for any other socket error.
     qint64 Read(char* buffer, qint64 size, int timeoutMs);
 
   private:

@@ -9,8 +9,8 @@
 #include <QStorageInfo>
 #include <QStringList>
 #include <QTcpSocket>
+#include <exception>
 #include <initializer_list>
-#include <optional>
 
 #include "state/AppError.h"
 #include "state/FileSystem.h"
@@ -100,41 +100,43 @@ bool SameHost(const QHostAddress& a, const QHostAddress& b) {
     return !a.isNull() && a.isEqual(b, QHostAddress::TolerantConversion);
 }
 
-// The download's bytes go to a temporary file beside the target, which takes the target's
-// place only once the whole transfer has succeeded; otherwise the target stays as it was.
-class PartFile {
-  public:
-    explicit PartFile(const QString& target) : file_(target), shown_(fs::FullPath(target)) {
-        if (!file_.Open())
-            throw AppError(
-                QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.ErrorString()));
-    }
-    void Write(const char* bytes, qint64 n) {
-        if (!file_.Write(bytes, n)) Fail(n);
-    }
-    QFileDevice& Written() {
-        QFileDevice* written = file_.Written();
-        if (!written) Fail(1);
-        return *written;
-    }
-    void Commit() {
-        if (!file_.Commit()) Fail(1);
-    }
+}  // namespace
 
-  private:
-    [[noreturn]] void Fail(qint64 wanted) {
-        const QStorageInfo disk(QFileInfo(fs::Native(shown_)).absolutePath());
-        if (disk.isValid() && disk.bytesAvailable() < wanted)
-            throw AppError(QStringLiteral("нет места на диске: \"%1\"").arg(shown_));
+// ---------------------------------------------------------------------------------------------
+// The part file of a download
+
+PartFile::PartFile(const QString& target) : file_(target), shown_(fs::FullPath(target)) {
+    if (!file_.Open())
+        throw AppError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.ErrorString()));
+}
+
+void PartFile::Write(const char* bytes, qint64 n) {
+    if (!file_.Write(bytes, n)) Fail(n);
+}
+
+QFileDevice& PartFile::Written() {
+    QFileDevice* written = file_.Written();
+    if (!written) Fail(1);
+    return *written;
+}
+
+void PartFile::Finish() {
+    if (!file_.Finish()) Fail(1);
+}
+
+void PartFile::Replace() {
+    if (!file_.Replace())
         throw AppError(
             QStringLiteral("Cannot write file \"%1\". %2").arg(shown_, file_.ErrorString()));
-    }
+}
 
-    fs::AtomicFile file_;
-    QString shown_;
-};
-
-}  // namespace
+void PartFile::Fail(qint64 wanted) {
+    const QStorageInfo disk(QFileInfo(fs::Native(shown_)).absolutePath());
+    if (disk.isValid() && disk.bytesAvailable() < wanted)
+        throw AppError(QStringLiteral("нет места на диске: \"%1\"").arg(shown_));
+    throw AppError(QStringLiteral("Cannot write file \"%1\". %2").arg(shown_, file_.ErrorString()));
+}
 
 // ---------------------------------------------------------------------------------------------
 // The TCP connect with a time limit
@@ -207,7 +209,38 @@ struct IdFtp::Impl {
     QString systemDescription;
     QString timeZone;
 
+    // The caller's deadline for everything (SetTimeLimit) and its watcher (SetWatch).
+    QDeadlineTimer deadline = QDeadlineTimer::Forever;
+    int limitMs = -1;
+    std::function<void()> watch;
+
     explicit Impl(FtpSettings settings) : s(std::move(settings)) {}
+
+    // A wait of `ms` as far as the caller's deadline allows, in slices a watcher can look
+    // between.
+    int Bound(qint64 ms) const {
+        qint64 left = qMax<qint64>(ms, 0);
+        if (!deadline.isForever()) left = qMin(left, deadline.remainingTime());
+        if (watch) left = qMin<qint64>(left, kPollMs);
+        return int(left);
+    }
+
+    // Between two slices of a wait: the caller's deadline, then its watcher. Either ends the
+    // conversation where it stands, so the control connection is closed.
+    void Look() {
+        if (deadline.hasExpired()) {
+            CloseControl();
+            throw AppError(
+                QStringLiteral("Time limit of %1 s exceeded.").arg((limitMs + 999) / 1000));
+        }
+        if (!watch) return;
+        try {
+            watch();
+        } catch (...) {
+            CloseControl();
+            throw;
+        }
+    }
 
     bool SocketOpen() const { return sock && sock->state() == QAbstractSocket::ConnectedState; }
 
@@ -276,9 +309,10 @@ struct IdFtp::Impl {
                 continue;
             }
             if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
+            Look();
             const qint64 left = budget.deadline.remainingTime();
             if (left == 0) FailReply(kReadTimedOut);
-            if (!sock->waitForReadyRead(int(left))) {
+            if (!sock->waitForReadyRead(Bound(left))) {
                 Drain();
                 if (sock->state() == QAbstractSocket::ConnectedState) {
                     if (sock->error() == QAbstractSocket::SocketTimeoutError) continue;
@@ -322,11 +356,13 @@ struct IdFtp::Impl {
         if (!sock) throw AppError(kNotConnected);
         if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
         sock->write(Encode(command) + "\r\n");
+        const QDeadlineTimer limit(qMax(s.readTimeoutMs, 0));
         while (sock->bytesToWrite() > 0) {
-            if (sock->waitForBytesWritten(s.readTimeoutMs)) continue;
+            Look();
+            if (limit.hasExpired()) throw AppError(QStringLiteral("Write timed out."));
+            if (sock->waitForBytesWritten(Bound(limit.remainingTime()))) continue;
             if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
-            if (sock->error() == QAbstractSocket::SocketTimeoutError)
-                throw AppError(QStringLiteral("Write timed out."));
+            if (sock->error() == QAbstractSocket::SocketTimeoutError) continue;
             throw AppError(SocketErrorMessage(sock->error(), sock->errorString()));
         }
     }
@@ -397,7 +433,16 @@ struct IdFtp::Impl {
         sock = std::make_unique<QTcpSocket>();
 
         try {
-            ConnectWithLimit(*sock, s.host, s.port, s.connectTimeoutMs);
+            Look();
+            try {
+                const qint64 left =
+                    deadline.isForever() ? s.connectTimeoutMs : deadline.remainingTime();
+                ConnectWithLimit(*sock, s.host, s.port,
+                                 int(qMax<qint64>(qMin<qint64>(s.connectTimeoutMs, left), 0)));
+            } catch (const AppError&) {
+                Look();  // the caller's deadline ended the connect
+                throw;
+            }
             Reply g = ReadReply();
             if (g.code >= 100 && g.code < 200) g = ReadReply();
             Check(g, {220});
@@ -460,17 +505,18 @@ struct IdFtp::Impl {
     // from any other address is closed at once and the wait goes on. One that was reset before
     // it could be looked at may have been the server's, so its reset ends the transfer.
     std::unique_ptr<DataSocket> AcceptData(DataListener& listener, const QHostAddress& server) {
-        const QDeadlineTimer deadline(qMax(s.listenTimeoutMs, 0));
+        const QDeadlineTimer limit(qMax(s.listenTimeoutMs, 0));
         for (;;) {
             while (std::unique_ptr<DataSocket> c = listener.Take()) {
                 const QHostAddress from = c->PeerAddress();
                 if (SameHost(from, server)) return c;
                 if (from.isNull()) c->ThrowPendingError();
             }
-            const qint64 left = deadline.remainingTime();
+            Look();
+            const qint64 left = limit.remainingTime();
             if (left == 0) throw AppError(QStringLiteral("Accept timed out."));
             bool timedOut = false;
-            if (!listener.waitForNewConnection(int(left), &timedOut) && !timedOut &&
+            if (!listener.waitForNewConnection(Bound(left), &timedOut) && !timedOut &&
                 listener.serverError() != QAbstractSocket::SocketTimeoutError)
                 throw AppError(SocketErrorMessage(listener.serverError(), listener.errorString()));
         }
@@ -489,27 +535,53 @@ struct IdFtp::Impl {
         return another;
     }
 
-    // Reads the data connection to the server's orderly close into `part`.
-    void ReceiveData(DataSocket& data, PartFile& part, qint64 announced, const Progress& progress) {
+    // Reads the data connection to the server's orderly close into `part` (or to its reset,
+    // once exactly the announced size has arrived). `stallMs`: how long it may stay silent.
+    void ReceiveData(DataSocket& data, PartFile& part, qint64 announced, qint64 cap, int stallMs,
+                     const Progress& progress) {
         QByteArray buffer(256 * 1024, Qt::Uninitialized);
         qint64 received = 0;
+        QDeadlineTimer stall(qMax(stallMs, 0));
+        if (progress) progress(0, announced);
         for (;;) {
-            const qint64 n = data.Read(buffer.data(), buffer.size(), s.transferTimeoutMs);
+            Look();
+            const qint64 left = stall.remainingTime();
+            if (left == 0) throw AppError(kReadTimedOut);
+            qint64 n = 0;
+            try {
+                n = data.Read(buffer.data(), buffer.size(), Bound(left));
+            } catch (const DataReset&) {
+                if (announced >= 0 && received == announced) break;
+                throw;
+            }
+            if (n < 0) continue;  // nothing in this slice
             if (n == 0) break;
+            stall.setRemainingTime(qMax(stallMs, 0));
             received += n;
-            if (received > s.maxTransferBytes)
-                throw AppError(QStringLiteral("Transfer exceeds the limit of %1 bytes.")
-                                   .arg(s.maxTransferBytes));
+            if (received > cap)
+                throw AppError(QStringLiteral("Transfer exceeds the limit of %1 bytes.").arg(cap));
             if (announced >= 0 && received > announced)
                 throw AppError(
                     QStringLiteral("Received more than the %1 bytes announced.").arg(announced));
             part.Write(buffer.constData(), n);
-            if (progress) progress(received);
+            if (progress) progress(received, announced);
         }
         if (announced >= 0 && received != announced)
             throw AppError(QStringLiteral("Received %1 bytes of the %2 announced.")
                                .arg(received)
                                .arg(announced));
+    }
+
+    // The file's size as "SIZE" (RFC 3659) gives it; -1 when the server does not answer it.
+    qint64 AskSize(const QString& sourceFile) {
+        const Reply r = Command(QStringLiteral("SIZE ") + sourceFile, {});
+        if (r.code == 421) Check(r, {213});  // the server is closing
+        if (r.code != 213) return -1;
+        const QString value = TrimLine(r.text.value(0));
+        if (value.isEmpty() || value.size() > 18) return -1;
+        for (const QChar c : value)
+            if (c < u'0' || c > u'9') return -1;
+        return value.toLongLong();
     }
 };
 
@@ -533,15 +605,29 @@ void IdFtp::Connect() {
 
 void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOverwrite,
                 bool /*resume: never asked for; the whole file is always fetched*/,
-                const Progress& progress, const Check& check) {
+                const Progress& progress, const TransferLimits& limits, const Check& check) {
     if (!canOverwrite && fs::FileExists(destFile))
         throw AppError(QStringLiteral("Destination file already exists."));
-
     PartFile part(destFile);
+    Receive(sourceFile, part, progress, limits);
+    if (check) check(part.Written());
+    part.Finish();
+    part.Replace();
+}
+
+void IdFtp::Receive(const QString& sourceFile, PartFile& part, const Progress& progress,
+                    const TransferLimits& limits) {
     if (!d->sock) throw AppError(kNotConnected);
     const QHostAddress server = d->sock->peerAddress();
+    const qint64 cap = limits.maxBytes >= 0 ? limits.maxBytes : d->s.maxTransferBytes;
+    const int stallMs = limits.stallMs >= 0 ? limits.stallMs : d->s.transferTimeoutMs;
 
-    std::optional<AppError> failure;
+    qint64 announced = d->AskSize(sourceFile);
+    if (announced > cap)
+        throw AppError(QStringLiteral("Transfer exceeds the limit of %1 bytes.").arg(cap));
+
+    // A failure of the transfer gives way to the final reply's; the user's cancel ends it all.
+    std::exception_ptr failure;
     bool transferStarted = false;
     {
         // Listens until the final reply, so that a second data connection shows.
@@ -563,10 +649,14 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
                        {200});
             const Reply retr = d->Command(QStringLiteral("RETR ") + sourceFile, {125, 150, 154});
             transferStarted = true;
+            if (announced < 0) announced = AnnouncedSize(retr);
             const std::unique_ptr<DataSocket> data = d->AcceptData(listener, server);
-            d->ReceiveData(*data, part, AnnouncedSize(retr), progress);
-        } catch (const AppError& e) {
-            failure = e;
+            d->ReceiveData(*data, part, announced, cap, stallMs, progress);
+        } catch (const Cancelled&) {
+            d->CloseControl();  // out of step with the server: no "QUIT"
+            throw;
+        } catch (const AppError&) {
+            failure = std::current_exception();
         }
 
         // The final reply, once the server has taken on the transfer; its failure wins.
@@ -574,18 +664,26 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
             try {
                 const Reply r = d->ReadReply();
                 d->Check(r, {226, 225, 250});
-            } catch (const AppError& e) {
-                failure = e;
+            } catch (const Cancelled&) {
+                throw;
+            } catch (const AppError&) {
+                failure = std::current_exception();
             }
         }
         if (!failure && Impl::AnotherDataConnection(listener, server))
-            failure = AppError(QStringLiteral("Unexpected data connection."));
+            failure =
+                std::make_exception_ptr(AppError(QStringLiteral("Unexpected data connection.")));
     }
-    if (failure) throw *failure;
-    if (check) check(part.Written());
-    part.Commit();
+    if (failure) std::rethrow_exception(failure);
 }
 
 void IdFtp::Disconnect() { d->Disconnect(); }
+
+void IdFtp::SetTimeLimit(int ms) {
+    d->limitMs = ms;
+    d->deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms);
+}
+
+void IdFtp::SetWatch(std::function<void()> watch) { d->watch = std::move(watch); }
 
 }  // namespace update

@@ -135,10 +135,8 @@ Minisig FetchSignature(IdFtp& ftp, const QString& server, const QString& shown) 
     QByteArray text;
     try {
         if (!dir.isValid()) throw AppError(dir.errorString());
-        ftp.Get(server + QStringLiteral(".minisig"), local, true, false, [](qint64 received) {
-            if (received > kMaxSignatureBytes)
-                throw AppError(QStringLiteral("Signature file too long."));
-        });
+        ftp.Get(server + QStringLiteral(".minisig"), local, true, false, {},
+                TransferLimits{kMaxSignatureBytes, -1});
         QFile file(local);
         if (!file.open(QIODevice::ReadOnly)) throw AppError(file.errorString());
         text = file.readAll();
@@ -180,7 +178,8 @@ QDate FixedDate(const QString& text) {
 void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
                          const QString& shown) {
     const Minisig sig = FetchSignature(ftp, server, shown);
-    ftp.Get(server, dest, true, false, {}, [&](QFileDevice& received) {
+    const TransferLimits limits{ftp.Settings().statusMaxBytes, -1};
+    ftp.Get(server, dest, true, false, {}, limits, [&](QFileDevice& received) {
         const std::optional<QString> date = Check(sig, received, shown);
         const QString inside = ReadDate(received.fileName());
         if (!date || *date != inside)
@@ -197,17 +196,17 @@ void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
 SignedFiles::SignedFiles(IdFtp& ftp, const QString& statusFile)
     : ftp_(ftp), release_(ReadDate(statusFile)) {}
 
-void SignedFiles::Get(const QString& server, const QString& dest, const QString& shown,
-                      const IdFtp::Progress& progress) {
+void SignedFiles::Receive(const QString& server, PartFile& part, const QString& shown,
+                          const IdFtp::Progress& progress, const TransferLimits& limits) {
     const Minisig sig = FetchSignature(ftp_, server, shown);
-    ftp_.Get(server, dest, true, false, progress, [&](QFileDevice& received) {
-        const std::optional<QString> date = Check(sig, received, shown);
-        if (release_.isEmpty())
-            Refuse(shown, QStringLiteral("выпуск не известен: в файле состояния нет даты"));
-        if (!date || *date != release_)
-            Refuse(shown, QStringLiteral("подпись выпуска %1, а ожидался выпуск %2")
-                              .arg(Shown(date), release_));
-    });
+    ftp_.Receive(server, part, progress, limits);
+    const std::optional<QString> date = Check(sig, part.Written(), shown);
+    if (release_.isEmpty())
+        Refuse(shown, QStringLiteral("выпуск не известен: в файле состояния нет даты"));
+    if (!date || *date != release_)
+        Refuse(
+            shown,
+            QStringLiteral("подпись выпуска %1, а ожидался выпуск %2").arg(Shown(date), release_));
     ++checked_;
 }
 

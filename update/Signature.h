@@ -27,10 +27,11 @@ class SignedFiles {
     // release the files must belong to.
     SignedFiles(IdFtp& ftp, const QString& statusFile);
 
-    // Fetches `server` into `dest`; `shown` names the file in messages. Throws AppError.
-    void Get(const QString& server, const QString& dest, const QString& shown,
-             const IdFtp::Progress& progress = {});
-    int Checked() const { return checked_; }  // files taken so far
+    // Fetches `server` into `part`, which the caller puts in place once every file of the
+    // update has arrived and passed; `shown` names the file in messages. Throws AppError.
+    void Receive(const QString& server, PartFile& part, const QString& shown,
+                 const IdFtp::Progress& progress = {}, const TransferLimits& limits = {});
+    int Checked() const { return checked_; }  // files that passed so far
 
   private:
     IdFtp& ftp_;

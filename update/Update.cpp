@@ -5,6 +5,9 @@
 #include <QLocale>
 #include <QTcpSocket>
 #include <exception>
+#include <iterator>
+#include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
@@ -133,6 +136,57 @@ class DownloadStatus {
     QElapsedTimer timer_;
 };
 
+// The progress window of the update download, where the form has one: it shows which file is
+// arriving and how far it has got, and its "Отмена" ends the download at once, since every
+// wait of the client looks at it.
+class DownloadWindow {
+  public:
+    DownloadWindow(IForm& form, IdFtp& ftp) : window_(form.OpenProgress()), ftp_(ftp) {
+        if (!window_) return;
+        ftp_.SetWatch([this] {
+            if (window_->CancelRequested()) throw Cancelled();
+        });
+        Show(QStringLiteral("Подключение к серверу обновлений"), -1, -1);
+    }
+    ~DownloadWindow() {
+        if (window_) ftp_.SetWatch({});
+    }
+    DownloadWindow(const DownloadWindow&) = delete;
+    DownloadWindow& operator=(const DownloadWindow&) = delete;
+
+    void Show(const QString& item, qint64 done, qint64 total) {
+        if (!window_) return;
+        window_->ShowProgress(item, done, total);
+    }
+
+  private:
+    std::unique_ptr<IProgressWindow> window_;
+    IdFtp& ftp_;
+};
+
+// The start-up check's time limit, lifted when the check has its status file (or ends).
+class CheckTimeLimit {
+  public:
+    explicit CheckTimeLimit(IdFtp& ftp) : ftp_(ftp) {
+        ftp_.SetTimeLimit(ftp_.Settings().checkTimeLimitMs);
+    }
+    ~CheckTimeLimit() { Lift(); }
+    CheckTimeLimit(const CheckTimeLimit&) = delete;
+    CheckTimeLimit& operator=(const CheckTimeLimit&) = delete;
+    void Lift() { ftp_.SetTimeLimit(-1); }
+
+  private:
+    IdFtp& ftp_;
+};
+
+// The one place where the update's files take the place of the old ones, once all of them
+// have arrived whole: each is first put on the disk, then each replaces its old file. Until
+// here every old file is as it was.
+void PutInPlace(std::vector<std::unique_ptr<PartFile>>& parts) {
+    for (const auto& part : parts) part->Finish();
+    for (const auto& part : parts) part->Replace();
+}
+
 }  // namespace
 
 bool CheckInternetConnection(const QString& host, int port, int timeoutMs) {
@@ -155,6 +209,8 @@ static bool LogInAnew(IdFtp& ftp, IForm& form) {
     if (ftp.Connected()) ftp.Disconnect();
     try {
         ftp.Connect();
+    } catch (const Cancelled&) {
+        throw;
     } catch (const std::exception& e) {
         form.SetStatusText(kConnectError + ErrorText(e));
     }
@@ -168,12 +224,17 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
         form.SetStatusText(kNoInternet);
         return;
     }
-    if (!ctx.ftp || !LogInAnew(*ctx.ftp, form)) return;
+    if (!ctx.ftp) return;
     IdFtp& ftp = *ctx.ftp;
+    // The login and the status file within one time limit, the file within its cap: whatever
+    // the server sends, the start-up goes on soon and memory stays bounded.
+    CheckTimeLimit limit(ftp);
+    if (!LogInAnew(ftp, form)) return;
 
     try {
         const QString statusFile = st.exeDir + kStatusFile;
         GetSignedStatusFile(ftp, QStringLiteral("/autocad/status_up.ini"), statusFile, kStatusFile);
+        limit.Lift();
 
         IniFile& settings = st.Settings();
         const QString stored = settings.ReadString(kSection, kLocalDate);
@@ -201,23 +262,38 @@ void poupdate(Context& ctx) {
     IForm& form = ctx.form;
     if (st.handedOff) return;  // the update script already runs; the tool is ending
     st.BindSettings();
-    if (!ctx.ftp || !LogInAnew(*ctx.ftp, form)) return;
+    if (!ctx.ftp) return;
     IdFtp& ftp = *ctx.ftp;
 
     const QString statusBefore = form.StatusText();
     try {
+        DownloadWindow window(form, ftp);
+        if (!LogInAnew(ftp, form)) return;
         fs::CreateFolder(st.exeDir + QStringLiteral("7z"));
         SignedFiles files(ftp, st.exeDir + kStatusFile);
+        // Every file arrives beside its old one first; the old files stay until all have come.
+        std::vector<std::unique_ptr<PartFile>> parts;
+        int number = 0;
         for (const Download& item : kDownloads) {
             const QString local = QString::fromLatin1(item.local);
+            const QString shown =
+                QStringLiteral("%1 (%2 из %3)").arg(local).arg(++number).arg(std::size(kDownloads));
             DownloadStatus status(form, local);
-            files.Get(QString::fromLatin1(item.server), st.exeDir + local, local,
-                      [&status](qint64 received) { status.Show(received); });
+            window.Show(shown, -1, -1);
+            parts.push_back(std::make_unique<PartFile>(st.exeDir + local));
+            files.Receive(
+                QString::fromLatin1(item.server), *parts.back(), local,
+                [&](qint64 received, qint64 total) {
+                    status.Show(received);
+                    window.Show(shown, received, total);
+                },
+                TransferLimits{-1, ftp.Settings().stallTimeoutMs});
         }
         // The script runs only when every file of the update passed its signature check.
         if (files.Checked() != int(std::size(kDownloads)))
             throw AppError(QStringLiteral("не все файлы обновления проверены"));
         form.SetStatusText(statusBefore);
+        PutInPlace(parts);
         // Recorded only now that the whole update is in place: a failed download leaves the
         // previous date, so the next start-up offers the update again.
         st.Finifile->WriteString(kSection, kLocalDate, Today());

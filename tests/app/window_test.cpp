@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -7,10 +8,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 
 #include "app/AppSupport.h"
+#include "app/DownloadWindow.h"
 #include "support/Groups.h"
 #include "support/TempDir.h"
 
@@ -353,6 +357,61 @@ TEST(MainWindow, BoxesDialogsAndStatusBar) {
     EXPECT_TRUE(f.ExecuteOpenDialog(2, "x|*.mdb"));
     EXPECT_EQ(f.OpenDialogFileName(2), QDir::toNativeSeparators("/data/b.mdb"));
     EXPECT_EQ(f.OpenDialogFileName(1), a);
+
+    // Once the update script has taken over, no box holds the ending tool.
+    w.st.handedOff = true;
+    f.ShowError(QStringLiteral("Ошибка"));
+    f.ShowMessage(QStringLiteral("Сообщение"));
+    EXPECT_EQ(w.errors.size() + w.messages.size(), 2);
+}
+
+// The progress window of the update download: what it shows, and its cancel.
+TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
+    TestWindow w;
+    const auto dec = [](double v) { return QLocale::system().toString(v, 'f', 1); };
+    struct Row {
+        qint64 done, total;
+        QString bytes;
+        int maximum, value;  // of the bar; 0 and -1: busy, the total unknown
+    };
+    const Row rows[] = {
+        {-1, -1, QString(), 0, -1},
+        {512, -1, QStringLiteral("Получено 512 Б"), 0, -1},
+        {1536, 4096, "Получено " + dec(1.5) + " КБ из " + dec(4.0) + " КБ", 1000, 375},
+        {3565158, -1, "Получено " + dec(3.4) + " МБ", 0, -1},
+        {0, 0, QStringLiteral("Получено 0 Б из 0 Б"), 1, 1},
+    };
+    std::unique_ptr<IProgressWindow> opened = w.form->OpenProgress();
+    auto* window = dynamic_cast<view::DownloadWindow*>(opened.get());
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
+    for (const Row& r : rows) {
+        window->ShowProgress(QStringLiteral("update.cmd (4 из 5)"), r.done, r.total);
+        EXPECT_EQ(window->FileLabel->text(), QStringLiteral("update.cmd (4 из 5)"));
+        EXPECT_EQ(window->BytesLabel->text(), r.bytes) << r.done;
+        EXPECT_EQ(window->Bar->maximum(), r.maximum) << r.done;
+        EXPECT_EQ(window->Bar->value(), r.value) << r.done;
+    }
+    EXPECT_FALSE(window->CancelRequested());
+    EXPECT_EQ(window->CancelButton->text(), QStringLiteral("Отмена"));
+    window->CancelButton->click();
+    EXPECT_TRUE(window->CancelRequested());
+    opened.reset();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // Closing the window (or Esc) cancels too; the window stays until the download has ended.
+    opened = w.form->OpenProgress();
+    window = static_cast<view::DownloadWindow*>(opened.get());
+    QCloseEvent closing;  // as the window system sends it for the title bar's close button
+    QApplication::sendEvent(window, &closing);
+    EXPECT_FALSE(closing.isAccepted());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->CancelRequested());
+    opened = w.form->OpenProgress();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(static_cast<view::DownloadWindow*>(opened.get()), &esc);
+    EXPECT_TRUE(opened->CancelRequested());
 }
 
 TEST(MainWindow, CreationHandlerBindsSettingsAndListsBeforeLaterSteps) {

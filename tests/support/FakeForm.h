@@ -3,10 +3,12 @@
 // A stand-in for the window: fields, lists and status bar held as plain values; message boxes
 // and file dialogs recorded and answered from queues the test fills.
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "state/Form.h"
 
@@ -26,6 +28,17 @@ class FakeForm : public IForm {
     std::map<int, QStringList> dialogFilters;
     // Called when a message box is shown (a test can look at the state at that moment).
     std::function<void(const QString&)> onMessage;
+
+    // The progress window: the items it showed (each once, in order), how often it opened and
+    // whether one is open. It answers that the user cancelled once `cancelAfterMs` have passed
+    // since an item containing `cancelAt` showed (-1: never); `cancelledAtMs` is the moment of
+    // the first such answer (QElapsedTimer::msecsSinceReference).
+    QStringList progressItems;
+    int progressOpened = 0;
+    bool progressOpen = false;
+    QString cancelAt;
+    qint64 cancelAfterMs = -1;
+    qint64 cancelledAtMs = -1;
 
     QString ComboBox1Text() const override { return comboBox1; }
     void SetComboBox1Text(const QString& t) override { comboBox1 = t; }
@@ -65,4 +78,36 @@ class FakeForm : public IForm {
         return it == dialogFileName.end() ? QString() : it->second;
     }
     void Terminate() override { terminated = true; }
+
+    class FakeProgress : public IProgressWindow {
+      public:
+        explicit FakeProgress(FakeForm& f) : f_(f) {
+            ++f_.progressOpened;
+            f_.progressOpen = true;
+        }
+        ~FakeProgress() override { f_.progressOpen = false; }
+        void ShowProgress(const QString& item, qint64, qint64) override {
+            if (f_.progressItems.isEmpty() || f_.progressItems.last() != item)
+                f_.progressItems << item;
+            if (!since_.isValid() && !f_.cancelAt.isEmpty() && item.contains(f_.cancelAt))
+                since_.start();
+        }
+        bool CancelRequested() override {
+            if (f_.cancelAfterMs < 0 || !since_.isValid() || since_.elapsed() < f_.cancelAfterMs)
+                return false;
+            if (f_.cancelledAtMs < 0) {
+                QElapsedTimer now;
+                now.start();
+                f_.cancelledAtMs = now.msecsSinceReference();
+            }
+            return true;
+        }
+
+      private:
+        FakeForm& f_;
+        QElapsedTimer since_;
+    };
+    std::unique_ptr<IProgressWindow> OpenProgress() override {
+        return std::make_unique<FakeProgress>(*this);
+    }
 };

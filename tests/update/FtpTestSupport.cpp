@@ -123,6 +123,7 @@ update::FtpSettings LocalSettings(quint16 port, int limitMs) {
     s.readTimeoutMs = limitMs;
     s.transferTimeoutMs = limitMs;
     s.listenTimeoutMs = limitMs;
+    s.stallTimeoutMs = limitMs;
     return s;
 }
 

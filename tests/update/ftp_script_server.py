@@ -18,10 +18,15 @@ Scenario keys (all optional):
              "pre": preliminary reply, "final": final reply,
              "announce": n (the preliminary reply announces n bytes),
              "reset": true (the data connection ends with a reset, not a close),
+             "reset_after": seconds (the reset that much after the data),
              "late_pre": true (the preliminary reply only after the data connection ended),
              "endless": true (data without end), "stall_after": n (n bytes, then silence),
              "intruder": {"source": address, "data": text} (on RETR, before the reply, another
-             connection from `source` reaches the client's data port first)}
+             connection from `source` reaches the client's data port first),
+             "size_cmd": true | n (SIZE is answered with the file's length, or with n; without
+             it SIZE gets "500 Unknown command"),
+             "final_first": true (the final reply before the data connection),
+             "trickle": seconds (the data one byte at a time, every so many seconds)}
             Without "data" and "size" a file holds "content of " + its path.
   retr_by_path  {path: the keys of retr} for single files
   date      the release date signatures carry (default "02.03.2026")
@@ -150,6 +155,14 @@ def signature(scenario, path):
     return _signatures[cache_key]
 
 
+def retr_spec(scenario, retr, path):
+    """What RETR (and SIZE) of `path` gets: a signature file is a plain transfer of its bytes."""
+    by_path = scenario.get("retr_by_path", {})
+    if path.endswith(".minisig") and path not in by_path:
+        return {"bytes": signature(scenario, path[:-len(".minisig")]), "size_cmd": True}
+    return by_path.get(path, retr)
+
+
 def do_retr(conn, spec, port_addr, path):
     if "reply" in spec:
         send(conn, spec["reply"])
@@ -160,6 +173,8 @@ def do_retr(conn, spec, port_addr, path):
         pre += " for %s (%d bytes)" % (path, spec["announce"])
     if not spec.get("late_pre"):
         send(conn, spec.get("pre", pre))
+    if spec.get("final_first"):
+        send(conn, spec.get("final", "226 Transfer complete"))
     if mode == "nodata":
         send(conn, spec.get("final", "226 Transfer complete"))
         return
@@ -178,19 +193,26 @@ def do_retr(conn, spec, port_addr, path):
             if "stall_after" in spec:
                 payload = payload[:spec["stall_after"]]
                 mode = "silent"
-            data.sendall(payload)
+            if "trickle" in spec:
+                for i in range(len(payload)):
+                    time.sleep(spec["trickle"])
+                    data.sendall(payload[i:i + 1])
+            else:
+                data.sendall(payload)
         if mode == "silent":  # hold the connection open until the client gives up on it
             while data.recv(4096):
                 pass
     except OSError:
         pass
     if spec.get("reset"):
+        time.sleep(spec.get("reset_after", 0))
         data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     data.close()
     if spec.get("late_pre"):
         time.sleep(0.2)
         send(conn, spec.get("pre", pre))
-    send(conn, spec.get("final", "226 Transfer complete"))
+    if not spec.get("final_first"):
+        send(conn, spec.get("final", "226 Transfer complete"))
 
 
 def serve(conn, scenario, first):
@@ -225,17 +247,23 @@ def serve(conn, scenario, first):
             n = [int(x) for x in line[5:].split(",")]
             port_addr = (".".join(str(x) for x in n[:4]), n[4] * 256 + n[5])
         reply = replies.get(verb, "500 Unknown command")
+        if verb == "SIZE" and verb not in scenario.get("replies", {}):
+            spec = retr_spec(scenario, retr, line[5:])
+            size = spec.get("size_cmd")
+            if size is True:
+                size = len(retr_data(spec, line[5:]))
+            if size is not None and size is not False:
+                reply = "213 %d" % size
         if verb == "RETR" and verb not in scenario.get("replies", {}) and not (
                 first and verb in scenario.get("first", {})):
             path = line[5:]
-            by_path = scenario.get("retr_by_path", {})
-            if path.endswith(".minisig") and path not in by_path:
-                spec = {"bytes": signature(scenario, path[:-len(".minisig")])}
-            else:
-                spec = by_path.get(path, retr)
-                if "intruder" in spec and port_addr:
-                    intrude(spec["intruder"], port_addr)
-            do_retr(conn, spec, port_addr, path)
+            spec = retr_spec(scenario, retr, path)
+            if "intruder" in spec and port_addr:
+                intrude(spec["intruder"], port_addr)
+            try:
+                do_retr(conn, spec, port_addr, path)
+            except OSError:  # the client has gone
+                break
             continue
         if reply == "HANGUP":
             break

@@ -29,15 +29,23 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(root)  # read-only: list and retrieve
 
+    def sign_afresh(file):
+        if file.endswith(".minisig"):
+            signed = file[:-len(".minisig")]
+            if os.path.isfile(signed):
+                date = status_date(os.path.join(root, "autocad", "status_up.ini"))
+                sign_file(signed, file, date)
+            elif os.path.exists(file):
+                os.remove(file)
+
     class Handler(FTPHandler):
+        # SIZE and RETR of one signature must name the same bytes.
+        def ftp_SIZE(self, path):
+            sign_afresh(path)
+            return FTPHandler.ftp_SIZE(self, path)
+
         def ftp_RETR(self, file):
-            if file.endswith(".minisig"):
-                signed = file[:-len(".minisig")]
-                if os.path.isfile(signed):
-                    date = status_date(os.path.join(root, "autocad", "status_up.ini"))
-                    sign_file(signed, file, date)
-                elif os.path.exists(file):
-                    os.remove(file)
+            sign_afresh(file)
             return FTPHandler.ftp_RETR(self, file)
 
     Handler.authorizer = authorizer

@@ -1,8 +1,10 @@
-// The update download against servers that misbehave, broken or hostile, on the loopback
-// interface. Every case runs the whole update download over the files of an earlier update
-// and checks what the user and the files are left with: the call ends within the time limit
-// that ends it (plus a tenth), memory stays bounded, each file is either the new one whole or
-// the old one untouched, no temporary file is left, and no script runs after a failure.
+// The update download and the start-up check against servers that misbehave, broken or
+// hostile, on the loopback interface. Every case runs the whole update download (or the
+// start-up check) over the files of an earlier update and checks what the user and the files
+// are left with: the call ends within the time limit that ends it (plus a tenth), memory stays
+// bounded, either every file is the new one whole or every old one is untouched, no temporary
+// file is left, no date is recorded and no script runs after a failure, and the progress
+// window has come and gone.
 //
 // The data connection's sender: on loopback every local program connects from 127.0.0.1, the
 // address of a server on 127.0.0.1 too. So the cases run the server on 127.0.0.2 (the whole
@@ -23,6 +25,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QThread>
 #include <cstdio>
 #include <functional>
@@ -87,8 +90,14 @@ struct HostileCase {
     const char* scenario;  // for the scripted server
     int limitMs;           // the limit whose expiry ends the call; 0: none is waited out
     QString status;        // what the status text begins with
-    int replaced;          // files the update brought in whole before the failure
+    int replaced;          // 5: the update arrived whole; 0: it failed
+    // The user presses "Отмена" this long after the file named so has begun.
+    const char* cancelAt = nullptr;
+    int cancelAfterMs = -1;
+    bool check = false;  // the start-up check runs instead of the update download
 };
+
+constexpr int kCheckLimit = 2000;  // the start-up check's time limit here
 
 class HostileServer : public ::testing::Test {
   protected:
@@ -109,17 +118,31 @@ class HostileServer : public ::testing::Test {
         update::FtpSettings settings = LocalSettings(server.port(), kLimit);
         if (QByteArray(c.scenario).contains("127.0.0.2")) settings.host = "127.0.0.2";
         settings.maxTransferBytes = kCap;
+        settings.checkTimeLimitMs = kCheckLimit;
         update::IdFtp ftp(settings);
         AppState st;
         st.exeDir = exe.path();
         FakeForm form;
+        form.cancelAt = QString::fromUtf8(c.cancelAt);
+        form.cancelAfterMs = c.cancelAfterMs;
         Context ctx = MakeUpdateContext(st, form, &ftp);
+        QTcpServer probe;  // stands for the public web server
+        probe.listen(QHostAddress::LocalHost, 0);
 
         const qint64 peak = PeakMemory();
         QElapsedTimer timer;
         timer.start();
-        update::poupdate(ctx);
+        if (c.check)
+            update::StartupUpdateCheck(ctx,
+                                       {QStringLiteral("127.0.0.1"), probe.serverPort(), kLimit});
+        else
+            update::poupdate(ctx);
         const qint64 took = timer.elapsed();
+        if (c.cancelAfterMs >= 0) {  // the cancel took effect at once
+            EXPECT_GE(form.cancelledAtMs, 0);
+            EXPECT_LT(timer.msecsSinceReference() + took - form.cancelledAtMs, 250);
+            EXPECT_FALSE(ftp.Connected());
+        }
 
         // Winsock (Wine's at least) may drop a data connection that is reset before the client
         // takes it, so that none reaches the client: then the accept limit ends the transfer,
@@ -131,8 +154,9 @@ class HostileServer : public ::testing::Test {
         EXPECT_LT(PeakMemory() - peak, kMemoryBound);
         EXPECT_TRUE(form.status.startsWith(c.status) || droppedBeforeAccept)
             << form.status.toStdString();
-        EXPECT_FALSE(form.status.contains(u'\r') || form.status.contains(u'\n'));
         const bool success = c.replaced == 5;
+        EXPECT_TRUE(!success || form.status.isEmpty()) << form.status.toStdString();
+        EXPECT_FALSE(form.status.contains(u'\r') || form.status.contains(u'\n'));
         EXPECT_EQ(form.terminated, success);
         EXPECT_EQ(st.handedOff, success);
         for (int i = 0; i < 5; ++i) {
@@ -140,6 +164,10 @@ class HostileServer : public ::testing::Test {
                                                : (i < c.replaced ? NewContent(i) : OldContent(i));
             EXPECT_EQ(exe.read(kFiles[i]), expected) << kFiles[i];
         }
+        EXPECT_EQ(exe.read("config.ini").contains("local_date=01.01.2020"), !success);
+        EXPECT_EQ(exe.read("data/status_up.ini"), "[Update]\r\ndate_global=02.03.2026\r\n");
+        EXPECT_EQ(form.progressOpened, c.check ? 0 : 1);
+        EXPECT_FALSE(form.progressOpen);
         QStringList files;
         QDirIterator it(exe.path(), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) files << it.next().mid(exe.path().size());
@@ -179,9 +207,9 @@ const HostileCase kCases[] = {
      kDownloadError + "Received more than the 1000 bytes announced.", 0},
     {"stall after 100 kB", R"({"retr": {"size": 300000, "stall_after": 100000}})", kLimit,
      kDownloadError + "Read timed out.", 0},
-    {"550 on the third file",
+    {"550 on the third file: the two before it stay beside their old files",
      R"({"retr_by_path": {"/autocad/7z/7z.dll": {"reply": "550 No such file"}}})", 0,
-     kDownloadError + "No such file ", 2},
+     kDownloadError + "No such file ", 0},
     {"another program reaches the data port first, from the server's address",
      R"({"retr": {"intruder": {"source": "127.0.0.1"}}})", 0,
      kDownloadError + "Unexpected data connection.", 0},
@@ -196,30 +224,60 @@ const HostileCase kCases[] = {
      R"({"retr_by_path": {"/autocad/update.cmd.minisig": {"reply": "550 No such file"}, )"
      R"("/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n"}}})",
      0, kDownloadError + kUnverified.arg("update.cmd") + "файл подписи не получен: No such file ",
-     3},
+     0},
     {"the package signed by another key",
      R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"key": "other"}}})", 0,
      kDownloadError + kUnverified.arg("ZELK_AE_install.7z") + "подписан другим ключом", 0},
     {"the signature of another file",
      R"({"sig_by_path": {"/autocad/7z/7z.dll": {"of": "/autocad/7z/7z.exe"}}})", 0,
-     kDownloadError + kUnverified.arg("7z\\7z.dll") + "подпись не сходится с содержимым файла", 2},
+     kDownloadError + kUnverified.arg("7z\\7z.dll") + "подпись не сходится с содержимым файла", 0},
     {"a signature of another release",
      R"({"sig_by_path": {"/autocad/update.cmd": {"date": "01.02.2026"}}, )" SCRIPT "}", 0,
      kDownloadError + kUnverified.arg("update.cmd") +
          "подпись выпуска 01.02.2026, а ожидался выпуск 02.03.2026",
-     3},
+     0},
     {"an older release's signature with the date rewritten",
      R"({"sig_by_path": {"/autocad/manual_update.txt": {"date": "01.02.2026", "retitle": "02.03.2026"}}, )" SCRIPT
      "}",
      0,
      kDownloadError + kUnverified.arg("manual_update.txt") +
          "доверенный комментарий подписи изменён",
-     4},
+     0},
     {"a signature in minisign's legacy form, over the file itself",
      R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"legacy": true}}, )" SCRIPT "}", 0,
      QString(), 5},
     {"a cut signature file", R"({"sig_by_path": {"/autocad/7z/7z.exe": {"cut": 60}}})", 0,
-     kDownloadError + kUnverified.arg("7z\\7z.exe") + "файл подписи испорчен", 1},
+     kDownloadError + kUnverified.arg("7z\\7z.exe") + "файл подписи испорчен", 0},
+    {"a reset after exactly the size SIZE gave, then 226, completes the file",
+     R"({"retr": {"reset": true, "reset_after": 0.1, "size_cmd": true}, "retr_by_path":
+         {"/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n", "reset": true,
+                                  "reset_after": 0.1, "size_cmd": true}}})",
+     0, QString(), 5},
+    {"a reset one byte short of the size SIZE gave",
+     R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.1, "size_cmd": 20001}})", 0,
+     kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
+    {"226 first, then half the file and an orderly close, the size from SIZE",
+     R"({"retr": {"size": 25000, "size_cmd": 50000, "final_first": true}})", 0,
+     kDownloadError + "Received 25000 bytes of the 50000 announced.", 0},
+    {"SIZE beyond the cap: nothing is fetched", R"({"retr": {"size_cmd": 1000000000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 4194304 bytes.", 0},
+    {"a slow file that never stalls arrives whole: no limit as a whole",
+     R"({"retr_by_path": {"/autocad/manual_update.txt": {"trickle": 0.05}, )"
+     R"("/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n"}}})",
+     2500, QString(), 5},
+    {"cancelled while the third file trickles in",
+     R"({"retr_by_path": {"/autocad/7z/7z.dll": {"trickle": 0.3}}})", 1500,
+     kDownloadError + "загрузка отменена", 0, "7z.dll", 1000},
+    {"cancelled during the login", R"({"replies": {"FEAT": "SILENT"}})", 500,
+     kDownloadError + "загрузка отменена", 0, "Подключение", 300},
+    {"status file beyond its cap", R"({"retr": {"size": 100000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
+    {"status file beyond its cap by SIZE", R"({"retr": {"size_cmd": 500000000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
+    {"status file trickles in, each byte within the read limit", R"({"retr": {"trickle": 0.3}})",
+     kCheckLimit, kDownloadError + "Time limit of 2 s exceeded.", 0, nullptr, -1, true},
+    {"endless status file", R"({"retr": {"endless": true}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
 };
 
 }  // namespace
