@@ -1,5 +1,7 @@
 #include "catalog/Transfer.h"
 
+#include <optional>
+
 #include "catalog/CatalogDb.h"
 #include "catalog/Engine.h"
 #include "state/AppError.h"
@@ -8,8 +10,6 @@
 
 namespace catalog {
 namespace {
-
-const QString kPinList = QStringLiteral("_PINLIST_ЗЕЛК");
 
 const QString kCreatePinList = QStringLiteral(
     "CREATE TABLE [_PINLIST_ЗЕЛК] ([RECNUM]counter, [manufacturer]varchar(24),[CATALOG]varchar(60) "
@@ -56,14 +56,26 @@ bool HasTable(const QStringList& names, const QString& table) {
     return false;
 }
 
+qint64 Count(DbConnection& c, const QString& sql) {
+    const FirstRow r = c.OpenQuery(sql, {});
+    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
+}
+
 }  // namespace
 
 void CreateCatalogTables(CatalogDb& db) {
     RequireCatalog(db);
     QStringList names;
     db.ADOConnection2().GetTableNames(names);
-    if (!HasTable(names, kPinList)) db.ADOQuery2().SetSQL(kCreatePinList);
-    if (!HasTable(names, QStringLiteral("PNEU-GAU"))) db.ADOQuery2().SetSQL(kCreatePneuGau);
+    const bool pinList = HasTable(names, kPinList);
+    const bool pneuGau = HasTable(names, QStringLiteral("PNEU-GAU"));
+    if (pinList && pneuGau) return;
+    // Both creations in one transaction where the engine can take them back.
+    std::optional<CatalogTransaction> tx;
+    if (db.ADOConnection2().RollsBackTableChanges()) tx.emplace(db);
+    if (!pinList) db.ADOQuery2().SetSQL(kCreatePinList);
+    if (!pneuGau) db.ADOQuery2().SetSQL(kCreatePneuGau);
+    if (tx) tx->Commit();
 }
 
 void FamilyLookup(CatalogDb& db, AppState& st, const QStringList& groups) {
@@ -82,48 +94,96 @@ void SourceCheck(CatalogDb& db, const AppState& st) {
             Maker());
 }
 
-void RowTransfer(CatalogDb& db, const AppState& st) {
+void RowTransfer(CatalogDb& db, const AppState& st, StepLog* log) {
     RequireCatalog(db);
     CheckFamilyCodes(st.socr);
     // The maker's rows already in the catalog are replaced, not added to: each family is
-    // copied once per run, its earlier maker rows removed in the same unit of work, so a
-    // failed copy leaves the table as it was. Other manufacturers' rows stay untouched.
+    // copied once per run, its earlier maker rows removed first. Other manufacturers' rows stay
+    // untouched. Every family and the pin lists change in one transaction: a failure anywhere
+    // leaves the catalog as it was.
+    CatalogTransaction tx(db);
     QStringList done;
+    const auto replace = [&](const QString& table, const QString& del, const QString& ins) {
+        TableChange change{table};
+        if (log) {
+            log->Start(table);
+            change.removed = MakerRowCount(db, table);
+            change.added = Count(db.ADOConnection1(), QStringLiteral("select count(*) from [") +
+                                                          table + QStringLiteral("]"));
+        }
+        db.ADOQuery2().SetSQL(del, Maker());
+        db.ADOQuery2().SetSQL(ins);
+        if (log) log->changes << change;
+    };
     for (const QString& f : st.socr) {
         if (HasTable(done, f)) continue;
         done << f;
-        db.ADOQuery2().SetSQLAtomic(
-            {{QStringLiteral("delete * from [") + f + QStringLiteral("] where manufacturer=:kz"),
-              Maker()},
-             {QStringLiteral("insert into [") + f + QStringLiteral("] select * from [") + f +
-                  QStringLiteral("] in 'ZELK_install.mdb'"),
-              {}}});
+        replace(f,
+                QStringLiteral("delete * from [") + f + QStringLiteral("] where manufacturer=:kz"),
+                QStringLiteral("insert into [") + f + QStringLiteral("] select * from [") + f +
+                    QStringLiteral("] in 'ZELK_install.mdb'"));
     }
-    db.ADOQuery2().SetSQLAtomic(
-        {{QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"), Maker()},
-         {QStringLiteral("insert into _PINLIST_ЗЕЛК select * from _PINLIST_ЗЕЛК in "
-                         "'ZELK_install.mdb'"),
-          {}}});
+    replace(kPinList, QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
+            QStringLiteral("insert into _PINLIST_ЗЕЛК select * from _PINLIST_ЗЕЛК in "
+                           "'ZELK_install.mdb'"));
+    tx.Commit();
+    if (log) log->current.clear();
 }
 
-void RemoveMakerRows(CatalogDb& db, AppState& st, const QStringList& groups) {
+void RemoveMakerRows(CatalogDb& db, AppState& st, const QStringList& groups, StepLog* log) {
     RequireCatalog(db);
     FamilyLookup(db, st, groups);
     CheckFamilyCodes(st.socr);
-    for (const QString& c : st.socr)
+    CatalogTransaction tx(db);
+    for (const QString& c : st.socr) {
+        if (log) log->Start(c);
         db.ADOQuery2().SetSQL(
             QStringLiteral("delete * from [") + c + QStringLiteral("] where manufacturer=:kz"),
             Maker());
+    }
+    tx.Commit();
+    if (log) log->current.clear();
 }
 
-void RemovePinListTable(CatalogDb& db) {
+void RemovePinListTable(CatalogDb& db, StepLog* log) {
     RequireCatalog(db);
     QStringList fieldt;
     db.ADOConnection2().GetTableNames(fieldt);
     if (!HasTable(fieldt, kPinList)) return;
-    db.ADOQuery2().SetSQL(QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
-                          Maker());
-    db.ADOQuery2().SetSQL(QStringLiteral("drop table _PINLIST_ЗЕЛК"));
+    if (log) log->Start(kPinList);
+    {
+        CatalogTransaction tx(db);
+        db.ADOQuery2().SetSQL(QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
+                              Maker());
+        // An engine that cannot take a table's removal back drops it only once the deletions
+        // are committed (a failure then leaves the table empty of the maker's rows, and the
+        // next Clean removes it).
+        const auto drop = [&db] {
+            db.ADOQuery2().SetSQL(QStringLiteral("drop table _PINLIST_ЗЕЛК"));
+        };
+        if (db.ADOConnection2().RollsBackTableChanges())
+            drop();
+        else
+            tx.AfterCommit(drop);
+        tx.Commit();
+    }
+    if (log) log->current.clear();
+}
+
+qint64 MakerRowCount(CatalogDb& db, const QString& table) {
+    RequireCatalog(db);
+    const FirstRow r =
+        db.ADOConnection2().OpenQuery(QStringLiteral("select count(*) from [") + table +
+                                          QStringLiteral("] where manufacturer=:kz"),
+                                      Maker());
+    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
+}
+
+bool HasPinListTable(CatalogDb& db) {
+    RequireCatalog(db);
+    QStringList names;
+    db.ADOConnection2().GetTableNames(names);
+    return HasTable(names, kPinList);
 }
 
 void CompactCatalog(CatalogDb& db) {
@@ -135,7 +195,8 @@ void CompactCatalog(CatalogDb& db) {
     QString dbpath = catalogFile;
     if (dbpath.endsWith(QStringLiteral(".mdb"), Qt::CaseInsensitive)) dbpath.chop(4);
     const QString copy = dbpath + QStringLiteral("~$.mdb");
-    db.BeforeChange();
+    // The compaction changes none of the catalog's content and replaces the file only with a
+    // whole copy, so it needs no backup of its own.
 
     conn.Close();
     // A compacted copy left behind by an earlier run would block the compaction.
@@ -145,8 +206,15 @@ void CompactCatalog(CatalogDb& db) {
                            "\"%1\"")
                 .arg(fs::FullPath(copy)));
     const QString prefix = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=");
-    db.DbEngine().CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
-                                  prefix + QuoteConnectionValue(copy));
+    try {
+        db.DbEngine().CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
+                                      prefix + QuoteConnectionValue(copy));
+    } catch (const AppError&) {
+        // A copy begun and not finished (and the lock file Jet keeps beside an open one) goes.
+        fs::DeleteFile(copy);
+        fs::DeleteFile(dbpath + QStringLiteral("~$.ldb"));
+        throw;
+    }
     fs::DeleteFile(dbpath + QStringLiteral("db1.mdb"));
     // The copy takes the catalog's place in one step, and only once it is wholly on the disk;
     // if it cannot, the catalog stays as it was and the failure is reported.

@@ -3,6 +3,8 @@
 #include "deploy/Commands.h"
 
 #include <QSet>
+#include <functional>
+#include <optional>
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Transfer.h"
@@ -18,6 +20,8 @@ namespace deploy {
 
 namespace {
 
+const QString kInstallStopped = QStringLiteral("Установка остановлена");
+const QString kCleanStopped = QStringLiteral("Чистка остановлена");
 const QString kImagesSource = QStringLiteral("data\\IMAGES");
 const QString kLibrarySource = QStringLiteral("data\\ZELK");
 
@@ -118,10 +122,105 @@ void RequireInstallDatabase() {
                            .arg(fs::FullPath(file)));
 }
 
+// Appends to a failure the shortfall that the command met before it, so that a later step's
+// failure does not hide what an earlier one could not do.
+[[noreturn]] void FailWith(const QString& message, const QStringList& shortfall) {
+    if (shortfall.isEmpty()) throw AppError(message);
+    throw AppError(message + QStringLiteral("\n\nДо этой ошибки команда не смогла:\n- ") +
+                   shortfall.join(QStringLiteral("\n- ")));
+}
+
+// The groups of the selection that a catalog table belongs to, for a message.
+QString WhereInCatalog(const QString& table, const QStringList& groups, const QStringList& codes) {
+    if (table.isEmpty() || table.contains(u' ')) return table;  // empty, or a step's own name
+    if (table.compare(catalog::kPinList, Qt::CaseInsensitive) == 0)
+        return QStringLiteral("списки выводов (таблица %1)").arg(catalog::kPinList);
+    QStringList names;
+    for (qsizetype i = 0; i < codes.size() && i < groups.size(); ++i)
+        if (codes[i].compare(table, Qt::CaseInsensitive) == 0 &&
+            !names.contains(QStringLiteral("«%1»").arg(groups[i])))
+            names << QStringLiteral("«%1»").arg(groups[i]);
+    if (names.isEmpty()) return QStringLiteral("семейство %1").arg(table);
+    return QStringLiteral("%1 %2 (семейство %3)")
+        .arg(names.size() == 1 ? QStringLiteral("группа") : QStringLiteral("группы"),
+             names.join(QStringLiteral(", ")), table);
+}
+
+// The one message of a catalog failure during a command: which command stopped, where, on
+// which catalog file, the engine's own text, the state the catalog is in, and its backup.
+QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QString& where,
+                       const QString& engineText, const QString& state) {
+    QString file;
+    try {
+        file = fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+    } catch (const AppError&) {
+    }
+    QString text = stopped;
+    if (!where.isEmpty()) text += QStringLiteral(" на шаге: ") + where;
+    text += QStringLiteral(".\nБаза изделий: \"%1\".\nОшибка базы данных: %2\n%3")
+                .arg(file, engineText.trimmed(), state);
+    if (!file.isEmpty()) {
+        const QString backup = db.BackupFile();
+        if (fs::FileExists(backup))
+            text += db.BackedUpThisRun()
+                        ? QStringLiteral(
+                              "\nРезервная копия базы изделий (какой она была до "
+                              "первого изменения в этом сеансе): \"%1\".")
+                              .arg(backup)
+                        : QStringLiteral("\nРезервная копия базы изделий: \"%1\".").arg(backup);
+        else
+            text += QStringLiteral("\nРезервной копии базы изделий нет.");
+    }
+    return text;
+}
+
+// Runs the row changes of a command as one catalog transaction. A failure anywhere in it is
+// rolled back and reported as one message naming the command, the group, the catalog and the
+// state the catalog is left in.
+void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStringList& groups,
+                      const AppState& st, catalog::StepLog& log,
+                      const std::function<void()>& changes) {
+    std::optional<catalog::CatalogTransaction> tx;
+    try {
+        tx.emplace(db);
+        changes();
+        tx->Commit();
+    } catch (const AppError& e) {
+        // A failed backup has a message of its own, and nothing was begun.
+        if (!tx) throw;
+        QString state;
+        if (tx->Committed())
+            state = QStringLiteral("Изменения строк сохранены, следующий шаг не выполнен.");
+        else if (tx->Rollback())
+            state =
+                QStringLiteral("Все изменения этой команды отменены: база изделий не изменена.");
+        else
+            state = QStringLiteral(
+                "Изменения отменить не удалось: база изделий могла измениться частично; "
+                "восстановите её из резервной копии.");
+        // A failure of the commit itself belongs to every group the command changed.
+        QString where = WhereInCatalog(log.current, groups, st.socr);
+        if (log.current.isEmpty() && !log.changes.isEmpty()) {
+            QStringList names, codes;
+            for (const catalog::TableChange& c : log.changes) {
+                if (c.table == catalog::kPinList) continue;
+                codes << c.table;
+                for (qsizetype i = 0; i < st.socr.size() && i < groups.size(); ++i)
+                    if (st.socr[i] == c.table) names << QStringLiteral("«%1»").arg(groups[i]);
+            }
+            where = QStringLiteral("запись изменений групп %1 (семейства %2) в файл базы")
+                        .arg(names.join(QStringLiteral(", ")), codes.join(QStringLiteral(", ")));
+        }
+        throw AppError(CatalogFailure(db, stopped, where, e.message(), state));
+    }
+}
+
 // A command arms the catalog backup for its own run only.
 class BackupScope {
   public:
-    explicit BackupScope(catalog::CatalogDb& db) : db_(db) { db_.ArmBackup(); }
+    explicit BackupScope(catalog::CatalogDb& db, bool armed = true) : db_(db) {
+        if (armed) db_.ArmBackup();
+    }
     ~BackupScope() { db_.DisarmBackup(); }
     BackupScope(const BackupScope&) = delete;
     BackupScope& operator=(const BackupScope&) = delete;
@@ -176,7 +275,20 @@ void Button5Click(Context& ctx) {
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
     }
 
-    catalog::CreateCatalogTables(db);
+    // The two tables are created on their own, before the row changes (an engine that cannot
+    // take a table's creation back keeps what it created, and the message says so).
+    try {
+        catalog::CreateCatalogTables(db);
+    } catch (const AppError& e) {
+        if (e.message().startsWith(QStringLiteral("Не удалось сохранить резервную копию"))) throw;
+        throw AppError(CatalogFailure(
+            db, kInstallStopped,
+            QStringLiteral("создание таблиц %1 и PNEU-GAU").arg(catalog::kPinList), e.message(),
+            db.ADOConnection2().RollsBackTableChanges()
+                ? QStringLiteral("Создание отменено: база изделий не изменена.")
+                : QStringLiteral("Строки базы изделий не изменены; таблица, созданная до "
+                                 "ошибки, осталась в базе.")));
+    }
     fs::SetCurrentDir(st.path_mem);
 
     if (form.ComboBox1Text().isEmpty() || form.ComboBox2Text().isEmpty()) {
@@ -192,7 +304,9 @@ void Button5Click(Context& ctx) {
     catalog::FamilyLookup(db, st, groups);
     catalog::SourceCheck(db, st);
     RequireInstallDatabase();
-    catalog::RowTransfer(db, st);
+    catalog::StepLog log;
+    InOneTransaction(db, kInstallStopped, groups, st, log,
+                     [&] { catalog::RowTransfer(db, st, &log); });
 
     for (const char* lang : {"enu", "rus"}) {
         const QString folder = roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
@@ -203,7 +317,11 @@ void Button5Click(Context& ctx) {
     CopyFiles(kImagesSource, st.path_images, shortfall);
     CopyFiles(kLibrarySource, st.path_library, shortfall);
 
-    InsertMakerMenu(st);
+    try {
+        InsertMakerMenu(st);
+    } catch (const AppError& e) {
+        FailWith(e.message(), shortfall);
+    }
     form.ShowMessage(Outcome(QStringLiteral("Установка произведена успешно"),
                              QStringLiteral("Установка выполнена не полностью"), shortfall));
 }
@@ -222,19 +340,64 @@ void Button6Click(Context& ctx) {
         return;
     }
 
-    const BackupScope backup(db);
     // "data\..." below is relative to the tool's folder, which a file dialog may have left.
     fs::SetCurrentDir(st.path_mem);
     if (form.Edit1Text().isEmpty())
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
 
-    catalog::RemoveMakerRows(db, st, form.ListBox2Items());
-    catalog::RemovePinListTable(db);
+    const QStringList groups = form.ListBox2Items();
+    catalog::StepLog log;
+    // What the removal will find: a Clean that changes nothing in the catalog leaves its
+    // backup alone.
+    QList<catalog::TableChange> found;
+    try {
+        catalog::FamilyLookup(db, st, groups);
+        for (const QString& f : st.socr) {
+            if (f.isEmpty() || f.contains(u']')) continue;  // refused, with its name, below
+            bool seen = false;
+            for (const catalog::TableChange& c : found) seen = seen || c.table == f;
+            if (seen) continue;
+            log.Start(f);
+            found << catalog::TableChange{f, catalog::MakerRowCount(db, f)};
+        }
+        log.Start(catalog::kPinList);
+        if (catalog::HasPinListTable(db))
+            found << catalog::TableChange{catalog::kPinList,
+                                          catalog::MakerRowCount(db, catalog::kPinList), 0, true};
+        log.current.clear();
+    } catch (const AppError& e) {
+        throw AppError(CatalogFailure(
+            db, kCleanStopped, WhereInCatalog(log.current, groups, st.socr), e.message(),
+            QStringLiteral("Изменений не было: база изделий не изменена.")));
+    }
+    bool changes = false;
+    for (const catalog::TableChange& c : found) changes = changes || c.removed > 0 || c.dropped;
+    const BackupScope backup(db, changes);
+    InOneTransaction(db, kCleanStopped, groups, st, log, [&] {
+        catalog::RemoveMakerRows(db, st, groups, &log);
+        catalog::RemovePinListTable(db, &log);
+    });
     QStringList shortfall;
     DeleteMakerFiles(kImagesSource, st.path_images, shortfall);
     DeleteMakerFiles(kLibrarySource, st.path_library, shortfall);
-    RemoveMakerMenu(st);
-    catalog::CompactCatalog(db);
+    try {
+        RemoveMakerMenu(st);
+    } catch (const AppError& e) {
+        FailWith(e.message(), shortfall);
+    }
+    try {
+        catalog::CompactCatalog(db);
+    } catch (const AppError& e) {
+        FailWith(
+            CatalogFailure(db, kCleanStopped, QStringLiteral("сжатие базы изделий"), e.message(),
+                           changes ? QStringLiteral("Строки ЗЕЛК из базы изделий удалены, "
+                                                    "но база не сжата; копий и временных "
+                                                    "файлов сжатия не осталось.")
+                                   : QStringLiteral("База изделий не изменена и не сжата; "
+                                                    "копий и временных файлов сжатия не "
+                                                    "осталось.")),
+            shortfall);
+    }
     form.ShowMessage(Outcome(QStringLiteral("Чистка завершена успешно!"),
                              QStringLiteral("Чистка выполнена не полностью"), shortfall));
 }

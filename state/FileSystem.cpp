@@ -190,7 +190,28 @@ void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& er
 }
 
 void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat) {
-    WriteAtomic(to, ReadAll(from), errorFormat);
+    QFile in(Native(from));
+    if (from.isEmpty() || QFileInfo(in.fileName()).isDir() || !in.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot open file \"%1\". %2")
+                           .arg(FullPath(from), from.isEmpty() || QFileInfo(in.fileName()).isDir()
+                                                    ? QStringLiteral("Access is denied")
+                                                    : in.errorString()));
+    AtomicFile out(to);
+    if (!out.Open()) throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
+    // Through one buffer of fixed size: a catalog near its 2 GB limit is copied by a 32-bit
+    // process as easily as a small one.
+    constexpr qint64 kChunk = 1 << 20;
+    const std::unique_ptr<char[]> buffer(new char[kChunk]);
+    for (;;) {
+        const qint64 n = in.read(buffer.get(), kChunk);
+        if (n < 0)
+            throw AppError(QStringLiteral("Cannot open file \"%1\". %2")
+                               .arg(FullPath(from), in.errorString()));
+        if (n == 0) break;
+        if (!out.Write(buffer.get(), n))
+            throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
+    }
+    if (!out.Commit()) throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
 }
 
 }  // namespace fs

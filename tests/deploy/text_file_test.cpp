@@ -3,9 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "deploy/DeployFixture.h"
 #include "state/AppError.h"
+#include "state/FileSystem.h"
 #include "state/TextFile.h"
 
 namespace {
@@ -104,5 +112,39 @@ TEST(TextFile, WholeFilesAreReplacedInOneStepAndFailuresNameTheFile) {
             << e.message().toStdString();
     }
 }
+
+#ifdef __linux__
+// The catalog backup of a 150 MB catalog: the copy goes through a buffer of fixed size, so the
+// process grows by far less than the file (the release is a 32-bit process, and a catalog may
+// come near Jet's 2 GB).
+TEST(TextFile, CopyingALargeFileKeepsMemoryBounded) {
+    TempDir tmp;
+    const QString from = tmp.file("default_cat.mdb"), to = tmp.file("default_cat.mdb.bak");
+    {
+        QFile f(from);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const QByteArray page(1 << 20, 'c');
+        for (int mb = 0; mb < 150; ++mb) ASSERT_EQ(f.write(page), page.size());
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        try {
+            fs::CopyAtomic(from, to);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        ::_exit(after.ru_maxrss - before.ru_maxrss < 32 * 1024 ? 0 : 1);  // kilobytes
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the copy grew the process by 32 MB or more";
+    EXPECT_EQ(QFileInfo(to).size(), QFileInfo(from).size());
+}
+#endif
 
 }  // namespace
