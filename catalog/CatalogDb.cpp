@@ -34,10 +34,12 @@ QString CatalogFileOf(const QString& connStr) {
 
 QString BackupFileOf(const QString& catalogFile) { return catalogFile + QStringLiteral(".bak"); }
 
-void BackupCatalogFile(const QString& connStr) {
+void BackupCatalogFile(const QString& connStr,
+                       const std::function<void(qint64 done, qint64 total)>& progress) {
     const QString file = CatalogFileOf(connStr);
     try {
-        fs::CopyAtomic(file, BackupFileOf(file));
+        fs::CopyAtomic(file, BackupFileOf(file), QStringLiteral("Cannot create file \"%1\". %2"),
+                       progress);
     } catch (const AppError& e) {
         throw AppError(QStringLiteral("Не удалось сохранить резервную копию базы изделий \"%1\": "
                                       "%2. Команда остановлена, база изделий не изменена")
@@ -285,7 +287,7 @@ struct CatalogDb::Impl {
         // Closing the connection lets the engine put every earlier change into the file
         // before it is copied; the next statement opens it again.
         conn2->Close();
-        BackupCatalogFile(conn2->ConnectionString());
+        BackupCatalogFile(conn2->ConnectionString(), backupProgress);
         st.backedUpCatalogs << CatalogKey();
     }
 
@@ -299,6 +301,7 @@ struct CatalogDb::Impl {
     bool ready = false;
     bool backupArmed = false;
     std::vector<std::function<void()>> afterCommit;  // of the open catalog transaction
+    std::function<void(qint64, qint64)> backupProgress;
     std::unique_ptr<DbConnection> conn1;
     std::unique_ptr<CatalogConnection> conn2;
     AdoQuery q1, q2, q3;
@@ -317,6 +320,9 @@ bool CatalogDb::CatalogReady() const { return d->ready; }
 void CatalogDb::ArmBackup() { d->backupArmed = true; }
 void CatalogDb::DisarmBackup() { d->backupArmed = false; }
 void CatalogDb::BeforeChange() { d->TakeBackupIfArmed(); }
+void CatalogDb::SetBackupProgress(std::function<void(qint64 done, qint64 total)> progress) {
+    d->backupProgress = std::move(progress);
+}
 QString CatalogDb::BackupFile() const {
     return fs::FullPath(BackupFileOf(CatalogFileOf(d->conn2->ConnectionString())));
 }

@@ -37,8 +37,10 @@ QString CatalogFileOf(const QString& connStr);
 // The backup of a catalog file: the same name with ".bak" added.
 QString BackupFileOf(const QString& catalogFile);
 // Copies the catalog file of the connection string to its backup, replacing an older backup
-// in one step; raises, naming the backup, when the copy cannot be made.
-void BackupCatalogFile(const QString& connStr);
+// in one step; raises, naming the backup, when the copy cannot be made. `progress` is told the
+// bytes copied so far and the catalog's size.
+void BackupCatalogFile(const QString& connStr,
+                       const std::function<void(qint64 done, qint64 total)>& progress = {});
 
 class CatalogDb {
   public:
@@ -74,6 +76,8 @@ class CatalogDb {
     void ArmBackup();
     void DisarmBackup();
     void BeforeChange();
+    // Told how far the backup copy is, while it is made (a command shows it).
+    void SetBackupProgress(std::function<void(qint64 done, qint64 total)> progress);
     // The backup file of the connected catalog, and whether it was made in this run.
     QString BackupFile() const;
     bool BackedUpThisRun() const;

@@ -2,6 +2,7 @@
 
 #include "deploy/Commands.h"
 
+#include <QFileInfo>
 #include <QSet>
 #include <functional>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "state/FileSystem.h"
 #include "state/IniFile.h"
 #include "state/Selection.h"
+#include "state/TextFile.h"
 
 namespace deploy {
 
@@ -50,28 +52,45 @@ QString Outcome(const QString& success, const QString& incomplete, const QString
     return incomplete + QStringLiteral(":\n- ") + shortfall.join(QStringLiteral("\n- "));
 }
 
+// What a command did in one folder, for the details of its closing message.
+struct FolderReport {
+    QString folder;
+    int copied = 0, skipped = 0, removed = 0, failed = 0;
+};
+
 // Copies the files (not the folders) of the data folder `from` into `to` (which ends with a
-// backslash); an existing file is never replaced. A missing data folder and every copy that
-// failed are added to `shortfall`.
-void CopyFiles(const QString& from, const QString& to, QStringList& shortfall) {
+// backslash) through `batch`, which puts them in place at the command's one sync point; an
+// existing file is never replaced. A missing data folder and every copy that failed are added
+// to `shortfall`. Temporary files that a killed run left in `to` go first.
+FolderReport CopyFiles(const QString& from, const QString& to, fs::FileBatch& batch,
+                       QStringList& shortfall) {
+    FolderReport report{to};
     if (!fs::FolderExists(from)) {
         shortfall << QStringLiteral("папка \"%1\" не найдена, файлы из неё не скопированы")
                          .arg(fs::FullPath(from));
-        return;
+        return report;
     }
+    if (!to.isEmpty()) fs::RemoveLeftovers(to);
     QStringList failed;
     for (const fs::Entry& e : fs::List(from)) {
         if (e.isFolder) continue;
         const QString dst = to + e.name;
-        if (!to.isEmpty() && (fs::FileExists(dst) || fs::FolderExists(dst))) continue;
-        if (to.isEmpty() || !fs::CopyNoReplace(from + QLatin1Char('\\') + e.name, dst))
+        if (!to.isEmpty() && (fs::FileExists(dst) || fs::FolderExists(dst))) {
+            ++report.skipped;
+            continue;
+        }
+        if (to.isEmpty() || !batch.Copy(from + QLatin1Char('\\') + e.name, dst))
             failed << e.name;
+        else
+            ++report.copied;
     }
-    if (failed.isEmpty()) return;
+    report.failed = int(failed.size());
+    if (failed.isEmpty()) return report;
     shortfall << QStringLiteral("не скопированы из папки \"%1\" в папку \"%2\" файлы (%3): %4")
                      .arg(fs::FullPath(from), to.isEmpty() ? QString() : fs::FullPath(to))
                      .arg(failed.size())
                      .arg(Names(failed));
+    return report;
 }
 
 bool HasMakerName(const QString& name) {
@@ -83,11 +102,14 @@ bool HasMakerName(const QString& name) {
 // the user's own with "zelk" in its name stays. Without the data folder nothing can be told
 // apart, so nothing is deleted. Files left that way and deletions that failed are added to
 // `shortfall`.
-void DeleteMakerFiles(const QString& source, const QString& folder, QStringList& shortfall) {
+FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
+                              QStringList& shortfall) {
+    FolderReport report{folder};
+    if (fs::FolderExists(folder)) fs::RemoveLeftovers(folder);
     QStringList candidates;
     for (const fs::Entry& e : fs::List(folder))
         if (!e.isFolder && HasMakerName(e.name)) candidates << e.name;
-    if (candidates.isEmpty()) return;
+    if (candidates.isEmpty()) return report;
 
     if (!fs::FolderExists(source)) {
         shortfall << QStringLiteral(
@@ -97,19 +119,108 @@ void DeleteMakerFiles(const QString& source, const QString& folder, QStringList&
                          .arg(fs::FullPath(source), fs::FullPath(folder))
                          .arg(candidates.size())
                          .arg(Names(candidates));
-        return;
+        report.failed = int(candidates.size());
+        return report;
     }
     QSet<QString> shipped;
     for (const fs::Entry& e : fs::List(source))
         if (!e.isFolder) shipped.insert(e.name);
     QStringList failed;
-    for (const QString& name : candidates)
-        if (shipped.contains(name) && !fs::DeleteFile(folder + name)) failed << name;
-    if (failed.isEmpty()) return;
+    for (const QString& name : candidates) {
+        if (!shipped.contains(name)) continue;
+        if (fs::DeleteFile(folder + name))
+            ++report.removed;
+        else
+            failed << name;
+    }
+    report.failed = int(failed.size());
+    if (failed.isEmpty()) return report;
     shortfall << QStringLiteral("не удалены файлы в папке \"%1\" (%2): %3")
                      .arg(fs::FullPath(folder))
                      .arg(failed.size())
                      .arg(Names(failed));
+    return report;
+}
+
+// The menu files a menu edit works on: the first file and, for ACE_IEC_MENU.DAT, the follow-up
+// file; with the number of lines each holds now (-1 when it cannot be read).
+QStringList MenuFiles(const AppState& st) {
+    QStringList files{st.avocadmenu};
+    if (st.avocadmenu == st.path_support + QStringLiteral("ACE_IEC_MENU.DAT"))
+        files << st.path_support + QStringLiteral("ACE_IEC-60617_MENU.DAT");
+    return files;
+}
+QList<QPair<QString, qsizetype>> MenuLines(const QStringList& files) {
+    QList<QPair<QString, qsizetype>> out;
+    for (const QString& f : files) {
+        qsizetype n = -1;
+        try {
+            n = ReadTextFile(f).lines.size();
+        } catch (const AppError&) {
+        }
+        out.append({f, n});
+    }
+    return out;
+}
+
+// The details of a closing message: what the command changed in the catalog, in the folders
+// and in the menu files.
+QString Details(bool install, const QString& catalogFile, const QList<catalog::TableChange>& rows,
+                const QStringList& groups, const QStringList& codes,
+                const QList<FolderReport>& folders,
+                const QList<QPair<QString, qsizetype>>& menusBefore,
+                const QList<QPair<QString, qsizetype>>& menusAfter) {
+    QStringList out;
+    out << QStringLiteral("База изделий \"%1\":").arg(catalogFile);
+    if (rows.isEmpty()) out << QStringLiteral("- строки не изменялись");
+    for (const catalog::TableChange& c : rows) {
+        QString where = c.table == catalog::kPinList
+                            ? QStringLiteral("списки выводов %1").arg(c.table)
+                            : QStringLiteral("семейство %1").arg(c.table);
+        QStringList names;
+        for (qsizetype i = 0; i < codes.size() && i < groups.size(); ++i)
+            if (codes[i] == c.table && !names.contains(groups[i])) names << groups[i];
+        if (!names.isEmpty())
+            where += QStringLiteral(" («%1»)").arg(names.join(QStringLiteral("», «")));
+        QString what = QStringLiteral("удалено строк ЗЕЛК: %1").arg(c.removed);
+        if (install) what += QStringLiteral(", добавлено строк: %1").arg(c.added);
+        if (c.dropped) what += QStringLiteral(", таблица удалена");
+        out << QStringLiteral("- %1: %2").arg(where, what);
+    }
+    out << QStringLiteral("Файлы:");
+    for (const FolderReport& f : folders) {
+        QString folder = fs::FullPath(f.folder);
+        while (folder.size() > 3 && (folder.endsWith(u'/') || folder.endsWith(u'\\')))
+            folder.chop(1);
+        const QString where = f.folder.isEmpty() ? QStringLiteral("(папка не задана)")
+                                                 : QStringLiteral("\"%1\"").arg(folder);
+        out << (install ? QStringLiteral("- %1: скопировано %2, пропущено (уже были) %3, не "
+                                         "скопировано %4")
+                              .arg(where)
+                              .arg(f.copied)
+                              .arg(f.skipped)
+                              .arg(f.failed)
+                        : QStringLiteral("- %1: удалено %2, не удалено %3")
+                              .arg(where)
+                              .arg(f.removed)
+                              .arg(f.failed));
+    }
+    out << QStringLiteral("Меню:");
+    for (qsizetype i = 0; i < menusBefore.size() && i < menusAfter.size(); ++i) {
+        const qsizetype before = menusBefore[i].second, after = menusAfter[i].second;
+        if (before < 0 || after < 0) continue;
+        out << QStringLiteral("- \"%1\": %2 строк: %3")
+                   .arg(fs::FullPath(menusBefore[i].first),
+                        install ? QStringLiteral("добавлено") : QStringLiteral("удалено"))
+                   .arg(install ? after - before : before - after);
+    }
+    return out.join(u'\n');
+}
+
+// Before a command reports success, everything it wrote is on the disk.
+void SyncWritten(const AppState& st, const QString& catalogFile) {
+    fs::SyncFolders({QFileInfo(fs::Native(catalogFile)).absolutePath(), st.path_support,
+                     st.path_images, st.path_library, QStringLiteral("data"), st.exeDir});
 }
 
 // The install database is named relative to the current directory; its absence is told by
@@ -215,6 +326,57 @@ void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStr
     }
 }
 
+// Tells the window where a command is: its preparation, each family of the selection, the pin
+// lists, the files, the menu and its last step; the backup copy as it goes.
+class Progress {
+  public:
+    Progress(IForm& form, catalog::CatalogDb& db, QString command)
+        : form_(form), db_(db), command_(std::move(command)) {
+        db_.SetBackupProgress([this](qint64 done, qint64 total) {
+            form_.ShowProgress(QStringLiteral("%1: резервная копия базы изделий, %2%")
+                                   .arg(command_)
+                                   .arg(total > 0 ? int(done * 100 / total) : 100),
+                               step_, steps_);
+        });
+    }
+    ~Progress() { db_.SetBackupProgress({}); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // The families of the selection, once known: each is a step.
+    void Families(const QStringList& groups, const QStringList& codes) {
+        groups_ = groups;
+        codes_ = codes;
+        families_.clear();
+        for (const QString& c : codes)
+            if (!families_.contains(c)) families_ << c;
+        steps_ = int(families_.size()) + 5;
+    }
+    void Step(const QString& what) {
+        form_.ShowProgress(command_ + QStringLiteral(": ") + what, ++step_, steps_);
+    }
+    // A catalog table the command's transaction is about to change.
+    void Table(const QString& table) {
+        const qsizetype i = families_.indexOf(table);
+        if (i < 0) {
+            Step(QStringLiteral("списки выводов"));
+            return;
+        }
+        const qsizetype g = codes_.indexOf(table);
+        Step(QStringLiteral("группа %1 из %2 («%3»)")
+                 .arg(i + 1)
+                 .arg(families_.size())
+                 .arg(g >= 0 && g < groups_.size() ? groups_[g] : table));
+    }
+
+  private:
+    IForm& form_;
+    catalog::CatalogDb& db_;
+    QString command_;
+    QStringList groups_, codes_, families_;
+    int step_ = 0, steps_ = 5;
+};
+
 // A command arms the catalog backup for its own run only.
 class BackupScope {
   public:
@@ -301,29 +463,61 @@ void Button5Click(Context& ctx) {
         return;
     }
 
+    Progress progress(form, db, QStringLiteral("Установка"));
     catalog::FamilyLookup(db, st, groups);
+    progress.Families(groups, st.socr);
+    progress.Step(QStringLiteral("проверка данных ЗЕЛК"));
     catalog::SourceCheck(db, st);
     RequireInstallDatabase();
     catalog::StepLog log;
+    log.starting = [&](const QString& table) { progress.Table(table); };
     InOneTransaction(db, kInstallStopped, groups, st, log,
                      [&] { catalog::RowTransfer(db, st, &log); });
 
+    progress.Step(QStringLiteral("копирование файлов"));
     for (const char* lang : {"enu", "rus"}) {
         const QString folder = roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
     QStringList shortfall;
-    CopyFiles(kImagesSource, st.path_images, shortfall);
-    CopyFiles(kLibrarySource, st.path_library, shortfall);
+    QList<FolderReport> folders;
+    {
+        // Every copied file reaches its name whole, at one sync point for all of them.
+        fs::FileBatch batch;
+        folders << CopyFiles(kImagesSource, st.path_images, batch, shortfall);
+        folders << CopyFiles(kLibrarySource, st.path_library, batch, shortfall);
+        const QStringList unplaced = batch.Commit();
+        for (const QString& target : unplaced)
+            for (FolderReport& f : folders)
+                if (fs::Native(target).startsWith(fs::Native(f.folder))) {
+                    --f.copied;
+                    ++f.failed;
+                }
+        if (!unplaced.isEmpty())
+            shortfall << QStringLiteral(
+                             "не удалось поместить на место скопированные файлы (%1): %2")
+                             .arg(unplaced.size())
+                             .arg(Names(unplaced));
+    }
 
+    progress.Step(QStringLiteral("меню"));
+    const QStringList menus = MenuFiles(st);
+    const auto menusBefore = MenuLines(menus);
     try {
         InsertMakerMenu(st);
     } catch (const AppError& e) {
         FailWith(e.message(), shortfall);
     }
-    form.ShowMessage(Outcome(QStringLiteral("Установка произведена успешно"),
-                             QStringLiteral("Установка выполнена не полностью"), shortfall));
+    progress.Step(QStringLiteral("запись на диск"));
+    const QString catalogFile =
+        fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+    SyncWritten(st, catalogFile);
+    form.ShowMessageWithDetails(
+        Outcome(QStringLiteral("Установка произведена успешно"),
+                QStringLiteral("Установка выполнена не полностью"), shortfall),
+        Details(true, catalogFile, log.changes, groups, st.socr, folders, menusBefore,
+                MenuLines(menus)));
 }
 
 void Button6Click(Context& ctx) {
@@ -346,12 +540,15 @@ void Button6Click(Context& ctx) {
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
 
     const QStringList groups = form.ListBox2Items();
+    Progress progress(form, db, QStringLiteral("Чистка"));
+    progress.Step(QStringLiteral("поиск строк ЗЕЛК в базе изделий"));
     catalog::StepLog log;
     // What the removal will find: a Clean that changes nothing in the catalog leaves its
     // backup alone.
     QList<catalog::TableChange> found;
     try {
         catalog::FamilyLookup(db, st, groups);
+        progress.Families(groups, st.socr);
         for (const QString& f : st.socr) {
             if (f.isEmpty() || f.contains(u']')) continue;  // refused, with its name, below
             bool seen = false;
@@ -373,18 +570,25 @@ void Button6Click(Context& ctx) {
     bool changes = false;
     for (const catalog::TableChange& c : found) changes = changes || c.removed > 0 || c.dropped;
     const BackupScope backup(db, changes);
+    log.starting = [&](const QString& table) { progress.Table(table); };
     InOneTransaction(db, kCleanStopped, groups, st, log, [&] {
         catalog::RemoveMakerRows(db, st, groups, &log);
         catalog::RemovePinListTable(db, &log);
     });
+    progress.Step(QStringLiteral("удаление файлов"));
     QStringList shortfall;
-    DeleteMakerFiles(kImagesSource, st.path_images, shortfall);
-    DeleteMakerFiles(kLibrarySource, st.path_library, shortfall);
+    const QList<FolderReport> folders{DeleteMakerFiles(kImagesSource, st.path_images, shortfall),
+                                      DeleteMakerFiles(kLibrarySource, st.path_library, shortfall)};
+    progress.Step(QStringLiteral("меню"));
+    const QStringList menus = MenuFiles(st);
+    const auto menusBefore = MenuLines(menus);
     try {
         RemoveMakerMenu(st);
     } catch (const AppError& e) {
         FailWith(e.message(), shortfall);
     }
+    const auto menusAfter = MenuLines(menus);
+    progress.Step(QStringLiteral("сжатие базы изделий"));
     try {
         catalog::CompactCatalog(db);
     } catch (const AppError& e) {
@@ -398,8 +602,13 @@ void Button6Click(Context& ctx) {
                                                     "осталось.")),
             shortfall);
     }
-    form.ShowMessage(Outcome(QStringLiteral("Чистка завершена успешно!"),
-                             QStringLiteral("Чистка выполнена не полностью"), shortfall));
+    const QString catalogFile =
+        fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+    SyncWritten(st, catalogFile);
+    form.ShowMessageWithDetails(
+        Outcome(QStringLiteral("Чистка завершена успешно!"),
+                QStringLiteral("Чистка выполнена не полностью"), shortfall),
+        Details(false, catalogFile, found, groups, st.socr, folders, menusBefore, menusAfter));
 }
 
 }  // namespace deploy
