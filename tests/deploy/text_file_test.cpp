@@ -113,6 +113,29 @@ TEST(TextFile, WholeFilesAreReplacedInOneStepAndFailuresNameTheFile) {
     }
 }
 
+// The maker's files copied in one batch: nothing under its name before the commit, nothing
+// left of an abandoned batch, and a file that appeared meanwhile is never replaced.
+TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
+    TempDir tmp;
+    const QString a = tmp.write("src/a.png", "A"), b = tmp.write("src/b.png", "B");
+    tmp.mkdir("dst");
+    {
+        fs::FileBatch abandoned;
+        ASSERT_TRUE(abandoned.Copy(a, tmp.file("dst/a.png")));
+    }
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList());
+
+    fs::FileBatch batch;
+    ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")));
+    EXPECT_FALSE(batch.Copy(tmp.file("src/missing.png"), tmp.file("dst/c.png")));
+    EXPECT_FALSE(QFileInfo::exists(tmp.file("dst/a.png")));
+    tmp.write("dst/b.png", "the user's own");
+    EXPECT_EQ(batch.Commit(), QStringList{QDir::toNativeSeparators(tmp.file("dst/b.png"))});
+    EXPECT_EQ(tmp.read("dst/a.png"), "A");
+    EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
+}
+
 #ifdef __linux__
 // The catalog backup of a 150 MB catalog: the copy goes through a buffer of fixed size, so the
 // process grows by far less than the file (the release is a 32-bit process, and a catalog may
