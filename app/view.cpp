@@ -213,13 +213,21 @@ TForm2::TForm2(AppState& st, catalog::CatalogDb& db, update::IdFtp* ftp, QWidget
         if (!messageDetails_.isEmpty()) {
             // What the command changed, behind "Подробнее".
             box.setDetailedText(messageDetails_);
+            // Wide enough for a path on one line.
+            box.setStyleSheet(QStringLiteral("QTextEdit { min-width: 520px; min-height: 200px; }"));
             for (QAbstractButton* b : box.buttons()) {
                 if (box.buttonRole(b) != QMessageBox::ActionRole) continue;
                 b->setText(QStringLiteral("Подробнее"));
+                // The box names the button anew on each click; the Russian name follows it.
                 connect(b, &QAbstractButton::clicked, &box, [b, shown = false]() mutable {
                     shown = !shown;
-                    b->setText(shown ? QStringLiteral("Скрыть подробности")
-                                     : QStringLiteral("Подробнее"));
+                    QMetaObject::invokeMethod(
+                        b,
+                        [b, shown] {
+                            b->setText(shown ? QStringLiteral("Скрыть")
+                                             : QStringLiteral("Подробнее"));
+                        },
+                        Qt::QueuedConnection);
                 });
             }
         }
