@@ -98,6 +98,7 @@ class CatalogConnection : public DbConnection {
     bool RollbackTransaction() override { return inner_->RollbackTransaction(); }
     bool InTransaction() const override { return inner_->InTransaction(); }
     bool RollsBackTableChanges() const override { return inner_->RollsBackTableChanges(); }
+    std::optional<qint64> RowsAffected() const override { return inner_->RowsAffected(); }
     quint64 Session() const override { return inner_->Session(); }
 
   private:

@@ -75,6 +75,9 @@ class DbConnection {
     virtual bool InTransaction() const = 0;
     // Whether a rollback also takes back the creation and removal of tables.
     virtual bool RollsBackTableChanges() const { return false; }
+    // The rows that the last statement run by Execute inserted or deleted; nullopt where the
+    // engine does not tell (the callers then count the rows themselves).
+    virtual std::optional<qint64> RowsAffected() const { return std::nullopt; }
 
     // Grows by one with every successful opening; a query opened in an earlier session of
     // the connection is closed with it.

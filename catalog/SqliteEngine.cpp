@@ -436,11 +436,13 @@ QVariant ValueOf(const QString& name, const Params& params) {
     return QVariant(QMetaType::fromType<QString>());
 }
 
-void Exec(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
+// Runs a statement; the rows it changed.
+qint64 Exec(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
     QSqlQuery q(db);
     if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
     for (const QVariant& v : binds) q.addBindValue(v);
     if (!q.exec()) throw AppError(EngineText(q.lastError()));
+    return q.numRowsAffected();
 }
 
 QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
@@ -556,7 +558,7 @@ class SqliteConnection : public DbConnection {
                     const Translated t = tr.Translate(s.sql);
                     QVariantList binds;
                     for (const QString& p : t.params) binds << ValueOf(p, s.params);
-                    Exec(db, t.sql, binds);
+                    rowsAffected_ = Exec(db, t.sql, binds);
                     for (const QString& x : t.extra) Exec(db, x);
                 }
                 Exec(db, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
@@ -607,6 +609,7 @@ class SqliteConnection : public DbConnection {
 
     bool InTransaction() const override { return tx_; }
     bool RollsBackTableChanges() const override { return true; }
+    std::optional<qint64> RowsAffected() const override { return rowsAffected_; }
 
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
         Open();
@@ -712,6 +715,7 @@ class SqliteConnection : public DbConnection {
     bool open_ = false;
     bool tx_ = false;
     QList<Attached> txAttached_;  // files attached during the open transaction
+    qint64 rowsAffected_ = 0;     // by the last statement
 };
 
 }  // namespace

@@ -103,16 +103,22 @@ void RowTransfer(CatalogDb& db, const AppState& st, StepLog* log) {
     // leaves the catalog as it was.
     CatalogTransaction tx(db);
     QStringList done;
+    // The rows each statement changed, from the engine where it tells them, else counted.
+    const bool told = db.ADOConnection2().RowsAffected().has_value();
     const auto replace = [&](const QString& table, const QString& del, const QString& ins) {
         TableChange change{table};
         if (log) {
             log->Start(table);
-            change.removed = MakerRowCount(db, table);
-            change.added = Count(db.ADOConnection1(), QStringLiteral("select count(*) from [") +
-                                                          table + QStringLiteral("]"));
+            if (!told) {
+                change.removed = MakerRowCount(db, table);
+                change.added = Count(db.ADOConnection1(), QStringLiteral("select count(*) from [") +
+                                                              table + QStringLiteral("]"));
+            }
         }
         db.ADOQuery2().SetSQL(del, Maker());
+        if (told) change.removed = db.ADOConnection2().RowsAffected().value_or(0);
         db.ADOQuery2().SetSQL(ins);
+        if (told) change.added = db.ADOConnection2().RowsAffected().value_or(0);
         if (log) log->changes << change;
     };
     for (const QString& f : st.socr) {

@@ -411,6 +411,10 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     EXPECT_FALSE(ErrorOf([&] { c->BeginTransaction(); }).isEmpty());
     work();
     EXPECT_EQ(rows(), 2);  // the connection sees its own changes
+    // An engine that tells the rows a statement changed tells them right.
+    EXPECT_EQ(c->RowsAffected().value_or(1), 1);
+    Exec(*c, QStringLiteral("delete * from T"));
+    EXPECT_EQ(c->RowsAffected().value_or(2), 2);
     EXPECT_TRUE(c->RollbackTransaction());
     EXPECT_FALSE(c->InTransaction());
     EXPECT_EQ(Scalar(*c, QStringLiteral("select v from T")), QStringLiteral("old"));
@@ -418,6 +422,7 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     // A failed unit inside takes back itself only; the commit keeps the rest.
     c->BeginTransaction();
     work();
+    EXPECT_EQ(rows(), 2);
     EXPECT_FALSE(ErrorOf([&] {
                      c->ExecuteAtomically({{QStringLiteral("delete * from T"), {}},
                                            {QStringLiteral("insert into T values (null, 1)"), {}}});
