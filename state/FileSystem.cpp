@@ -254,6 +254,7 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
         if (out.write(buffer.get(), n) != n) break;
     const bool ok = n == 0 && out.flush();
     out.close();
+    out.setPermissions(in.permissions());  // as a system copy keeps them
     if (!ok || out.error() != QFileDevice::NoError) {
         QFile::remove(part);
         return false;
