@@ -35,6 +35,19 @@ void RequireCatalog(CatalogDb& db) {
     if (!db.CatalogReady()) throw AppError(kCatalogNotChosen);
 }
 
+bool HasTable(const QStringList& names, const QString& table) {
+    for (const QString& n : names)
+        if (n.compare(table, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+qint64 Count(DbConnection& c, const QString& sql) {
+    const FirstRow r = c.OpenQuery(sql, {});
+    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
+}
+
+}  // namespace
+
 // A family code is pasted between square brackets: an empty code names no table, and a "]"
 // would end the name early and change the statement.
 void CheckFamilyCodes(const QStringList& codes) {
@@ -49,19 +62,6 @@ void CheckFamilyCodes(const QStringList& codes) {
                     .arg(f));
     }
 }
-
-bool HasTable(const QStringList& names, const QString& table) {
-    for (const QString& n : names)
-        if (n.compare(table, Qt::CaseInsensitive) == 0) return true;
-    return false;
-}
-
-qint64 Count(DbConnection& c, const QString& sql) {
-    const FirstRow r = c.OpenQuery(sql, {});
-    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
-}
-
-}  // namespace
 
 void CreateCatalogTables(CatalogDb& db) {
     RequireCatalog(db);

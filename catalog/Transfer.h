@@ -43,6 +43,8 @@ void CreateCatalogTables(CatalogDb& db);
 // Fills st.socr anew with the family code of each entry of `groups` (ListBox2's entries).
 void FamilyLookup(CatalogDb& db, AppState& st, const QStringList& groups);
 void SourceCheck(CatalogDb& db, const AppState& st);
+// Refuses, naming it, a family code that names no table (empty) or would change a statement.
+void CheckFamilyCodes(const QStringList& codes);
 
 // The row changes below run inside the catalog transaction a command has begun; called with
 // none open, each runs in one of its own, so that it takes effect whole or not at all.

@@ -549,8 +549,8 @@ void Button6Click(Context& ctx) {
     try {
         catalog::FamilyLookup(db, st, groups);
         progress.Families(groups, st.socr);
+        catalog::CheckFamilyCodes(st.socr);
         for (const QString& f : st.socr) {
-            if (f.isEmpty() || f.contains(u']')) continue;  // refused, with its name, below
             bool seen = false;
             for (const catalog::TableChange& c : found) seen = seen || c.table == f;
             if (seen) continue;
