@@ -259,7 +259,7 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
         QFile::remove(part);
         return false;
     }
-    items_.append({part, Native(to)});
+    items_.append({part, Native(to), to});
     return true;
 }
 
@@ -280,7 +280,7 @@ QStringList FileBatch::Commit() {
         // A file that appeared meanwhile is not replaced.
         if (QFileInfo::exists(i.target) || !QFile::rename(i.part, i.target)) {
             QFile::remove(i.part);
-            failed << i.target;
+            failed << i.given;
         }
     }
     items_.clear();

@@ -117,7 +117,7 @@ class FileBatch {
 
   private:
     struct Item {
-        QString part, target;
+        QString part, target, given;  // `given`: the target as the caller named it
     };
     QList<Item> items_;
 };
