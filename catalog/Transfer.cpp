@@ -1,5 +1,6 @@
 #include "catalog/Transfer.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "catalog/CatalogDb.h"
@@ -146,6 +147,15 @@ void RemoveMakerRows(CatalogDb& db, AppState& st, const QStringList& groups, Ste
         db.ADOQuery2().SetSQL(
             QStringLiteral("delete * from [") + c + QStringLiteral("] where manufacturer=:kz"),
             Maker());
+        if (!log) continue;
+        // What the engine tells of the deletion (none where it does not tell).
+        const qint64 removed = db.ADOConnection2().RowsAffected().value_or(0);
+        auto it = std::find_if(log->changes.begin(), log->changes.end(),
+                               [&](const TableChange& t) { return t.table == c; });
+        if (it == log->changes.end())
+            log->changes << TableChange{c, removed};
+        else
+            it->removed += removed;
     }
     tx.Commit();
     if (log) log->current.clear();
@@ -161,6 +171,9 @@ void RemovePinListTable(CatalogDb& db, StepLog* log) {
         CatalogTransaction tx(db);
         db.ADOQuery2().SetSQL(QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
                               Maker());
+        if (log)
+            log->changes << TableChange{kPinList, db.ADOConnection2().RowsAffected().value_or(0), 0,
+                                        true};
         // An engine that cannot take a table's removal back drops it only once the deletions
         // are committed (a failure then leaves the table empty of the maker's rows, and the
         // next Clean removes it).

@@ -546,19 +546,26 @@ void Button6Click(Context& ctx) {
     // What the removal will find: a Clean that changes nothing in the catalog leaves its
     // backup alone.
     QList<catalog::TableChange> found;
+    bool counted = false;
     try {
         catalog::FamilyLookup(db, st, groups);
         progress.Families(groups, st.socr);
         catalog::CheckFamilyCodes(st.socr);
+        log.Start(catalog::kPinList);
+        const bool pinTable = catalog::HasPinListTable(db);
+        // With the pin-list table there Clean changes the catalog whatever else it finds; an
+        // engine that tells the rows each deletion removed then spares a pass over every
+        // family table.
+        counted = !pinTable || !db.ADOConnection2().RowsAffected().has_value();
         for (const QString& f : st.socr) {
+            if (!counted) break;
             bool seen = false;
             for (const catalog::TableChange& c : found) seen = seen || c.table == f;
             if (seen) continue;
             log.Start(f);
             found << catalog::TableChange{f, catalog::MakerRowCount(db, f)};
         }
-        log.Start(catalog::kPinList);
-        if (catalog::HasPinListTable(db))
+        if (counted && pinTable)
             found << catalog::TableChange{catalog::kPinList,
                                           catalog::MakerRowCount(db, catalog::kPinList), 0, true};
         log.current.clear();
@@ -567,7 +574,7 @@ void Button6Click(Context& ctx) {
             db, kCleanStopped, WhereInCatalog(log.current, groups, st.socr), e.message(),
             QStringLiteral("Изменений не было: база изделий не изменена.")));
     }
-    bool changes = false;
+    bool changes = !counted;
     for (const catalog::TableChange& c : found) changes = changes || c.removed > 0 || c.dropped;
     const BackupScope backup(db, changes);
     log.starting = [&](const QString& table) { progress.Table(table); };
@@ -575,6 +582,7 @@ void Button6Click(Context& ctx) {
         catalog::RemoveMakerRows(db, st, groups, &log);
         catalog::RemovePinListTable(db, &log);
     });
+    if (!counted) found = log.changes;
     progress.Step(QStringLiteral("удаление файлов"));
     QStringList shortfall;
     const QList<FolderReport> folders{DeleteMakerFiles(kImagesSource, st.path_images, shortfall),
