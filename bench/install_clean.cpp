@@ -321,7 +321,12 @@ int main(int argc, char** argv) {
                    : 1;
     const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 7;
     const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::currentPath();
+    QDir().mkpath(base);
     QTemporaryDir tmp(base + "/bench_install_clean-XXXXXX");
+    if (!tmp.isValid()) {
+        std::fprintf(stderr, "cannot make a work folder in %s\n", qPrintable(base));
+        return 1;
+    }
     const Layout l{tmp.path() + "/demo"};
     const QString scratch = tmp.path() + "/scratch";
     QDir().mkpath(scratch);
