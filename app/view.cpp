@@ -16,10 +16,12 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <iterator>
 
 #include "app/DownloadWindow.h"
@@ -207,8 +209,29 @@ TForm2::TForm2(AppState& st, catalog::CatalogDb& db, update::IdFtp* ftp, QWidget
     ctx_.poupdate = [this] { update::poupdate(ctx_); };
     exeFolder_ = QCoreApplication::applicationDirPath();
 
-    dialogs.message = [](QWidget* owner, const QString& caption, const QString& text) {
+    dialogs.message = [this](QWidget* owner, const QString& caption, const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+        if (!messageDetails_.isEmpty()) {
+            // What the command changed, behind "Подробнее".
+            box.setDetailedText(messageDetails_);
+            // Wide enough for a path on one line.
+            box.setStyleSheet(QStringLiteral("QTextEdit { min-width: 520px; min-height: 200px; }"));
+            for (QAbstractButton* b : box.buttons()) {
+                if (box.buttonRole(b) != QMessageBox::ActionRole) continue;
+                b->setText(QStringLiteral("Подробнее"));
+                // The box names the button anew on each click; the Russian name follows it.
+                connect(b, &QAbstractButton::clicked, &box, [b, shown = false]() mutable {
+                    shown = !shown;
+                    QMetaObject::invokeMethod(
+                        b,
+                        [b, shown] {
+                            b->setText(shown ? QStringLiteral("Скрыть")
+                                             : QStringLiteral("Подробнее"));
+                        },
+                        Qt::QueuedConnection);
+                });
+            }
+        }
         box.exec();
     };
     dialogs.error = [](QWidget* owner, const QString& caption, const QString& text) {
@@ -404,7 +427,36 @@ void TForm2::resizeEvent(QResizeEvent* e) {
 
 void TForm2::RunHandler(const std::function<void()>& body) {
     CursorOverride wait(Qt::WaitCursor);
+    handlerClock_.start();
     RunGuarded(*this, body);
+    HideProgress();
+    handlerClock_.invalidate();
+}
+
+// A command that has run half a second shows where it is in a progress window of its own. The
+// window is modal, so the main window takes no click or key (and no second command) while it
+// is up, and it is painted each time the command says where it is.
+void TForm2::ShowProgress(const QString& text, int step, int steps) {
+    if (!handlerClock_.isValid() || handlerClock_.elapsed() < 500) return;
+    if (!progress_) {
+        progress_ = new QProgressDialog(this);
+        progress_->setWindowTitle(view::kAppTitle);
+        progress_->setWindowModality(Qt::WindowModal);
+        progress_->setCancelButton(nullptr);
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        progress_->setMinimumDuration(0);
+        progress_->setMinimumWidth(420);
+    }
+    progress_->setLabelText(text);
+    progress_->setRange(0, std::max(steps, 1));
+    progress_->setValue(std::clamp(step, 0, std::max(steps, 1)));
+    if (!progress_->isVisible()) progress_->show();
+    QCoreApplication::processEvents();
+}
+
+void TForm2::HideProgress() {
+    if (progress_ && progress_->isVisible()) progress_->hide();
 }
 
 SortedStringList& TForm2::SharedSort() {
@@ -529,15 +581,23 @@ void TForm2::SetStatusText(const QString& text) {
 // the middle of the screen; later ones belong to the window.
 QWidget* TForm2::BoxOwner() { return isVisible() ? this : nullptr; }
 
+void TForm2::ShowMessageWithDetails(const QString& text, const QString& details) {
+    messageDetails_ = details;
+    ShowMessage(text);
+    messageDetails_.clear();
+}
+
 // After the hand-off to the update script the tool is ending: no box may hold it.
 void TForm2::ShowMessage(const QString& text) {
     if (st_.handedOff) return;
+    HideProgress();
     CursorOverride arrow(Qt::ArrowCursor);
     dialogs.message(BoxOwner(), view::kAppTitle, text);
 }
 
 void TForm2::ShowError(const QString& message) {
     if (st_.handedOff) return;
+    HideProgress();
     CursorOverride arrow(Qt::ArrowCursor);
     dialogs.error(BoxOwner(), view::kAppTitle, ErrorBoxText(message));
 }

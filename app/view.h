@@ -4,6 +4,7 @@
 // catalog fields, the command buttons and the status bar, and the wiring of their events to
 // the handlers of the modules.
 
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -18,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressDialog;
 class QPushButton;
 
 namespace catalog {
@@ -94,6 +96,8 @@ class TForm2 : public QWidget, public IForm {
     void SetStatusText(const QString& text) override;
     void ShowMessage(const QString& text) override;
     void ShowError(const QString& message) override;
+    void ShowMessageWithDetails(const QString& text, const QString& details) override;
+    void ShowProgress(const QString& text, int step, int steps) override;
     bool ExecuteOpenDialog(int dialog, const QString& filter) override;
     QString OpenDialogFileName(int dialog) const override;
     void Terminate() override;
@@ -153,8 +157,13 @@ class TForm2 : public QWidget, public IForm {
     SortedStringList& SharedSort();
     QWidget* BoxOwner();
 
+    void HideProgress();
+
     AppState& st_;
     Context ctx_;
+    QElapsedTimer handlerClock_;           // runs while a handler runs
+    QProgressDialog* progress_ = nullptr;  // where a long command is
+    QString messageDetails_;               // of the message box about to be shown
     QString exeFolder_;
     QString dialogFileName_[2];
     bool centred_ = false;

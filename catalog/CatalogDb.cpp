@@ -1,6 +1,8 @@
 #include "catalog/CatalogDb.h"
 
 #include <QRegularExpression>
+#include <functional>
+#include <vector>
 
 #include "catalog/Engine.h"
 #include "state/AppError.h"
@@ -32,10 +34,12 @@ QString CatalogFileOf(const QString& connStr) {
 
 QString BackupFileOf(const QString& catalogFile) { return catalogFile + QStringLiteral(".bak"); }
 
-void BackupCatalogFile(const QString& connStr) {
+void BackupCatalogFile(const QString& connStr,
+                       const std::function<void(qint64 done, qint64 total)>& progress) {
     const QString file = CatalogFileOf(connStr);
     try {
-        fs::CopyAtomic(file, BackupFileOf(file));
+        fs::CopyAtomic(file, BackupFileOf(file), QStringLiteral("Cannot create file \"%1\". %2"),
+                       progress);
     } catch (const AppError& e) {
         throw AppError(QStringLiteral("Не удалось сохранить резервную копию базы изделий \"%1\": "
                                       "%2. Команда остановлена, база изделий не изменена")
@@ -84,6 +88,17 @@ class CatalogConnection : public DbConnection {
         Require();
         return inner_->OpenQuery(sql, params);
     }
+    // A transaction changes the catalog: the backup comes before it begins.
+    void BeginTransaction() override {
+        Require();
+        beforeChange_();
+        inner_->BeginTransaction();
+    }
+    void CommitTransaction() override { inner_->CommitTransaction(); }
+    bool RollbackTransaction() override { return inner_->RollbackTransaction(); }
+    bool InTransaction() const override { return inner_->InTransaction(); }
+    bool RollsBackTableChanges() const override { return inner_->RollsBackTableChanges(); }
+    std::optional<qint64> RowsAffected() const override { return inner_->RowsAffected(); }
     quint64 Session() const override { return inner_->Session(); }
 
   private:
@@ -266,18 +281,28 @@ struct CatalogDb::Impl {
     }
 
     void TakeBackupIfArmed() {
-        if (!backupArmed) return;
+        // Inside a transaction the backup was taken before it began.
+        if (!backupArmed || conn2->InTransaction()) return;
+        backupArmed = false;
+        if (BackedUpThisRun()) return;
         // Closing the connection lets the engine put every earlier change into the file
         // before it is copied; the next statement opens it again.
         conn2->Close();
-        BackupCatalogFile(conn2->ConnectionString());
-        backupArmed = false;
+        BackupCatalogFile(conn2->ConnectionString(), backupProgress);
+        st.backedUpCatalogs << CatalogKey();
     }
+
+    QString CatalogKey() const {
+        return fs::FullPath(CatalogFileOf(conn2->ConnectionString())).toCaseFolded();
+    }
+    bool BackedUpThisRun() const { return st.backedUpCatalogs.contains(CatalogKey()); }
 
     AppState& st;
     Engine& engine;
     bool ready = false;
     bool backupArmed = false;
+    std::vector<std::function<void()>> afterCommit;  // of the open catalog transaction
+    std::function<void(qint64, qint64)> backupProgress;
     std::unique_ptr<DbConnection> conn1;
     std::unique_ptr<CatalogConnection> conn2;
     AdoQuery q1, q2, q3;
@@ -296,6 +321,13 @@ bool CatalogDb::CatalogReady() const { return d->ready; }
 void CatalogDb::ArmBackup() { d->backupArmed = true; }
 void CatalogDb::DisarmBackup() { d->backupArmed = false; }
 void CatalogDb::BeforeChange() { d->TakeBackupIfArmed(); }
+void CatalogDb::SetBackupProgress(std::function<void(qint64 done, qint64 total)> progress) {
+    d->backupProgress = std::move(progress);
+}
+QString CatalogDb::BackupFile() const {
+    return fs::FullPath(BackupFileOf(CatalogFileOf(d->conn2->ConnectionString())));
+}
+bool CatalogDb::BackedUpThisRun() const { return d->BackedUpThisRun(); }
 Engine& CatalogDb::DbEngine() { return d->engine; }
 
 void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeOpen) {
@@ -326,6 +358,40 @@ void CatalogDb::Activate(std::initializer_list<AdoQuery*> queries) {
         if (!q || q->Active() || !q->ReturnsRows()) continue;
         q->Open();
     }
+}
+
+// ---- CatalogTransaction -------------------------------------------------------------------
+
+CatalogTransaction::CatalogTransaction(CatalogDb& db)
+    : db_(db), joined_(db.ADOConnection2().InTransaction()) {
+    if (!joined_) {
+        db_.d->afterCommit.clear();
+        db_.ADOConnection2().BeginTransaction();
+    }
+}
+
+CatalogTransaction::~CatalogTransaction() {
+    if (!joined_ && !done_) Rollback();
+}
+
+void CatalogTransaction::AfterCommit(std::function<void()> action) {
+    db_.d->afterCommit.push_back(std::move(action));
+}
+
+void CatalogTransaction::Commit() {
+    if (joined_ || done_) return;
+    db_.ADOConnection2().CommitTransaction();
+    done_ = committed_ = true;
+    const std::vector<std::function<void()>> actions = std::move(db_.d->afterCommit);
+    db_.d->afterCommit.clear();
+    for (const auto& action : actions) action();
+}
+
+bool CatalogTransaction::Rollback() {
+    if (joined_ || done_) return true;
+    done_ = true;
+    db_.d->afterCommit.clear();
+    return db_.ADOConnection2().RollbackTransaction();
 }
 
 }  // namespace catalog

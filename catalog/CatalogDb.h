@@ -37,8 +37,10 @@ QString CatalogFileOf(const QString& connStr);
 // The backup of a catalog file: the same name with ".bak" added.
 QString BackupFileOf(const QString& catalogFile);
 // Copies the catalog file of the connection string to its backup, replacing an older backup
-// in one step; raises, naming the backup, when the copy cannot be made.
-void BackupCatalogFile(const QString& connStr);
+// in one step; raises, naming the backup, when the copy cannot be made. `progress` is told the
+// bytes copied so far and the catalog's size.
+void BackupCatalogFile(const QString& connStr,
+                       const std::function<void(qint64 done, qint64 total)>& progress = {});
 
 class CatalogDb {
   public:
@@ -68,17 +70,52 @@ class CatalogDb {
     bool CatalogReady() const;
 
     // A command that may change the catalog arms the backup first: the first change it then
-    // makes (any statement that returns no rows, or the compaction) is preceded by a copy of
-    // the catalog file to its backup, and a failed copy stops the command before that change.
+    // makes (a transaction, or any statement that returns no rows outside one) is preceded by
+    // a copy of the catalog file to its backup, and a failed copy stops the command before
+    // that change. A catalog already backed up in this run is not copied again.
     void ArmBackup();
     void DisarmBackup();
     void BeforeChange();
+    // Told how far the backup copy is, while it is made (a command shows it).
+    void SetBackupProgress(std::function<void(qint64 done, qint64 total)> progress);
+    // The backup file of the connected catalog, and whether it was made in this run.
+    QString BackupFile() const;
+    bool BackedUpThisRun() const;
 
     Engine& DbEngine();
 
   private:
+    friend class CatalogTransaction;
     struct Impl;
     std::unique_ptr<Impl> d;
+};
+
+// The one catalog transaction of a command: begun when made (after the backup, when it is
+// armed), ended by Commit(); left without a commit, it is rolled back. Made while the catalog
+// connection is in a transaction already, it joins that one and leaves both ends to it.
+class CatalogTransaction {
+  public:
+    explicit CatalogTransaction(CatalogDb& db);
+    ~CatalogTransaction();
+    CatalogTransaction(const CatalogTransaction&) = delete;
+    CatalogTransaction& operator=(const CatalogTransaction&) = delete;
+
+    // Runs `action` right after the transaction that this one is or joins has committed (a
+    // change the engine could not take back with it).
+    void AfterCommit(std::function<void()> action);
+    // Commits; then runs the actions kept for after the commit (their failures are raised
+    // with Committed() already true).
+    void Commit();
+    // Rolls back; false when the engine could not undo the changes.
+    bool Rollback();
+    bool Joined() const { return joined_; }
+    bool Committed() const { return committed_; }
+
+  private:
+    CatalogDb& db_;
+    bool joined_;
+    bool done_ = false;
+    bool committed_ = false;
 };
 
 // A query object: one statement text with its parameters, bound to one connection; while it

@@ -55,10 +55,29 @@ class DbConnection {
     // Runs a statement that returns no rows (create, insert, delete, drop) once.
     virtual void Execute(const QString& sql, const Params& params) = 0;
     // Runs the statements in order as one unit: either all of them take effect or, when one
-    // fails, none does and the failure is raised.
+    // fails, none does and the failure is raised. Inside an open transaction they become part
+    // of it.
     virtual void ExecuteAtomically(const QList<Statement>& statements) = 0;
     // Runs a select and returns its first row.
     virtual FirstRow OpenQuery(const QString& sql, const Params& params) = 0;
+
+    // One transaction around the statements that follow, until it is committed or rolled
+    // back: nothing of them is in the database file before the commit, and a rollback (or the
+    // end of the process) leaves the file as it was at the beginning. Statements, queries and
+    // ExecuteAtomically run inside it; the connection is not closed while it lasts. Beginning
+    // opens a closed connection; beginning twice is an error.
+    virtual void BeginTransaction() = 0;
+    // Raises when the changes cannot be written; the transaction is then still open and the
+    // caller rolls it back.
+    virtual void CommitTransaction() = 0;
+    // Never raises: false when the engine could not undo the changes.
+    virtual bool RollbackTransaction() = 0;
+    virtual bool InTransaction() const = 0;
+    // Whether a rollback also takes back the creation and removal of tables.
+    virtual bool RollsBackTableChanges() const { return false; }
+    // The rows that the last statement run by Execute inserted or deleted; nullopt where the
+    // engine does not tell (the callers then count the rows themselves).
+    virtual std::optional<qint64> RowsAffected() const { return std::nullopt; }
 
     // Grows by one with every successful opening; a query opened in an earlier session of
     // the connection is closed with it.

@@ -442,11 +442,13 @@ QVariant ValueOf(const QString& name, const Params& params) {
     return QVariant(QMetaType::fromType<QString>());
 }
 
-void Exec(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
+// Runs a statement; the rows it changed.
+qint64 Exec(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
     QSqlQuery q(db);
     if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
     for (const QVariant& v : binds) q.addBindValue(v);
     if (!q.exec()) throw AppError(EngineText(q.lastError()));
+    return q.numRowsAffected();
 }
 
 QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
@@ -544,6 +546,7 @@ class SqliteConnection : public DbConnection {
 
     void Close() override {
         if (!open_) return;
+        RollbackTransaction();  // closing ends an open transaction without its changes
         Db().close();
         open_ = false;
         if (--OpenFiles()[file_] <= 0) OpenFiles().remove(file_);
@@ -563,32 +566,74 @@ class SqliteConnection : public DbConnection {
     void ExecuteAtomically(const QList<Statement>& statements) override {
         Open();
         QSqlDatabase db = Db();
-        // Files read by "in 'file'" are attached before the transaction starts (SQLite attaches
-        // nothing inside one) and detached when the statements are done.
+        // Outside a transaction, files read by "in 'file'" are attached before the unit starts
+        // and detached when it is done; inside one they stay attached until it ends (SQLite
+        // detaches nothing while a transaction is open). Inside a transaction the unit is a
+        // savepoint, so a failure undoes the unit alone and the transaction goes on.
         QList<Attached> attached = Attach(db, statements);
+        const QString begin = tx_ ? QStringLiteral("SAVEPOINT zelk_unit") : QStringLiteral("BEGIN");
         try {
-            Exec(db, QStringLiteral("BEGIN"));
+            Exec(db, begin);
             try {
+                const QList<Attached> visible = Visible(attached);
                 for (const Statement& s : statements) {
-                    Translator tr(ListNames(db, QStringLiteral("main"), false), attached,
+                    Translator tr(ListNames(db, QStringLiteral("main"), false), visible,
                                   ColumnsIn(db));
                     const Translated t = tr.Translate(s.sql);
                     QVariantList binds;
                     for (const QString& p : t.params) binds << ValueOf(p, s.params);
-                    Exec(db, t.sql, binds);
+                    rowsAffected_ = Exec(db, t.sql, binds);
                     for (const QString& x : t.extra) Exec(db, x);
                 }
-                Exec(db, QStringLiteral("COMMIT"));
+                Exec(db, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
             } catch (...) {
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                if (tx_) {
+                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK TO zelk_unit"));
+                    QSqlQuery(db).exec(QStringLiteral("RELEASE zelk_unit"));
+                } else {
+                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                }
                 throw;
             }
         } catch (...) {
-            Detach(db, attached);
+            Done(db, attached);
             throw;
         }
-        Detach(db, attached);
+        Done(db, attached);
     }
+
+    void BeginTransaction() override {
+        if (tx_) throw AppError(QStringLiteral("A transaction is already open"));
+        Open();
+        QSqlDatabase db = Db();
+        Exec(db, QStringLiteral("BEGIN"));
+        tx_ = true;
+    }
+
+    void CommitTransaction() override {
+        if (!tx_) throw AppError(QStringLiteral("No transaction is open"));
+        QSqlDatabase db = Db();
+        Exec(db, QStringLiteral("COMMIT"));
+        tx_ = false;
+        Detach(db, txAttached_);
+    }
+
+    bool RollbackTransaction() override {
+        if (!tx_) return true;
+        QSqlDatabase db = Db();
+        QSqlQuery q(db);
+        // A failed commit may have ended the transaction already (SQLite rolls back by itself
+        // after some write errors); there is then nothing left to undo.
+        const bool ok = q.exec(QStringLiteral("ROLLBACK")) ||
+                        q.lastError().text().contains(QLatin1String("no transaction"));
+        tx_ = false;
+        Detach(db, txAttached_);
+        return ok;
+    }
+
+    bool InTransaction() const override { return tx_; }
+    bool RollsBackTableChanges() const override { return true; }
+    std::optional<qint64> RowsAffected() const override { return rowsAffected_; }
 
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
         Open();
@@ -596,7 +641,8 @@ class SqliteConnection : public DbConnection {
         QList<Attached> attached = Attach(db, {Statement{sql, params}});
         FirstRow row;
         try {
-            Translator tr(ListNames(db, QStringLiteral("main"), false), attached, ColumnsIn(db));
+            const QList<Attached> visible = Visible(attached);
+            Translator tr(ListNames(db, QStringLiteral("main"), false), visible, ColumnsIn(db));
             const Translated t = tr.Translate(sql);
             QSqlQuery q(db);
             q.setForwardOnly(true);
@@ -614,10 +660,10 @@ class SqliteConnection : public DbConnection {
                 throw AppError(EngineText(q.lastError()));
             }
         } catch (...) {
-            Detach(db, attached);
+            Done(db, attached);
             throw;
         }
-        Detach(db, attached);
+        Done(db, attached);
         return row;
     }
 
@@ -641,6 +687,7 @@ class SqliteConnection : public DbConnection {
                     const QString abs = AbsoluteFile(t[strAt].value);
                     bool have = false;
                     for (const Attached& a : out) have = have || a.path == abs;
+                    for (const Attached& a : txAttached_) have = have || a.path == abs;
                     if (have) continue;
                     CheckDatabaseFile(abs);
                     Attached a{abs, QStringLiteral("zelk_in_%1").arg(NextNumber()), {}};
@@ -665,6 +712,22 @@ class SqliteConnection : public DbConnection {
         return out;
     }
 
+    // The files a statement can read: those attached for it and, inside a transaction, those
+    // attached earlier in the transaction.
+    QList<Attached> Visible(const QList<Attached>& attached) const {
+        return tx_ ? txAttached_ + attached : attached;
+    }
+    // After a statement: the files attached for it are detached, or kept until the end of the
+    // open transaction.
+    void Done(QSqlDatabase& db, QList<Attached>& attached) {
+        if (tx_) {
+            txAttached_ += attached;
+            attached.clear();
+        } else {
+            Detach(db, attached);
+        }
+    }
+
     static void Detach(QSqlDatabase& db, QList<Attached>& attached) {
         for (const Attached& a : attached)
             QSqlQuery(db).exec(QStringLiteral("DETACH DATABASE ") + QuoteName(a.alias));
@@ -675,6 +738,9 @@ class SqliteConnection : public DbConnection {
     QString connStr_;
     QString file_;  // while open: the key of its file in OpenFiles()
     bool open_ = false;
+    bool tx_ = false;
+    QList<Attached> txAttached_;  // files attached during the open transaction
+    qint64 rowsAffected_ = 0;     // by the last statement
 };
 
 }  // namespace
@@ -694,7 +760,9 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
         c.VacuumInto(dest);
     } catch (...) {
         c.Close();
-        fs::DeleteFile(dest);  // an incomplete copy
+        // An incomplete copy, and the journal SQLite may leave beside it.
+        for (const char* debris : {"", "-journal", "-wal", "-shm"})
+            fs::DeleteFile(dest + QLatin1String(debris));
         throw;
     }
     c.Close();

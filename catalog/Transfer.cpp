@@ -1,5 +1,8 @@
 #include "catalog/Transfer.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "catalog/CatalogDb.h"
 #include "catalog/Engine.h"
 #include "state/AppError.h"
@@ -8,8 +11,6 @@
 
 namespace catalog {
 namespace {
-
-const QString kPinList = QStringLiteral("_PINLIST_ЗЕЛК");
 
 const QString kCreatePinList = QStringLiteral(
     "CREATE TABLE [_PINLIST_ЗЕЛК] ([RECNUM]counter, [manufacturer]varchar(24),[CATALOG]varchar(60) "
@@ -35,6 +36,19 @@ void RequireCatalog(CatalogDb& db) {
     if (!db.CatalogReady()) throw AppError(kCatalogNotChosen);
 }
 
+bool HasTable(const QStringList& names, const QString& table) {
+    for (const QString& n : names)
+        if (n.compare(table, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+qint64 Count(DbConnection& c, const QString& sql) {
+    const FirstRow r = c.OpenQuery(sql, {});
+    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
+}
+
+}  // namespace
+
 // A family code is pasted between square brackets: an empty code names no table, and a "]"
 // would end the name early and change the statement.
 void CheckFamilyCodes(const QStringList& codes) {
@@ -50,20 +64,19 @@ void CheckFamilyCodes(const QStringList& codes) {
     }
 }
 
-bool HasTable(const QStringList& names, const QString& table) {
-    for (const QString& n : names)
-        if (n.compare(table, Qt::CaseInsensitive) == 0) return true;
-    return false;
-}
-
-}  // namespace
-
 void CreateCatalogTables(CatalogDb& db) {
     RequireCatalog(db);
     QStringList names;
     db.ADOConnection2().GetTableNames(names);
-    if (!HasTable(names, kPinList)) db.ADOQuery2().SetSQL(kCreatePinList);
-    if (!HasTable(names, QStringLiteral("PNEU-GAU"))) db.ADOQuery2().SetSQL(kCreatePneuGau);
+    const bool pinList = HasTable(names, kPinList);
+    const bool pneuGau = HasTable(names, QStringLiteral("PNEU-GAU"));
+    if (pinList && pneuGau) return;
+    // Both creations in one transaction where the engine can take them back.
+    std::optional<CatalogTransaction> tx;
+    if (db.ADOConnection2().RollsBackTableChanges()) tx.emplace(db);
+    if (!pinList) db.ADOQuery2().SetSQL(kCreatePinList);
+    if (!pneuGau) db.ADOQuery2().SetSQL(kCreatePneuGau);
+    if (tx) tx->Commit();
 }
 
 void FamilyLookup(CatalogDb& db, AppState& st, const QStringList& groups) {
@@ -82,48 +95,114 @@ void SourceCheck(CatalogDb& db, const AppState& st) {
             Maker());
 }
 
-void RowTransfer(CatalogDb& db, const AppState& st) {
+void RowTransfer(CatalogDb& db, const AppState& st, StepLog* log) {
     RequireCatalog(db);
     CheckFamilyCodes(st.socr);
     // The maker's rows already in the catalog are replaced, not added to: each family is
-    // copied once per run, its earlier maker rows removed in the same unit of work, so a
-    // failed copy leaves the table as it was. Other manufacturers' rows stay untouched.
+    // copied once per run, its earlier maker rows removed first. Other manufacturers' rows stay
+    // untouched. Every family and the pin lists change in one transaction: a failure anywhere
+    // leaves the catalog as it was.
+    CatalogTransaction tx(db);
     QStringList done;
+    // The rows each statement changed, from the engine where it tells them, else counted.
+    const bool told = db.ADOConnection2().RowsAffected().has_value();
+    const auto replace = [&](const QString& table, const QString& del, const QString& ins) {
+        TableChange change{table};
+        if (log) {
+            log->Start(table);
+            if (!told) {
+                change.removed = MakerRowCount(db, table);
+                change.added = Count(db.ADOConnection1(), QStringLiteral("select count(*) from [") +
+                                                              table + QStringLiteral("]"));
+            }
+        }
+        db.ADOQuery2().SetSQL(del, Maker());
+        if (told) change.removed = db.ADOConnection2().RowsAffected().value_or(0);
+        db.ADOQuery2().SetSQL(ins);
+        if (told) change.added = db.ADOConnection2().RowsAffected().value_or(0);
+        if (log) log->changes << change;
+    };
     for (const QString& f : st.socr) {
         if (HasTable(done, f)) continue;
         done << f;
-        db.ADOQuery2().SetSQLAtomic(
-            {{QStringLiteral("delete * from [") + f + QStringLiteral("] where manufacturer=:kz"),
-              Maker()},
-             {QStringLiteral("insert into [") + f + QStringLiteral("] select * from [") + f +
-                  QStringLiteral("] in 'ZELK_install.mdb'"),
-              {}}});
+        replace(f,
+                QStringLiteral("delete * from [") + f + QStringLiteral("] where manufacturer=:kz"),
+                QStringLiteral("insert into [") + f + QStringLiteral("] select * from [") + f +
+                    QStringLiteral("] in 'ZELK_install.mdb'"));
     }
-    db.ADOQuery2().SetSQLAtomic(
-        {{QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"), Maker()},
-         {QStringLiteral("insert into _PINLIST_ЗЕЛК select * from _PINLIST_ЗЕЛК in "
-                         "'ZELK_install.mdb'"),
-          {}}});
+    replace(kPinList, QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
+            QStringLiteral("insert into _PINLIST_ЗЕЛК select * from _PINLIST_ЗЕЛК in "
+                           "'ZELK_install.mdb'"));
+    tx.Commit();
+    if (log) log->current.clear();
 }
 
-void RemoveMakerRows(CatalogDb& db, AppState& st, const QStringList& groups) {
+void RemoveMakerRows(CatalogDb& db, AppState& st, const QStringList& groups, StepLog* log) {
     RequireCatalog(db);
     FamilyLookup(db, st, groups);
     CheckFamilyCodes(st.socr);
-    for (const QString& c : st.socr)
+    CatalogTransaction tx(db);
+    for (const QString& c : st.socr) {
+        if (log) log->Start(c);
         db.ADOQuery2().SetSQL(
             QStringLiteral("delete * from [") + c + QStringLiteral("] where manufacturer=:kz"),
             Maker());
+        if (!log) continue;
+        // What the engine tells of the deletion (none where it does not tell).
+        const qint64 removed = db.ADOConnection2().RowsAffected().value_or(0);
+        auto it = std::find_if(log->changes.begin(), log->changes.end(),
+                               [&](const TableChange& t) { return t.table == c; });
+        if (it == log->changes.end())
+            log->changes << TableChange{c, removed};
+        else
+            it->removed += removed;
+    }
+    tx.Commit();
+    if (log) log->current.clear();
 }
 
-void RemovePinListTable(CatalogDb& db) {
+void RemovePinListTable(CatalogDb& db, StepLog* log) {
     RequireCatalog(db);
     QStringList fieldt;
     db.ADOConnection2().GetTableNames(fieldt);
     if (!HasTable(fieldt, kPinList)) return;
-    db.ADOQuery2().SetSQL(QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
-                          Maker());
-    db.ADOQuery2().SetSQL(QStringLiteral("drop table _PINLIST_ЗЕЛК"));
+    if (log) log->Start(kPinList);
+    {
+        CatalogTransaction tx(db);
+        db.ADOQuery2().SetSQL(QStringLiteral("delete * from _PINLIST_ЗЕЛК where manufacturer=:kz"),
+                              Maker());
+        if (log)
+            log->changes << TableChange{kPinList, db.ADOConnection2().RowsAffected().value_or(0), 0,
+                                        true};
+        // An engine that cannot take a table's removal back drops it only once the deletions
+        // are committed (a failure then leaves the table empty of the maker's rows, and the
+        // next Clean removes it).
+        const auto drop = [&db] {
+            db.ADOQuery2().SetSQL(QStringLiteral("drop table _PINLIST_ЗЕЛК"));
+        };
+        if (db.ADOConnection2().RollsBackTableChanges())
+            drop();
+        else
+            tx.AfterCommit(drop);
+        tx.Commit();
+    }
+    if (log) log->current.clear();
+}
+
+qint64 MakerRowCount(CatalogDb& db, const QString& table) {
+    RequireCatalog(db);
+    const FirstRow r =
+        db.ADOConnection2().OpenQuery(QStringLiteral("select count(*) from [") + table +
+                                          QStringLiteral("] where manufacturer=:kz"),
+                                      Maker());
+    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
+}
+
+bool HasPinListTable(CatalogDb& db) {
+    RequireCatalog(db);
+    QStringList names;
+    db.ADOConnection2().GetTableNames(names);
+    return HasTable(names, kPinList);
 }
 
 void CompactCatalog(CatalogDb& db) {
@@ -135,7 +214,8 @@ void CompactCatalog(CatalogDb& db) {
     QString dbpath = catalogFile;
     if (dbpath.endsWith(QStringLiteral(".mdb"), Qt::CaseInsensitive)) dbpath.chop(4);
     const QString copy = dbpath + QStringLiteral("~$.mdb");
-    db.BeforeChange();
+    // The compaction changes none of the catalog's content and replaces the file only with a
+    // whole copy, so it needs no backup of its own.
 
     conn.Close();
     // A compacted copy left behind by an earlier run would block the compaction.
@@ -145,8 +225,15 @@ void CompactCatalog(CatalogDb& db) {
                            "\"%1\"")
                 .arg(fs::FullPath(copy)));
     const QString prefix = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=");
-    db.DbEngine().CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
-                                  prefix + QuoteConnectionValue(copy));
+    try {
+        db.DbEngine().CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
+                                      prefix + QuoteConnectionValue(copy));
+    } catch (const AppError&) {
+        // A copy begun and not finished (and the lock file Jet keeps beside an open one) goes.
+        fs::DeleteFile(copy);
+        fs::DeleteFile(dbpath + QStringLiteral("~$.ldb"));
+        throw;
+    }
     fs::DeleteFile(dbpath + QStringLiteral("db1.mdb"));
     // The copy takes the catalog's place in one step, and only once it is wholly on the disk;
     // if it cannot, the catalog stays as it was and the failure is reported.

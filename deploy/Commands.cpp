@@ -2,7 +2,10 @@
 
 #include "deploy/Commands.h"
 
+#include <QFileInfo>
 #include <QSet>
+#include <functional>
+#include <optional>
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Transfer.h"
@@ -14,11 +17,14 @@
 #include "state/IniFile.h"
 #include "state/Releases.h"
 #include "state/Selection.h"
+#include "state/TextFile.h"
 
 namespace deploy {
 
 namespace {
 
+const QString kInstallStopped = QStringLiteral("Установка остановлена");
+const QString kCleanStopped = QStringLiteral("Чистка остановлена");
 const QString kImagesSource = QStringLiteral("data\\IMAGES");
 const QString kLibrarySource = QStringLiteral("data\\ZELK");
 
@@ -47,28 +53,45 @@ QString Outcome(const QString& success, const QString& incomplete, const QString
     return incomplete + QStringLiteral(":\n- ") + shortfall.join(QStringLiteral("\n- "));
 }
 
+// What a command did in one folder, for the details of its closing message.
+struct FolderReport {
+    QString folder;
+    int copied = 0, skipped = 0, removed = 0, failed = 0;
+};
+
 // Copies the files (not the folders) of the data folder `from` into `to` (which ends with a
-// backslash); an existing file is never replaced. A missing data folder and every copy that
-// failed are added to `shortfall`.
-void CopyFiles(const QString& from, const QString& to, QStringList& shortfall) {
+// backslash) through `batch`, which puts them in place at the command's one sync point; an
+// existing file is never replaced. A missing data folder and every copy that failed are added
+// to `shortfall`. Temporary files that a killed run left in `to` go first.
+FolderReport CopyFiles(const QString& from, const QString& to, fs::FileBatch& batch,
+                       QStringList& shortfall) {
+    FolderReport report{to};
     if (!fs::FolderExists(from)) {
         shortfall << QStringLiteral("папка \"%1\" не найдена, файлы из неё не скопированы")
                          .arg(fs::FullPath(from));
-        return;
+        return report;
     }
+    if (!to.isEmpty()) fs::RemoveLeftovers(to);
     QStringList failed;
     for (const fs::Entry& e : fs::List(from)) {
         if (e.isFolder) continue;
         const QString dst = to + e.name;
-        if (!to.isEmpty() && (fs::FileExists(dst) || fs::FolderExists(dst))) continue;
-        if (to.isEmpty() || !fs::CopyNoReplace(from + QLatin1Char('\\') + e.name, dst))
+        if (!to.isEmpty() && (fs::FileExists(dst) || fs::FolderExists(dst))) {
+            ++report.skipped;
+            continue;
+        }
+        if (to.isEmpty() || !batch.Copy(from + QLatin1Char('\\') + e.name, dst))
             failed << e.name;
+        else
+            ++report.copied;
     }
-    if (failed.isEmpty()) return;
+    report.failed = int(failed.size());
+    if (failed.isEmpty()) return report;
     shortfall << QStringLiteral("не скопированы из папки \"%1\" в папку \"%2\" файлы (%3): %4")
                      .arg(fs::FullPath(from), to.isEmpty() ? QString() : fs::FullPath(to))
                      .arg(failed.size())
                      .arg(Names(failed));
+    return report;
 }
 
 // Install with no library folder for the version (one that is no release year from 2016 on,
@@ -77,7 +100,8 @@ void CopyFiles(const QString& from, const QString& to, QStringList& shortfall) {
 void ReportUnknownLibrary(const QString& from, const QString& year, QStringList& shortfall) {
     const QStringList files = fs::ListFiles(from);
     if (files.isEmpty()) {
-        CopyFiles(from, QString(), shortfall);  // a missing data folder is reported as such
+        fs::FileBatch none;
+        CopyFiles(from, QString(), none, shortfall);  // a missing data folder is reported as such
         return;
     }
     const QString why = year.isEmpty()
@@ -103,11 +127,14 @@ bool HasMakerName(const QString& name) {
 // the user's own with "zelk" in its name stays. Without the data folder nothing can be told
 // apart, so nothing is deleted. Files left that way and deletions that failed are added to
 // `shortfall`.
-void DeleteMakerFiles(const QString& source, const QString& folder, QStringList& shortfall) {
+FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
+                              QStringList& shortfall) {
+    FolderReport report{folder};
+    if (fs::FolderExists(folder)) fs::RemoveLeftovers(folder);
     QStringList candidates;
     for (const fs::Entry& e : fs::List(folder))
         if (!e.isFolder && HasMakerName(e.name)) candidates << e.name;
-    if (candidates.isEmpty()) return;
+    if (candidates.isEmpty()) return report;
 
     if (!fs::FolderExists(source)) {
         shortfall << QStringLiteral(
@@ -117,19 +144,108 @@ void DeleteMakerFiles(const QString& source, const QString& folder, QStringList&
                          .arg(fs::FullPath(source), fs::FullPath(folder))
                          .arg(candidates.size())
                          .arg(Names(candidates));
-        return;
+        report.failed = int(candidates.size());
+        return report;
     }
     QSet<QString> shipped;
     for (const fs::Entry& e : fs::List(source))
         if (!e.isFolder) shipped.insert(e.name);
     QStringList failed;
-    for (const QString& name : candidates)
-        if (shipped.contains(name) && !fs::DeleteFile(folder + name)) failed << name;
-    if (failed.isEmpty()) return;
+    for (const QString& name : candidates) {
+        if (!shipped.contains(name)) continue;
+        if (fs::DeleteFile(folder + name))
+            ++report.removed;
+        else
+            failed << name;
+    }
+    report.failed = int(failed.size());
+    if (failed.isEmpty()) return report;
     shortfall << QStringLiteral("не удалены файлы в папке \"%1\" (%2): %3")
                      .arg(fs::FullPath(folder))
                      .arg(failed.size())
                      .arg(Names(failed));
+    return report;
+}
+
+// The menu files a menu edit works on: the first file and, for ACE_IEC_MENU.DAT, the follow-up
+// file; with the number of lines each holds now (-1 when it cannot be read).
+QStringList MenuFiles(const AppState& st) {
+    QStringList files{st.avocadmenu};
+    if (st.avocadmenu == st.path_support + QStringLiteral("ACE_IEC_MENU.DAT"))
+        files << st.path_support + QStringLiteral("ACE_IEC-60617_MENU.DAT");
+    return files;
+}
+QList<QPair<QString, qsizetype>> MenuLines(const QStringList& files) {
+    QList<QPair<QString, qsizetype>> out;
+    for (const QString& f : files) {
+        qsizetype n = -1;
+        try {
+            n = ReadTextFile(f).lines.size();
+        } catch (const AppError&) {
+        }
+        out.append({f, n});
+    }
+    return out;
+}
+
+// The details of a closing message: what the command changed in the catalog, in the folders
+// and in the menu files.
+QString Details(bool install, const QString& catalogFile, const QList<catalog::TableChange>& rows,
+                const QStringList& groups, const QStringList& codes,
+                const QList<FolderReport>& folders,
+                const QList<QPair<QString, qsizetype>>& menusBefore,
+                const QList<QPair<QString, qsizetype>>& menusAfter) {
+    QStringList out;
+    out << QStringLiteral("База изделий \"%1\":").arg(catalogFile);
+    if (rows.isEmpty()) out << QStringLiteral("- строки не изменялись");
+    for (const catalog::TableChange& c : rows) {
+        QString where = c.table == catalog::kPinList
+                            ? QStringLiteral("списки выводов %1").arg(c.table)
+                            : QStringLiteral("семейство %1").arg(c.table);
+        QStringList names;
+        for (qsizetype i = 0; i < codes.size() && i < groups.size(); ++i)
+            if (codes[i] == c.table && !names.contains(groups[i])) names << groups[i];
+        if (!names.isEmpty())
+            where += QStringLiteral(" («%1»)").arg(names.join(QStringLiteral("», «")));
+        QString what = QStringLiteral("удалено строк ЗЕЛК: %1").arg(c.removed);
+        if (install) what += QStringLiteral(", добавлено строк: %1").arg(c.added);
+        if (c.dropped) what += QStringLiteral(", таблица удалена");
+        out << QStringLiteral("- %1: %2").arg(where, what);
+    }
+    out << QStringLiteral("Файлы:");
+    for (const FolderReport& f : folders) {
+        QString folder = fs::FullPath(f.folder);
+        while (folder.size() > 3 && (folder.endsWith(u'/') || folder.endsWith(u'\\')))
+            folder.chop(1);
+        const QString where = f.folder.isEmpty() ? QStringLiteral("(папка не задана)")
+                                                 : QStringLiteral("\"%1\"").arg(folder);
+        out << (install ? QStringLiteral("- %1: скопировано %2, пропущено (уже были) %3, не "
+                                         "скопировано %4")
+                              .arg(where)
+                              .arg(f.copied)
+                              .arg(f.skipped)
+                              .arg(f.failed)
+                        : QStringLiteral("- %1: удалено %2, не удалено %3")
+                              .arg(where)
+                              .arg(f.removed)
+                              .arg(f.failed));
+    }
+    out << QStringLiteral("Меню:");
+    for (qsizetype i = 0; i < menusBefore.size() && i < menusAfter.size(); ++i) {
+        const qsizetype before = menusBefore[i].second, after = menusAfter[i].second;
+        if (before < 0 || after < 0) continue;
+        out << QStringLiteral("- \"%1\": %2 строк: %3")
+                   .arg(fs::FullPath(menusBefore[i].first),
+                        install ? QStringLiteral("добавлено") : QStringLiteral("удалено"))
+                   .arg(install ? after - before : before - after);
+    }
+    return out.join(u'\n');
+}
+
+// Before a command reports success, everything it wrote is on the disk.
+void SyncWritten(const AppState& st, const QString& catalogFile) {
+    fs::SyncFolders({QFileInfo(fs::Native(catalogFile)).absolutePath(), st.path_support,
+                     st.path_images, st.path_library, QStringLiteral("data"), st.exeDir});
 }
 
 // The install database is named relative to the current directory; its absence is told by
@@ -142,10 +258,156 @@ void RequireInstallDatabase() {
                            .arg(fs::FullPath(file)));
 }
 
+// Appends to a failure the shortfall that the command met before it, so that a later step's
+// failure does not hide what an earlier one could not do.
+[[noreturn]] void FailWith(const QString& message, const QStringList& shortfall) {
+    if (shortfall.isEmpty()) throw AppError(message);
+    throw AppError(message + QStringLiteral("\n\nДо этой ошибки команда не смогла:\n- ") +
+                   shortfall.join(QStringLiteral("\n- ")));
+}
+
+// The groups of the selection that a catalog table belongs to, for a message.
+QString WhereInCatalog(const QString& table, const QStringList& groups, const QStringList& codes) {
+    if (table.isEmpty() || table.contains(u' ')) return table;  // empty, or a step's own name
+    if (table.compare(catalog::kPinList, Qt::CaseInsensitive) == 0)
+        return QStringLiteral("списки выводов (таблица %1)").arg(catalog::kPinList);
+    QStringList names;
+    for (qsizetype i = 0; i < codes.size() && i < groups.size(); ++i)
+        if (codes[i].compare(table, Qt::CaseInsensitive) == 0 &&
+            !names.contains(QStringLiteral("«%1»").arg(groups[i])))
+            names << QStringLiteral("«%1»").arg(groups[i]);
+    if (names.isEmpty()) return QStringLiteral("семейство %1").arg(table);
+    return QStringLiteral("%1 %2 (семейство %3)")
+        .arg(names.size() == 1 ? QStringLiteral("группа") : QStringLiteral("группы"),
+             names.join(QStringLiteral(", ")), table);
+}
+
+// The one message of a catalog failure during a command: which command stopped, where, on
+// which catalog file, the engine's own text, the state the catalog is in, and its backup.
+QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QString& where,
+                       const QString& engineText, const QString& state) {
+    QString file;
+    try {
+        file = fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+    } catch (const AppError&) {
+    }
+    QString text = stopped;
+    if (!where.isEmpty()) text += QStringLiteral(" на шаге: ") + where;
+    text += QStringLiteral(".\nБаза изделий: \"%1\".\nОшибка базы данных: %2\n%3")
+                .arg(file, engineText.trimmed(), state);
+    if (!file.isEmpty()) {
+        const QString backup = db.BackupFile();
+        if (fs::FileExists(backup))
+            text += db.BackedUpThisRun()
+                        ? QStringLiteral(
+                              "\nРезервная копия базы изделий (какой она была до "
+                              "первого изменения в этом сеансе): \"%1\".")
+                              .arg(backup)
+                        : QStringLiteral("\nРезервная копия базы изделий: \"%1\".").arg(backup);
+        else
+            text += QStringLiteral("\nРезервной копии базы изделий нет.");
+    }
+    return text;
+}
+
+// Runs the row changes of a command as one catalog transaction. A failure anywhere in it is
+// rolled back and reported as one message naming the command, the group, the catalog and the
+// state the catalog is left in.
+void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStringList& groups,
+                      const AppState& st, catalog::StepLog& log,
+                      const std::function<void()>& changes) {
+    std::optional<catalog::CatalogTransaction> tx;
+    try {
+        tx.emplace(db);
+        changes();
+        tx->Commit();
+    } catch (const AppError& e) {
+        // A failed backup has a message of its own, and nothing was begun.
+        if (!tx) throw;
+        QString state;
+        if (tx->Committed())
+            state = QStringLiteral("Изменения строк сохранены, следующий шаг не выполнен.");
+        else if (tx->Rollback())
+            state =
+                QStringLiteral("Все изменения этой команды отменены: база изделий не изменена.");
+        else
+            state = QStringLiteral(
+                "Изменения отменить не удалось: база изделий могла измениться частично; "
+                "восстановите её из резервной копии.");
+        // A failure of the commit itself belongs to every group the command changed.
+        QString where = WhereInCatalog(log.current, groups, st.socr);
+        if (log.current.isEmpty() && !log.changes.isEmpty()) {
+            QStringList names, codes;
+            for (const catalog::TableChange& c : log.changes) {
+                if (c.table == catalog::kPinList) continue;
+                codes << c.table;
+                for (qsizetype i = 0; i < st.socr.size() && i < groups.size(); ++i)
+                    if (st.socr[i] == c.table) names << QStringLiteral("«%1»").arg(groups[i]);
+            }
+            where = QStringLiteral("запись изменений групп %1 (семейства %2) в файл базы")
+                        .arg(names.join(QStringLiteral(", ")), codes.join(QStringLiteral(", ")));
+        }
+        throw AppError(CatalogFailure(db, stopped, where, e.message(), state));
+    }
+}
+
+// Tells the window where a command is: its preparation, each family of the selection, the pin
+// lists, the files, the menu and its last step; the backup copy as it goes.
+class Progress {
+  public:
+    Progress(IForm& form, catalog::CatalogDb& db, QString command)
+        : form_(form), db_(db), command_(std::move(command)) {
+        db_.SetBackupProgress([this](qint64 done, qint64 total) {
+            form_.ShowProgress(QStringLiteral("%1: резервная копия базы изделий, %2%")
+                                   .arg(command_)
+                                   .arg(total > 0 ? int(done * 100 / total) : 100),
+                               step_, steps_);
+        });
+    }
+    ~Progress() { db_.SetBackupProgress({}); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // The families of the selection, once known: each is a step.
+    void Families(const QStringList& groups, const QStringList& codes) {
+        groups_ = groups;
+        codes_ = codes;
+        families_.clear();
+        for (const QString& c : codes)
+            if (!families_.contains(c)) families_ << c;
+        steps_ = int(families_.size()) + 5;
+    }
+    void Step(const QString& what) {
+        form_.ShowProgress(command_ + QStringLiteral(": ") + what, ++step_, steps_);
+    }
+    // A catalog table the command's transaction is about to change.
+    void Table(const QString& table) {
+        const qsizetype i = families_.indexOf(table);
+        if (i < 0) {
+            Step(QStringLiteral("списки выводов"));
+            return;
+        }
+        const qsizetype g = codes_.indexOf(table);
+        Step(QStringLiteral("группа %1 из %2 («%3»)")
+                 .arg(i + 1)
+                 .arg(families_.size())
+                 .arg(g >= 0 && g < groups_.size() ? groups_[g] : table));
+    }
+
+  private:
+    IForm& form_;
+    catalog::CatalogDb& db_;
+    QString command_;
+    QStringList groups_, codes_, families_;
+    int step_ = 0, steps_ = 5;
+};
+
 // A command arms the catalog backup for its own run only.
 class BackupScope {
   public:
-    explicit BackupScope(catalog::CatalogDb& db) : db_(db) { db_.ArmBackup(); }
+    explicit BackupScope(catalog::CatalogDb& db, bool armed = true) : db_(db) {
+        if (armed) db_.ArmBackup();
+    }
     ~BackupScope() { db_.DisarmBackup(); }
     BackupScope(const BackupScope&) = delete;
     BackupScope& operator=(const BackupScope&) = delete;
@@ -197,7 +459,20 @@ void Button5Click(Context& ctx) {
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
     }
 
-    catalog::CreateCatalogTables(db);
+    // The two tables are created on their own, before the row changes (an engine that cannot
+    // take a table's creation back keeps what it created, and the message says so).
+    try {
+        catalog::CreateCatalogTables(db);
+    } catch (const AppError& e) {
+        if (e.message().startsWith(QStringLiteral("Не удалось сохранить резервную копию"))) throw;
+        throw AppError(CatalogFailure(
+            db, kInstallStopped,
+            QStringLiteral("создание таблиц %1 и PNEU-GAU").arg(catalog::kPinList), e.message(),
+            db.ADOConnection2().RollsBackTableChanges()
+                ? QStringLiteral("Создание отменено: база изделий не изменена.")
+                : QStringLiteral("Строки базы изделий не изменены; таблица, созданная до "
+                                 "ошибки, осталась в базе.")));
+    }
     fs::SetCurrentDir(st.path_mem);
 
     if (form.ComboBox1Text().isEmpty() || form.ComboBox2Text().isEmpty()) {
@@ -210,26 +485,64 @@ void Button5Click(Context& ctx) {
         return;
     }
 
+    Progress progress(form, db, QStringLiteral("Установка"));
     catalog::FamilyLookup(db, st, groups);
+    progress.Families(groups, st.socr);
+    progress.Step(QStringLiteral("проверка данных ЗЕЛК"));
     catalog::SourceCheck(db, st);
     RequireInstallDatabase();
-    catalog::RowTransfer(db, st);
+    catalog::StepLog log;
+    log.starting = [&](const QString& table) { progress.Table(table); };
+    InOneTransaction(db, kInstallStopped, groups, st, log,
+                     [&] { catalog::RowTransfer(db, st, &log); });
 
+    progress.Step(QStringLiteral("копирование файлов"));
     for (const char* lang : {"enu", "rus"}) {
         const QString folder = roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
     QStringList shortfall;
-    CopyFiles(kImagesSource, st.path_images, shortfall);
-    if (st.path_library.isEmpty())
-        ReportUnknownLibrary(kLibrarySource, st.year, shortfall);
-    else
-        CopyFiles(kLibrarySource, st.path_library, shortfall);
+    QList<FolderReport> folders;
+    {
+        // Every copied file reaches its name whole, at one sync point for all of them.
+        fs::FileBatch batch;
+        folders << CopyFiles(kImagesSource, st.path_images, batch, shortfall);
+        if (st.path_library.isEmpty())
+            ReportUnknownLibrary(kLibrarySource, st.year, shortfall);
+        else
+            folders << CopyFiles(kLibrarySource, st.path_library, batch, shortfall);
+        const QStringList unplaced = batch.Commit();
+        for (const QString& target : unplaced)
+            for (FolderReport& f : folders)
+                if (fs::Native(target).startsWith(fs::Native(f.folder))) {
+                    --f.copied;
+                    ++f.failed;
+                }
+        if (!unplaced.isEmpty())
+            shortfall << QStringLiteral(
+                             "не удалось поместить на место скопированные файлы (%1): %2")
+                             .arg(unplaced.size())
+                             .arg(Names(unplaced));
+    }
 
-    InsertMakerMenu(st);
-    form.ShowMessage(Outcome(QStringLiteral("Установка произведена успешно"),
-                             QStringLiteral("Установка выполнена не полностью"), shortfall));
+    progress.Step(QStringLiteral("меню"));
+    const QStringList menus = MenuFiles(st);
+    const auto menusBefore = MenuLines(menus);
+    try {
+        InsertMakerMenu(st);
+    } catch (const AppError& e) {
+        FailWith(e.message(), shortfall);
+    }
+    progress.Step(QStringLiteral("запись на диск"));
+    const QString catalogFile =
+        fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+    SyncWritten(st, catalogFile);
+    form.ShowMessageWithDetails(
+        Outcome(QStringLiteral("Установка произведена успешно"),
+                QStringLiteral("Установка выполнена не полностью"), shortfall),
+        Details(true, catalogFile, log.changes, groups, st.socr, folders, menusBefore,
+                MenuLines(menus)));
 }
 
 void Button6Click(Context& ctx) {
@@ -246,21 +559,89 @@ void Button6Click(Context& ctx) {
         return;
     }
 
-    const BackupScope backup(db);
     // "data\..." below is relative to the tool's folder, which a file dialog may have left.
     fs::SetCurrentDir(st.path_mem);
     if (form.Edit1Text().isEmpty())
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
 
-    catalog::RemoveMakerRows(db, st, form.ListBox2Items());
-    catalog::RemovePinListTable(db);
+    const QStringList groups = form.ListBox2Items();
+    Progress progress(form, db, QStringLiteral("Чистка"));
+    progress.Step(QStringLiteral("поиск строк ЗЕЛК в базе изделий"));
+    catalog::StepLog log;
+    // What the removal will find: a Clean that changes nothing in the catalog leaves its
+    // backup alone.
+    QList<catalog::TableChange> found;
+    bool counted = false;
+    try {
+        catalog::FamilyLookup(db, st, groups);
+        progress.Families(groups, st.socr);
+        catalog::CheckFamilyCodes(st.socr);
+        log.Start(catalog::kPinList);
+        const bool pinTable = catalog::HasPinListTable(db);
+        // With the pin-list table there Clean changes the catalog whatever else it finds; an
+        // engine that tells the rows each deletion removed then spares a pass over every
+        // family table.
+        counted = !pinTable || !db.ADOConnection2().RowsAffected().has_value();
+        for (const QString& f : st.socr) {
+            if (!counted) break;
+            bool seen = false;
+            for (const catalog::TableChange& c : found) seen = seen || c.table == f;
+            if (seen) continue;
+            log.Start(f);
+            found << catalog::TableChange{f, catalog::MakerRowCount(db, f)};
+        }
+        if (counted && pinTable)
+            found << catalog::TableChange{catalog::kPinList,
+                                          catalog::MakerRowCount(db, catalog::kPinList), 0, true};
+        log.current.clear();
+    } catch (const AppError& e) {
+        throw AppError(CatalogFailure(
+            db, kCleanStopped, WhereInCatalog(log.current, groups, st.socr), e.message(),
+            QStringLiteral("Изменений не было: база изделий не изменена.")));
+    }
+    bool changes = !counted;
+    for (const catalog::TableChange& c : found) changes = changes || c.removed > 0 || c.dropped;
+    const BackupScope backup(db, changes);
+    log.starting = [&](const QString& table) { progress.Table(table); };
+    InOneTransaction(db, kCleanStopped, groups, st, log, [&] {
+        catalog::RemoveMakerRows(db, st, groups, &log);
+        catalog::RemovePinListTable(db, &log);
+    });
+    if (!counted) found = log.changes;
+    progress.Step(QStringLiteral("удаление файлов"));
     QStringList shortfall;
-    DeleteMakerFiles(kImagesSource, st.path_images, shortfall);
-    DeleteMakerFiles(kLibrarySource, st.path_library, shortfall);
-    RemoveMakerMenu(st);
-    catalog::CompactCatalog(db);
-    form.ShowMessage(Outcome(QStringLiteral("Чистка завершена успешно!"),
-                             QStringLiteral("Чистка выполнена не полностью"), shortfall));
+    const QList<FolderReport> folders{DeleteMakerFiles(kImagesSource, st.path_images, shortfall),
+                                      DeleteMakerFiles(kLibrarySource, st.path_library, shortfall)};
+    progress.Step(QStringLiteral("меню"));
+    const QStringList menus = MenuFiles(st);
+    const auto menusBefore = MenuLines(menus);
+    try {
+        RemoveMakerMenu(st);
+    } catch (const AppError& e) {
+        FailWith(e.message(), shortfall);
+    }
+    const auto menusAfter = MenuLines(menus);
+    progress.Step(QStringLiteral("сжатие базы изделий"));
+    try {
+        catalog::CompactCatalog(db);
+    } catch (const AppError& e) {
+        FailWith(
+            CatalogFailure(db, kCleanStopped, QStringLiteral("сжатие базы изделий"), e.message(),
+                           changes ? QStringLiteral("Строки ЗЕЛК из базы изделий удалены, "
+                                                    "но база не сжата; копий и временных "
+                                                    "файлов сжатия не осталось.")
+                                   : QStringLiteral("База изделий не изменена и не сжата; "
+                                                    "копий и временных файлов сжатия не "
+                                                    "осталось.")),
+            shortfall);
+    }
+    const QString catalogFile =
+        fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+    SyncWritten(st, catalogFile);
+    form.ShowMessageWithDetails(
+        Outcome(QStringLiteral("Чистка завершена успешно!"),
+                QStringLiteral("Чистка выполнена не полностью"), shortfall),
+        Details(false, catalogFile, found, groups, st.socr, folders, menusBefore, menusAfter));
 }
 
 }  // namespace deploy

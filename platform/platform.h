@@ -35,6 +35,12 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
 // descriptor where the system has one (off Windows), `path` names the same file.
 bool SyncFile(int fd, const std::u16string& path);
 
+// Pushes onto the disk, in one call, everything written to the file system that holds
+// `folder`: the contents of its files and the entries of its folders. False where the system
+// offers no such call (Windows, where each file is flushed through its own handle instead) or
+// where it fails.
+bool SyncFileSystem(const std::u16string& folder);
+
 // Puts the file `from` in the place of `to` in one step, replacing an existing `to`; when it
 // fails, both stay as they were. Returns the system's reason on failure, the empty text on
 // success.

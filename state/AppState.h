@@ -36,6 +36,11 @@ struct AppState {
     // update files.
     QString exeDir;
 
+    // The catalog files (full paths) backed up in this run. Each is copied to its backup once,
+    // before the first change the tool makes to it after start-up; later commands leave that
+    // backup alone, so it keeps the catalog as it was before this run changed it.
+    QStringList backedUpCatalogs;
+
     // The update script has been started and the end of the application asked for: nothing
     // starts another download or script in this process.
     bool handedOff = false;

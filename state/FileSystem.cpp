@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
@@ -204,8 +205,102 @@ void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& er
         throw AppError(ErrorText(errorFormat, path, f.ErrorString()));
 }
 
-void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat) {
-    WriteAtomic(to, ReadAll(from), errorFormat);
+void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat,
+                const std::function<void(qint64 done, qint64 total)>& progress) {
+    QFile in(Native(from));
+    if (from.isEmpty() || QFileInfo(in.fileName()).isDir() || !in.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot open file \"%1\". %2")
+                           .arg(FullPath(from), from.isEmpty() || QFileInfo(in.fileName()).isDir()
+                                                    ? QStringLiteral("Access is denied")
+                                                    : in.errorString()));
+    AtomicFile out(to);
+    if (!out.Open()) throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
+    // Through one buffer of fixed size: a catalog near its 2 GB limit is copied by a 32-bit
+    // process as easily as a small one.
+    constexpr qint64 kChunk = 1 << 20;
+    const std::unique_ptr<char[]> buffer(new char[kChunk]);
+    for (;;) {
+        const qint64 n = in.read(buffer.get(), kChunk);
+        if (n < 0)
+            throw AppError(QStringLiteral("Cannot open file \"%1\". %2")
+                               .arg(FullPath(from), in.errorString()));
+        if (n == 0) break;
+        if (!out.Write(buffer.get(), n))
+            throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
+        if (progress) progress(in.pos(), in.size());
+    }
+    if (!out.Commit()) throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
+}
+
+bool SyncFolder(const QString& folder) {
+    return platform::SyncFileSystem(platform::ToU16(Native(folder)));
+}
+
+void SyncFolders(const QStringList& folders) {
+    QStringList roots;
+    for (const QString& f : folders) {
+        if (f.isEmpty() || !FolderExists(f)) continue;
+        const QString root = QStorageInfo(Native(f)).rootPath();
+        if (roots.contains(root)) continue;
+        roots << root;
+        SyncFolder(f);
+    }
+}
+
+void RemoveLeftovers(const QString& folder) {
+    for (const QString& name : ListFiles(folder))
+        if (name.endsWith(kPartSuffix)) DeleteFile(folder + QLatin1Char('\\') + name);
+}
+
+FileBatch::~FileBatch() {
+    for (const Item& i : items_) QFile::remove(i.part);
+}
+
+bool FileBatch::Copy(const QString& from, const QString& to) {
+    const QString part = Native(to) + kPartSuffix;
+    QFile::remove(part);  // left by a killed run
+    QFile in(Native(from)), out(part);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    const std::unique_ptr<char[]> buffer(new char[kChunk]);
+    qint64 n = 0;
+    while ((n = in.read(buffer.get(), kChunk)) > 0)
+        if (out.write(buffer.get(), n) != n) break;
+    const bool ok = n == 0 && out.flush();
+    out.close();
+    out.setPermissions(in.permissions());  // as a system copy keeps them
+    if (!ok || out.error() != QFileDevice::NoError) {
+        QFile::remove(part);
+        return false;
+    }
+    items_.append({part, Native(to), to});
+    return true;
+}
+
+QStringList FileBatch::Commit() {
+    // The one sync point: every copy is on the disk before any takes its name.
+    QStringList folders;
+    for (const Item& i : items_) {
+        const QString folder = QFileInfo(i.part).absolutePath();
+        if (!folders.contains(folder)) folders << folder;
+    }
+    for (const QString& f : folders) {
+        if (platform::SyncFileSystem(platform::ToU16(f))) continue;
+        for (const Item& i : items_)  // no call for the whole file system: file by file
+            if (QFileInfo(i.part).absolutePath() == f) SyncFile(i.part);
+    }
+    QStringList failed;
+    for (const Item& i : items_) {
+        // A file that appeared meanwhile is not replaced.
+        if (QFileInfo::exists(i.target) || !QFile::rename(i.part, i.target)) {
+            QFile::remove(i.part);
+            failed << i.given;
+        }
+    }
+    items_.clear();
+    for (const QString& f : folders) platform::SyncFileSystem(platform::ToU16(f));
+    return failed;
 }
 
 }  // namespace fs

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class QFileDevice;
@@ -85,11 +86,49 @@ class AtomicFile {
 void WriteAtomic(const QString& path, const QByteArray& bytes,
                  const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
 
-// Copies a whole file the same way: `to` is replaced in one step or left as it was.
+// Copies a whole file the same way, through a buffer of fixed size: `to` is replaced in one
+// step or left as it was. `progress` is told the bytes copied so far and the file's size.
 void CopyAtomic(const QString& from, const QString& to,
-                const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
+                const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"),
+                const std::function<void(qint64 done, qint64 total)>& progress = {});
 
 // The full path as the user sees it (absolute, with the tool's separators).
 QString FullPath(const QString& path);
+
+// Pushes onto the disk what was written in `folder`'s file system: the contents of its files
+// and its entries (new, moved and deleted names), in one call. False where the system has no
+// such call (Windows: there the tool flushes each file it writes as it writes it).
+bool SyncFolder(const QString& folder);
+// SyncFolder once for each file system that holds one of the folders (missing ones skipped).
+void SyncFolders(const QStringList& folders);
+
+// The ending of a file that a FileBatch is still writing; one left by a killed run is removed by
+// RemoveLeftovers.
+inline const QString kPartSuffix = QStringLiteral(".zelk-part");
+// Deletes from `folder` (not its subfolders) the files a FileBatch of a killed run left.
+void RemoveLeftovers(const QString& folder);
+
+// New files copied under temporary names beside their targets and put in place together:
+// Commit() pushes every one onto the disk at one sync point, moves each to its name without
+// replacing a file that is there by then, and syncs the folders. A kill at any moment leaves
+// each target absent or whole; the temporaries of an uncommitted batch go with it.
+class FileBatch {
+  public:
+    FileBatch() = default;
+    ~FileBatch();
+    FileBatch(const FileBatch&) = delete;
+    FileBatch& operator=(const FileBatch&) = delete;
+
+    // Writes the copy of `from` meant for `to`; false when it cannot (nothing is left then).
+    bool Copy(const QString& from, const QString& to);
+    // The targets that could not be put in place (their temporaries are removed).
+    QStringList Commit();
+
+  private:
+    struct Item {
+        QString part, target, given;  // `given`: the target as the caller named it
+    };
+    QList<Item> items_;
+};
 
 }  // namespace fs

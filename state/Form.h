@@ -57,6 +57,21 @@ class IForm {
     // The error box: stop icon, OK, the application's title; text as ErrorBoxText gives it.
     virtual void ShowError(const QString& message) = 0;
 
+    // A plain message box whose details (what a command changed) the user can unfold; the text
+    // stays that of ShowMessage.
+    virtual void ShowMessageWithDetails(const QString& text, const QString& details) {
+        static_cast<void>(details);
+        ShowMessage(text);
+    }
+    // Where a long command is (`step` of `steps`, and a text). Once the command has run half a
+    // second the window shows it, keeps itself painted and takes no input until the command
+    // ends; a second command cannot start meanwhile.
+    virtual void ShowProgress(const QString& text, int step, int steps) {
+        static_cast<void>(text);
+        static_cast<void>(step);
+        static_cast<void>(steps);
+    }
+
     // The two open-file dialogs: 1 is OpenDialog1 (project template), 2 is OpenDialog2
     // (catalog). Execute returns whether the user confirmed; the dialog keeps its last
     // confirmed file name, which FileName returns (empty when none was ever confirmed).

@@ -332,9 +332,36 @@ class AdoConnection : public DbConnection {
 
     void Close() override {
         if (!open_) return;
+        RollbackTransaction();  // closing ends an open transaction without its changes
         open_ = false;
         Guard([&] { conn_.Call(L"Close"); });
     }
+
+    void BeginTransaction() override {
+        if (tx_) throw AppError(QStringLiteral("A transaction is already open"));
+        Open();
+        Guard([&] { conn_.Call(L"BeginTrans"); });
+        tx_ = true;
+    }
+
+    void CommitTransaction() override {
+        if (!tx_) throw AppError(QStringLiteral("No transaction is open"));
+        Guard([&] { conn_.Call(L"CommitTrans"); });
+        tx_ = false;
+    }
+
+    bool RollbackTransaction() override {
+        if (!tx_) return true;
+        tx_ = false;
+        try {
+            conn_.Call(L"RollbackTrans");
+            return true;
+        } catch (const ComFailure&) {
+            return false;
+        }
+    }
+
+    bool InTransaction() const override { return tx_; }
 
     void GetTableNames(QStringList& names) override {
         names.clear();
@@ -489,6 +516,7 @@ class AdoConnection : public DbConnection {
     Disp conn_;
     QString connStr_;
     bool open_ = false;
+    bool tx_ = false;  // Jet nests the transaction of ExecuteAtomically inside this one
 };
 
 }  // namespace

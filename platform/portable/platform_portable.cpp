@@ -130,6 +130,19 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
 
 bool SyncFile(int fd, const std::u16string&) { return fd >= 0 && ::fsync(fd) == 0; }
 
+bool SyncFileSystem(const std::u16string& folder) {
+#ifdef __linux__
+    const int fd = ::open(QFile::encodeName(FromU16(folder)).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    const bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
+}
+
 void ShowFixedFrameWithMaximise(std::uintptr_t) {}
 
 std::u16string NativePath(const std::u16string& path) {

@@ -122,6 +122,9 @@ bool SyncFile(int, const std::u16string& path) {
     return ok;
 }
 
+// Windows flushes a whole volume only for administrators; the tool flushes each file.
+bool SyncFileSystem(const std::u16string&) { return false; }
+
 void ShowFixedFrameWithMaximise(std::uintptr_t nativeWindow) {
     const HWND h = reinterpret_cast<HWND>(nativeWindow);
     const LONG_PTR style = GetWindowLongPtrW(h, GWL_STYLE);

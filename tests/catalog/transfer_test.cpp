@@ -130,12 +130,13 @@ TEST_F(TransferTest, BadSourcesStopBeforeAnyRowIsCopied) {
     ASSERT_TRUE(QDir::setCurrent(tmp.path()));
     EXPECT_EQ(Rows(QStringLiteral("FU"), QStringLiteral("ЗЕЛК")), before);
 
-    // A family table missing from the catalog: the families before it are copied.
+    // A family table missing from the catalog: the families before it are taken back with it.
     Exec(*Connect(cat), QStringLiteral("drop table FU"));
     st.socr = QStringList{QStringLiteral("ВА-47"), QStringLiteral("FU")};
     const QString err = ErrorOf([&] { catalog::RowTransfer(*db, st); });
     EXPECT_TRUE(err.contains("FU")) << err.toStdString();
-    EXPECT_EQ(Rows(QStringLiteral("ВА-47"), QStringLiteral("ЗЕЛК")), 3);
+    EXPECT_EQ(Rows(QStringLiteral("ВА-47"), QStringLiteral("ЗЕЛК")), 0);
+    EXPECT_FALSE(db->ADOConnection2().InTransaction());
 }
 
 TEST_F(TransferTest, CompactionShrinksKeepsRowsAndSurvivesLeftovers) {

@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QUuid>
 #include <QVariant>
 #include <random>
@@ -23,12 +24,14 @@
 #include <map>
 
 #include "catalog/CatalogDb.h"
+#include "catalog/Transfer.h"
 #include "deploy/DeployFixture.h"
 #include "state/AppError.h"
 #include "state/AppState.h"
 #include "state/Context.h"
 #include "state/Discovery.h"
 #include "state/Selection.h"
+#include "support/ErrorOf.h"
 #include "support/FakeForm.h"
 #include "support/ScratchMounts.h"
 
@@ -197,6 +200,21 @@ TEST_F(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
               QStringList({"**M0", "Меню IEC", "ICONS", kEntry, "Контакторы|IMAGES\\km.png|$S=M2",
                            "\"**M0\"", "**M2", "Контакторы", "x", "y"}) +
                   block);
+    // The details of the closing message, and the progress shown on the way.
+    ASSERT_EQ(form.details.size(), 1);
+    for (const char* part :
+         {"семейство CB («Автоматические выключатели»): удалено строк ЗЕЛК: 0, добавлено строк: 2",
+          "семейство FU («Предохранители»): удалено строк ЗЕЛК: 0, добавлено строк: 1",
+          "списки выводов _PINLIST_ЗЕЛК: удалено строк ЗЕЛК: 0, добавлено строк: 1",
+          "Images\": скопировано 2, пропущено (уже были) 1, не скопировано 0",
+          "iec2\": скопировано 3, пропущено (уже были) 0",
+          "ACE_IEC_MENU.DAT\": добавлено строк: 299",
+          "ACE_IEC-60617_MENU.DAT\": добавлено строк: 299"})
+        EXPECT_TRUE(form.details[0].contains(QDir::toNativeSeparators(QString::fromUtf8(part))))
+            << part << "\n"
+            << form.details[0].toStdString();
+    EXPECT_TRUE(form.progress.contains("Установка: группа 2 из 2 («Предохранители») [3/7]"))
+        << form.progress.join('\n').toStdString();
 
     // A second Install: no second entry, block or maker row.
     form.messages.clear();
@@ -216,6 +234,14 @@ TEST_F(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
     EXPECT_EQ(MakerRows("CB"), 0);
     EXPECT_EQ(MakerRows("FU"), 0);
     EXPECT_EQ(Count(catalogFile, "select count(*) from CB"), 1);  // the user's row stays
+    ASSERT_EQ(form.details.size(), 3);
+    for (const char* part : {"семейство CB («Автоматические выключатели»): удалено строк ЗЕЛК: 2",
+                             "списки выводов _PINLIST_ЗЕЛК: удалено строк ЗЕЛК: 1, таблица удалена",
+                             "Images\": удалено 2, не удалено 0", "iec2\": удалено 2, не удалено 0",
+                             "ACE_IEC_MENU.DAT\": удалено строк: 299"})
+        EXPECT_TRUE(form.details[2].contains(QDir::toNativeSeparators(QString::fromUtf8(part))))
+            << part << "\n"
+            << form.details[2].toStdString();
     EXPECT_FALSE(CatalogHas("_PINLIST_ЗЕЛК"));
     EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstBefore);
     EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), followBefore);
@@ -327,10 +353,14 @@ TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
     const QByteArray edited = Bytes(CrLf(lines), TextEncoding::Ansi);
     tmp.write(support.mid(tmp.path().size()) + "ACE_IEC_MENU.DAT", edited);
     const QByteArray follow = Menu("ACE_IEC-60617_MENU.DAT");
+    // Without the library data folder the library files cannot be told apart: the menu's
+    // failure does not hide that.
+    QDir(tmp.file("tool/data/ZELK")).removeRecursively();
     form.messages.clear();
     Clean();
     ASSERT_EQ(form.errors.size(), 1);
     EXPECT_TRUE(form.errors[0].contains("Не удалось распознать подменю ЗЕЛК"));
+    EXPECT_TRUE(form.errors[0].contains("ZELK_QF.dwg")) << form.errors[0].toStdString();
     EXPECT_EQ(form.messages, QStringList());
     EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), edited);
     EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), follow);
@@ -339,25 +369,32 @@ TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
     EXPECT_FALSE(Exists(catalogFile.chopped(4) + "~$.mdb"));
 }
 
-TEST_F(CommandsTest, EachCommandBacksUpTheCatalogBeforeItsFirstChange) {
+TEST_F(CommandsTest, TheBackupKeepsTheCatalogAsItWasBeforeTheRunsFirstChange) {
     const QString bak = catalogFile + ".bak";
     const QByteArray original = tmp.read(catalogFile);
+    // Install, Install again, Clean: the backup stays the catalog from before the first one.
+    for (int click = 0; click < 3; ++click) {
+        click < 2 ? Install() : Clean();
+        ASSERT_EQ(form.errors, QStringList()) << click;
+        EXPECT_EQ(tmp.read(bak), original) << click;
+    }
+    EXPECT_EQ(MakerRows("CB"), 0);
+
+    // A new run: a Clean that finds nothing to remove leaves the backup alone; the first
+    // command that changes the catalog backs it up as it then is.
+    st.backedUpCatalogs.clear();
+    Clean();
+    EXPECT_EQ(tmp.read(bak), original);
+    const QByteArray beforeInstall = tmp.read(catalogFile);
     Install();
     ASSERT_EQ(form.errors, QStringList());
-    EXPECT_EQ(tmp.read(bak), original);  // the catalog as it was before Install
-    const QByteArray installed = tmp.read(catalogFile);
-    ASSERT_NE(installed, original);
-
-    Clean();
-    ASSERT_EQ(form.errors, QStringList());
-    EXPECT_EQ(tmp.read(bak), installed);  // replaced by the catalog as Clean found it
-    EXPECT_EQ(MakerRows("CB"), 0);
+    EXPECT_EQ(tmp.read(bak), beforeInstall);
+    EXPECT_EQ(form.messages.size(), 5);
 
     // Restored by copying it back over the catalog with the tool closed.
     db.reset();
     ASSERT_TRUE(QFile::remove(catalogFile) && QFile::copy(bak, catalogFile));
-    EXPECT_EQ(MakerRows("CB"), 2);
-    EXPECT_EQ(MakerRows("_PINLIST_ЗЕЛК"), 1);
+    EXPECT_EQ(MakerRows("CB"), 0);
 }
 
 TEST_F(CommandsTest, FailedCatalogChoiceLeavesNoCatalogReadyUntilOneSucceeds) {
@@ -496,12 +533,18 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
     ASSERT_EQ(form.errors, QStringList());
     ASSERT_EQ(form.messages,
               QStringList({"Установка произведена успешно", "Чистка завершена успешно!"}));
+    // The images that are not whole (a copy still being written has a name of its own).
     const auto images = [&] {
         QStringList whole;
         for (const QString& name : QDir(this->images).entryList(QDir::Files))
-            if (tmp.read(this->images + name) != tmp.read(tool + "/data/IMAGES/" + name))
+            if (!name.endsWith(".zelk-part") &&
+                tmp.read(this->images + name) != tmp.read(tool + "/data/IMAGES/" + name))
                 whole << name;
         return whole;
+    };
+    const auto leftovers = [&] {
+        return QDir(this->images).entryList({"*.zelk-part"}, QDir::Files) +
+               QDir(library).entryList({"*.zelk-part"}, QDir::Files);
     };
 
     std::mt19937 random(20261209);
@@ -525,10 +568,13 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
         int status = 0;
         ::waitpid(child, &status, 0);
 
-        // The catalog is sound and holds each family's maker rows whole or not at all.
+        // The catalog is sound and holds every maker row of the command or none: all the
+        // families and the pin list, or none of them (the pin-list table itself may be there,
+        // empty, or gone).
         ASSERT_EQ(Integrity(catalogFile), "ok");
-        EXPECT_TRUE(MakerRows("CB") == 0 || MakerRows("CB") == 2);
-        EXPECT_TRUE(MakerRows("FU") == 0 || MakerRows("FU") == 1);
+        const int cb = MakerRows("CB"), fu = MakerRows("FU"), pins = MakerRows("_PINLIST_ЗЕЛК");
+        EXPECT_TRUE((cb == 2 && fu == 1 && pins == 1) || (cb == 0 && fu == 0 && pins <= 0))
+            << cb << ' ' << fu << ' ' << pins;
         EXPECT_EQ(Count(catalogFile, "select count(*) from CB where MANUFACTURER='ABB'"), 1);
         EXPECT_TRUE(!Exists(catalogFile + ".bak") || Integrity(catalogFile + ".bak") == "ok");
         // Every menu file holds its old or its new bytes; a copied image is whole.
@@ -538,7 +584,10 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
         EXPECT_TRUE(follow == followBefore || follow == followAfter);
         EXPECT_EQ(images(), QStringList());
 
-        // The next command, after a new start, completes.
+        // The next command, after a new start, completes and takes away the copies a killed
+        // run left half written (one is planted in each folder, so that every round has some).
+        tmp.write(this->images + "zelk_cb.png.zelk-part", "half");
+        tmp.write(library + "common.dwg.zelk-part", "half");
         db = std::make_unique<catalog::CatalogDb>(st);
         form.errors.clear();
         form.messages.clear();
@@ -555,6 +604,7 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
             EXPECT_EQ(MakerRows("CB"), 0);
         }
         EXPECT_EQ(form.errors, QStringList());
+        EXPECT_EQ(leftovers(), QStringList());
     }
 }
 #endif
@@ -775,7 +825,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      nullptr,
                                      {},
                                      kUserFiles + QStringList{"block"}},
-                      // The catalog backup cannot be made: nothing at all changes.
+                      // The catalog's disk is full: the deletions are rolled back and
+                      // nothing at all changes; the message names the backup.
                       UsersFilesCase{"CatalogOnAFullDiskClean",
                                      true,
                                      "catalogs",
@@ -812,6 +863,179 @@ INSTANTIATE_TEST_SUITE_P(
                                      "Установка выполнена не полностью",
                                      {"IMAGES\" не найдена"},
                                      {"config"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- catalog faults: damaged, full, read-only catalogs, a compaction that does not fit ----
+
+enum class Fault { DamagedFamilyTable, FullDisk, ReadOnlyCatalog, CompactionDoesNotFit };
+
+struct CatalogFaultCase {
+    const char* name;
+    Fault fault;
+    Command command;
+    const char* where;   // what the message says the command stopped at
+    const char* engine;  // the engine's text the message carries
+    bool rowsKept;       // the catalog's rows are those from before the command
+};
+
+void PrintTo(const CatalogFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class CatalogFaultTest : public CommandsTest,
+                         public ::testing::WithParamInterface<CatalogFaultCase> {
+  protected:
+    ScratchMounts mounts;
+
+    // Every row of the maker's tables, or the engine's refusal to read one.
+    QString Rows() const {
+        QString out;
+        for (const char* table : {"CB", "FU", "[_PINLIST_ЗЕЛК]"}) {
+            const QString name = QUuid::createUuid().toString();
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                db.setDatabaseName(catalogFile);
+                db.open();
+                QSqlQuery q(db);
+                out += QString(table) + ':';
+                // (a table that is not there holds no rows)
+                if (q.exec(QString("select * from %1 order by 1, 2").arg(table))) {
+                    while (q.next())
+                        for (int i = 0; i < q.record().count(); ++i)
+                            out += q.value(i).toString() + '|';
+                }
+                if (!q.lastError().databaseText().startsWith("no such table"))
+                    out += q.lastError().databaseText();
+                out += '\n';
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+        return out;
+    }
+    // Files beside the catalog other than the catalog, its backup and a filler.
+    QStringList Debris() const {
+        QStringList out = QFileInfo(catalogFile).dir().entryList(QDir::Files);
+        out.removeAll("default_cat.mdb");
+        out.removeAll("default_cat.mdb.bak");
+        out.removeAll("filler.bin");
+        return out;
+    }
+    // A garbage page over the root page of a table.
+    void Damage(const QString& table) {
+        const int page =
+            Count(catalogFile, "select rootpage from sqlite_master where name='" + table + "'");
+        QFile f(catalogFile);
+        ASSERT_TRUE(page > 1 && f.open(QIODevice::ReadWrite));
+        f.seek(qint64(page - 1) * 4096);
+        f.write(QByteArray(4096, '\x5a'));
+    }
+};
+
+TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside) {
+    const CatalogFaultCase& c = GetParam();
+    if (c.fault != Fault::DamagedFamilyTable && !ScratchMounts::Unavailable().isEmpty())
+        GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
+    const QString folder = QFileInfo(catalogFile).absolutePath();
+    if (c.fault == Fault::FullDisk && c.command == Command::Install) {
+        // Many maker rows a family: the first families fit, the later ones do not.
+        for (const char* f : {"CB", "FU"})
+            Sql(tmp.file("tool/ZELK_install.mdb"),
+                {QString("with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+                         "3000) insert into %1 select '%1-' || i, 'ЗЕЛК', 'Изделие номер ' || i "
+                         "from n")
+                     .arg(f)});
+    }
+    if (c.command == Command::Clean || c.fault == Fault::CompactionDoesNotFit) {
+        if (c.fault == Fault::CompactionDoesNotFit)  // another maker's rows make it big
+            Sql(catalogFile, {"with recursive n(i) as (select 1 union all select i + 1 from n "
+                              "where i < 3000) insert into CB select 'U-' || i, 'ABB', "
+                              "'Свой выключатель номер ' || i from n"});
+        Install();
+        ASSERT_EQ(form.errors, QStringList());
+        form.messages.clear();
+    }
+    const qint64 size = QFileInfo(catalogFile).size();
+    switch (c.fault) {
+        case Fault::DamagedFamilyTable:
+            Damage("FU");
+            break;
+        case Fault::FullDisk:
+            // Room for the catalog and its backup, and no more (Clean finds its backup made).
+            ASSERT_TRUE(mounts.Tmpfs(folder, 2 * size + 64 * 1024));
+            if (c.command == Command::Clean) {
+                ASSERT_TRUE(ScratchMounts::Fill(folder));
+            }
+            break;
+        case Fault::ReadOnlyCatalog:
+            ASSERT_TRUE(mounts.ReadOnly(catalogFile));
+            break;
+        case Fault::CompactionDoesNotFit:
+            // Room for the catalog, its backup and the journal of the deletions; not for a copy.
+            ASSERT_TRUE(mounts.Tmpfs(folder, 2 * size + 96 * 1024));
+            break;
+    }
+    // As after a new start on the catalog in its new state.
+    db->Reconnect(catalogFile);
+    const QString before = Rows();
+
+    // The catalog steps alone: whole or nothing, no transaction left open.
+    if (c.rowsKept) {
+        const QString engineError = ErrorOf([&] {
+            if (c.command == Command::Install) {
+                catalog::FamilyLookup(*db, st, form.listBox2);
+                catalog::RowTransfer(*db, st);
+            } else {
+                catalog::CatalogTransaction tx(*db);
+                catalog::RemoveMakerRows(*db, st, form.listBox2);
+                catalog::RemovePinListTable(*db);
+                tx.Commit();
+            }
+        });
+        EXPECT_FALSE(engineError.isEmpty());
+        EXPECT_FALSE(db->ADOConnection2().InTransaction());
+        EXPECT_EQ(Rows(), before);
+        EXPECT_EQ(Debris(), QStringList());
+    }
+
+    c.command == Command::Install ? Install() : Clean();
+    ASSERT_EQ(form.errors.size(), 1) << form.messages.join('\n').toStdString();
+    const QString& m = form.errors[0];
+    EXPECT_TRUE(m.startsWith(c.command == Command::Install ? "Установка остановлена"
+                                                           : "Чистка остановлена"))
+        << m.toStdString();
+    EXPECT_TRUE(m.contains(c.where)) << m.toStdString();
+    EXPECT_TRUE(m.contains(c.engine)) << m.toStdString();
+    EXPECT_TRUE(m.contains(QDir::toNativeSeparators(QFileInfo(catalogFile).absoluteFilePath())))
+        << m.toStdString();
+    EXPECT_TRUE(m.contains(".bak\"")) << m.toStdString();
+    EXPECT_EQ(form.messages, QStringList());
+    if (c.rowsKept) {
+        EXPECT_TRUE(m.contains("база изделий не изменена")) << m.toStdString();
+        EXPECT_EQ(Rows(), before);
+    } else {
+        EXPECT_EQ(MakerRows("CB"), 0);
+        EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), Bytes(CrLf(menu), TextEncoding::Ansi));
+    }
+    EXPECT_EQ(Debris(), QStringList());
+    db->ADOConnection2().Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CatalogFaultTest,
+    ::testing::Values(CatalogFaultCase{"DamagedFamilyTableInstall", Fault::DamagedFamilyTable,
+                                       Command::Install, "группа «Предохранители» (семейство FU)",
+                                       "malformed", true},
+                      CatalogFaultCase{"DamagedFamilyTableClean", Fault::DamagedFamilyTable,
+                                       Command::Clean, "группа «Предохранители» (семейство FU)",
+                                       "malformed", true},
+                      CatalogFaultCase{"FullDiskMidInstall", Fault::FullDisk, Command::Install,
+                                       "(семейств", "full", true},
+                      CatalogFaultCase{"FullDiskMidClean", Fault::FullDisk, Command::Clean,
+                                       "(семейство CB)", "full", true},
+                      CatalogFaultCase{"ReadOnlyCatalogInstall", Fault::ReadOnlyCatalog,
+                                       Command::Install, "создание таблиц", "readonly", true},
+                      CatalogFaultCase{"ReadOnlyCatalogClean", Fault::ReadOnlyCatalog,
+                                       Command::Clean, "(семейство CB)", "readonly", true},
+                      CatalogFaultCase{"CompactionDoesNotFitClean", Fault::CompactionDoesNotFit,
+                                       Command::Clean, "сжатие базы изделий", "full", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

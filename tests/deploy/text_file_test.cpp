@@ -3,9 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "deploy/DeployFixture.h"
 #include "state/AppError.h"
+#include "state/FileSystem.h"
 #include "state/TextFile.h"
 
 namespace {
@@ -104,5 +112,62 @@ TEST(TextFile, WholeFilesAreReplacedInOneStepAndFailuresNameTheFile) {
             << e.message().toStdString();
     }
 }
+
+// The maker's files copied in one batch: nothing under its name before the commit, nothing
+// left of an abandoned batch, and a file that appeared meanwhile is never replaced.
+TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
+    TempDir tmp;
+    const QString a = tmp.write("src/a.png", "A"), b = tmp.write("src/b.png", "B");
+    tmp.mkdir("dst");
+    {
+        fs::FileBatch abandoned;
+        ASSERT_TRUE(abandoned.Copy(a, tmp.file("dst/a.png")));
+    }
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList());
+
+    fs::FileBatch batch;
+    ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")));
+    EXPECT_FALSE(batch.Copy(tmp.file("src/missing.png"), tmp.file("dst/c.png")));
+    EXPECT_FALSE(QFileInfo::exists(tmp.file("dst/a.png")));
+    tmp.write("dst/b.png", "the user's own");
+    EXPECT_EQ(batch.Commit(), QStringList{tmp.file("dst/b.png")});
+    EXPECT_EQ(tmp.read("dst/a.png"), "A");
+    EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
+}
+
+#ifdef __linux__
+// The catalog backup of a 150 MB catalog: the copy goes through a buffer of fixed size, so the
+// process grows by far less than the file (the release is a 32-bit process, and a catalog may
+// come near Jet's 2 GB).
+TEST(TextFile, CopyingALargeFileKeepsMemoryBounded) {
+    TempDir tmp;
+    const QString from = tmp.file("default_cat.mdb"), to = tmp.file("default_cat.mdb.bak");
+    {
+        QFile f(from);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const QByteArray page(1 << 20, 'c');
+        for (int mb = 0; mb < 150; ++mb) ASSERT_EQ(f.write(page), page.size());
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        try {
+            fs::CopyAtomic(from, to);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        ::_exit(after.ru_maxrss - before.ru_maxrss < 32 * 1024 ? 0 : 1);  // kilobytes
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the copy grew the process by 32 MB or more";
+    EXPECT_EQ(QFileInfo(to).size(), QFileInfo(from).size());
+}
+#endif
 
 }  // namespace

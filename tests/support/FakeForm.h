@@ -20,6 +20,8 @@ class FakeForm : public IForm {
     QStringList messages;  // plain message boxes, in order
     QStringList errors;    // error boxes, in order
     QStringList statusHistory;
+    QStringList details;   // the details of each message box shown with them
+    QStringList progress;  // every progress text, in order
     bool terminated = false;
 
     // Answers for the dialogs: each Execute pops one; an empty optional means "cancel".
@@ -63,6 +65,13 @@ class FakeForm : public IForm {
         if (onMessage) onMessage(t);
     }
     void ShowError(const QString& m) override { errors << m; }
+    void ShowMessageWithDetails(const QString& t, const QString& d) override {
+        details << d;
+        ShowMessage(t);
+    }
+    void ShowProgress(const QString& t, int step, int steps) override {
+        progress << QStringLiteral("%1 [%2/%3]").arg(t).arg(step).arg(steps);
+    }
     bool ExecuteOpenDialog(int dialog, const QString& filter) override {
         dialogFilters[dialog] << filter;
         auto& q = dialogAnswers[dialog];

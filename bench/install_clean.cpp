@@ -1,0 +1,413 @@
+// Install and Clean as a user runs them (all 17 groups, the first click after start-up), on the
+// demo installation and on the same installation with its catalog grown to about 300 MB by
+// another manufacturer's rows, each against a floor measured in the same run on the same disk:
+// - demo Install: writing the same files (catalog, backup, menus, copied files) with plain
+//   writes and one sync at the end;
+// - grown catalog: one copy of the catalog and one sync.
+// Every measurement runs in a child process of its own (a fresh run of the tool), which also
+// gives its peak memory. The syncs of one Install and one Clean are counted with strace when it
+// is there. Prints minimum, median and maximum of each, and the ratios of the medians. Run by
+// hand on a Release build:
+//   bench_install_clean [runs] [work folder on the disk to measure]
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "catalog/CatalogDb.h"
+#include "deploy/Commands.h"
+#include "state/AppError.h"
+#include "state/AppState.h"
+#include "state/Context.h"
+#include "state/FileSystem.h"
+#include "state/Form.h"
+
+namespace {
+
+// The window as the commands see it: the fields of a user who chose every group.
+class BenchForm : public IForm {
+  public:
+    QStringList groups, messages, errors;
+    QString edit2;
+    QString ComboBox1Text() const override { return QStringLiteral("2017"); }
+    void SetComboBox1Text(const QString&) override {}
+    void SetComboBox1Items(const QStringList&) override {}
+    QString ComboBox2Text() const override { return QStringLiteral("rus"); }
+    void SetComboBox2Text(const QString&) override {}
+    QString ComboBox3Text() const override { return {}; }
+    QString Edit1Text() const override { return {}; }
+    void SetEdit1Text(const QString&) override {}
+    QString Edit2Text() const override { return edit2; }
+    void SetEdit2Text(const QString& t) override { edit2 = t; }
+    QStringList ListBox1Items() const override { return {}; }
+    void SetListBox1Items(const QStringList&) override {}
+    QStringList ListBox2Items() const override { return groups; }
+    QString StatusText() const override { return {}; }
+    void SetStatusText(const QString&) override {}
+    void ShowMessage(const QString& t) override { messages << t; }
+    void ShowError(const QString& m) override { errors << m; }
+    bool ExecuteOpenDialog(int, const QString&) override { return false; }
+    QString OpenDialogFileName(int) const override { return {}; }
+    void Terminate() override {}
+};
+
+struct Layout {
+    QString root;
+    QString user() const { return root + "/USERPROFILE"; }
+    QString pub() const { return root + "/PUBLIC"; }
+    QString tool() const { return root + "/tool"; }
+    QString support() const {
+        return user() + "/AppData/Roaming/Autodesk/AutoCAD Electrical 2017/R21.0/rus/Support";
+    }
+    QString images() const { return support() + "/Images"; }
+    QString library() const { return pub() + "/Documents/Autodesk/Acade 2017/Libs/iec2"; }
+    QString catalog() const {
+        return user() + "/Documents/Acade 2017/AeData/ru-RU/Catalogs/default_cat.mdb";
+    }
+};
+
+QStringList Groups(const QString& installDb) {
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "groups");
+        db.setDatabaseName(installDb);
+        db.open();
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("select DESC from _FAMILY_DESCRIPTION"));
+        while (q.next()) out << q.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase("groups");
+    return out;
+}
+
+// Runs Install or Clean once, as the first click after start-up; false when it did not end
+// with its success message.
+bool RunCommand(const Layout& l, bool install) {
+    AppState st;
+    st.exeDir = QDir::toNativeSeparators(l.tool()) + QDir::separator();
+    st.BindSettings();
+    st.userprofile = l.user();
+    st.publicprofile = l.pub();
+    st.year = QStringLiteral("2017");
+    st.language = QStringLiteral("rus");
+    st.path_mem = l.tool();
+    st.fstr = catalog::JetConnectionString(QStringLiteral("zelk_install.mdb"));
+    QDir::setCurrent(l.tool());
+    BenchForm form;
+    form.groups = Groups(l.tool() + "/ZELK_install.mdb");
+    catalog::CatalogDb db(st);
+    Context ctx{st, form, db, nullptr, {}};
+    if (install) {
+        RunGuarded(form, [&] { deploy::Button5Click(ctx); });
+    } else {
+        // The catalog chosen at start-up, as discovery connects it.
+        st.path_support = l.support() + "/";
+        st.path_images = l.images() + "/";
+        st.path_library = l.library() + "/";
+        RunGuarded(form, [&] { db.Reconnect(l.catalog()); });
+        RunGuarded(form, [&] { deploy::Button6Click(ctx); });
+    }
+    if (!form.errors.isEmpty())
+        std::fprintf(stderr, "error: %s\n", qPrintable(form.errors.join('\n')));
+    return form.errors.isEmpty() && form.messages.size() == 1 &&
+           (form.messages[0] == QStringLiteral("Установка произведена успешно") ||
+            form.messages[0] == QStringLiteral("Чистка завершена успешно!"));
+}
+
+struct Sample {
+    double ms;
+    long peakKb;
+};
+
+// Runs `work` in a child process; its time (from the child) and its peak memory.
+Sample InChild(const std::function<bool()>& work) {
+    int fds[2];
+    if (::pipe(fds) != 0) return {-1, -1};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        QElapsedTimer t;
+        t.start();
+        const bool ok = work();
+        const double ms = ok ? double(t.nsecsElapsed()) / 1e6 : -1;
+        [[maybe_unused]] auto n = ::write(fds[1], &ms, sizeof ms);
+        ::_exit(ok ? 0 : 1);
+    }
+    ::close(fds[1]);
+    double ms = -1;
+    if (::read(fds[0], &ms, sizeof ms) != sizeof ms) ms = -1;
+    ::close(fds[0]);
+    rusage ru{};
+    int status = 0;
+    ::wait4(child, &status, 0, &ru);
+    return {ms, ru.ru_maxrss};
+}
+
+// Files of a folder tree with their bytes.
+std::map<QString, QByteArray> Snapshot(const QString& dir) {
+    std::map<QString, QByteArray> out;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString f = it.next();
+        if (f.endsWith(".mdb") && QFileInfo(f).size() > (64 << 20)) continue;  // large: by copy
+        QFile file(f);
+        file.open(QIODevice::ReadOnly);
+        out[f] = file.readAll();
+    }
+    return out;
+}
+
+// Puts a tree back as the snapshot holds it: changed files rewritten, new ones removed; the
+// catalog from its pristine copy.
+void Restore(const Layout& l, const std::map<QString, QByteArray>& snap, const QString& pristine) {
+    QDirIterator it(l.root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList extra;
+    while (it.hasNext()) {
+        const QString f = it.next();
+        if (!snap.count(f) && f != l.catalog()) extra << f;
+    }
+    for (const QString& f : extra) QFile::remove(f);
+    for (const auto& [f, bytes] : snap) {
+        QFile file(f);
+        if (file.exists() && file.size() == bytes.size()) {
+            file.open(QIODevice::ReadOnly);
+            if (file.readAll() == bytes) continue;
+            file.close();
+        }
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
+    }
+    QFile::remove(l.catalog());
+    QFile::copy(pristine, l.catalog());
+    ::sync();
+}
+
+// Writes the bytes of `files` under a scratch folder and syncs once: the floor of a command
+// that writes those files.
+bool WriteAndSyncOnce(const QString& scratch, const std::vector<QByteArray>& files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        QFile f(scratch + QStringLiteral("/f%1").arg(i));
+        if (!f.open(QIODevice::WriteOnly) || f.write(files[i]) != files[i].size()) return false;
+    }
+    return fs::SyncFolder(scratch);
+}
+
+// Copies one file through a buffer and syncs it.
+bool CopyAndSync(const QString& from, const QString& to) {
+    QFile in(from), out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) return false;
+    QByteArray buf(1 << 20, Qt::Uninitialized);
+    qint64 n;
+    while ((n = in.read(buf.data(), buf.size())) > 0)
+        if (out.write(buf.constData(), n) != n) return false;
+    return out.flush() && ::fsync(out.handle()) == 0;
+}
+
+// The syncs one command makes, counted by strace in a run of this program; -1 without strace.
+int SyncsOf(const Layout& l, bool install) {
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty()) return -1;
+    const QString log = l.root + "/strace.log";
+    QProcess p;
+    p.start(strace, {"-f", "-qq", "-e", "trace=fsync,fdatasync,syncfs,sync", "-o", log,
+                     QCoreApplication::applicationFilePath(), "--once",
+                     install ? "install" : "clean", l.root});
+    p.waitForFinished(-1);
+    QFile f(log);
+    f.open(QIODevice::ReadOnly);
+    int n = 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.contains("sync")) ++n;
+    QFile::remove(log);
+    return p.exitCode() == 0 ? n : -1;
+}
+
+// Adds another manufacturer's rows to every family table until the catalog has `mb` MB.
+void Grow(const QString& catalogFile, int mb) {
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "grow");
+        db.setDatabaseName(catalogFile);
+        db.open();
+        QSqlQuery q(db);
+        QStringList tables;
+        q.exec(
+            "select name from sqlite_master where type='table' and name not like 'sqlite%' "
+            "and name not like '\\_%' escape '\\' and name <> 'PNEU-GAU'");
+        while (q.next()) tables << q.value(0).toString();
+        const qint64 rowsPerTable =
+            qint64(mb) * 1024 * 1024 / 190 / std::max<qsizetype>(1, tables.size());
+        for (const QString& t : tables) {
+            QStringList cols;
+            QSqlQuery c(db);
+            c.exec(QStringLiteral("pragma table_info(\"%1\")").arg(t));
+            while (c.next()) cols << c.value(1).toString();
+            QStringList values;
+            for (const QString& col : cols) {
+                const QString lc = col.toLower();
+                if (lc == "manufacturer")
+                    values << "'ABB'";
+                else if (lc == "catalog")
+                    values << QStringLiteral("'%1-' || i").arg(t);
+                else if (lc == "description")
+                    values << "hex(randomblob(70))";
+                else if (lc == "recnum")
+                    values << "i + 1000000";
+                else
+                    values << "null";
+            }
+            db.transaction();
+            QSqlQuery ins(db);
+            if (!ins.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 "
+                                         "from n where i < %1) insert into \"%2\" (%3) select %4 "
+                                         "from n")
+                              .arg(rowsPerTable)
+                              .arg(t, "\"" + cols.join("\", \"") + "\"", values.join(", "))))
+                std::fprintf(stderr, "grow %s: %s\n", qPrintable(t),
+                             qPrintable(ins.lastError().text()));
+            db.commit();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("grow");
+}
+
+struct Stats {
+    double min, median, max;
+};
+Stats Of(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return {v.front(), v[v.size() / 2], v.back()};
+}
+void Print(const char* what, const std::vector<Sample>& s) {
+    std::vector<double> ms, kb;
+    for (const Sample& x : s) {
+        ms.push_back(x.ms);
+        kb.push_back(double(x.peakKb));
+    }
+    const Stats t = Of(ms), m = Of(kb);
+    std::printf("%-34s min %8.1f  median %8.1f  max %8.1f ms   peak memory median %6.1f MB\n", what,
+                t.min, t.median, t.max, m.median / 1024);
+}
+double Median(const std::vector<Sample>& s) {
+    std::vector<double> ms;
+    for (const Sample& x : s) ms.push_back(x.ms);
+    return Of(ms).median;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--once")
+        return RunCommand(Layout{QString::fromLocal8Bit(argv[3])}, QByteArray(argv[2]) == "install")
+                   ? 0
+                   : 1;
+    const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 7;
+    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::currentPath();
+    QDir().mkpath(base);
+    QTemporaryDir tmp(base + "/bench_install_clean-XXXXXX");
+    if (!tmp.isValid()) {
+        std::fprintf(stderr, "cannot make a work folder in %s\n", qPrintable(base));
+        return 1;
+    }
+    const Layout l{tmp.path() + "/demo"};
+    const QString scratch = tmp.path() + "/scratch";
+    QDir().mkpath(scratch);
+
+    // The demo installation and the data package, as scripts/demo.sh lays them out.
+    QProcess gen;
+    gen.start(QStringLiteral(ZELK_DATAGEN_PATH),
+              {"--demo-profile", QStringLiteral(ZELK_SOURCE_DIR "/data-src"), l.root});
+    gen.waitForFinished(-1);
+    if (gen.exitCode() != 0) {
+        std::fprintf(stderr, "demo layout failed: %s\n", gen.readAllStandardError().constData());
+        return 1;
+    }
+    QDirIterator pk(QStringLiteral(ZELK_PACKAGE_DIR), QDir::Files, QDirIterator::Subdirectories);
+    while (pk.hasNext()) {
+        const QString f = pk.next();
+        const QString to = l.tool() + "/" + QDir(ZELK_PACKAGE_DIR).relativeFilePath(f);
+        QDir().mkpath(QFileInfo(to).absolutePath());
+        QFile::copy(f, to);
+    }
+    const QString pristine = tmp.path() + "/pristine.mdb";
+    QFile::copy(l.catalog(), pristine);
+    const auto snap = Snapshot(l.root);
+
+    std::printf("runs: %d, work folder: %s\n", runs, qPrintable(tmp.path()));
+
+    // ---- demo package ----
+    std::vector<Sample> install, floor, clean;
+    std::vector<QByteArray> written;
+    for (int r = 0; r < runs; ++r) {
+        Restore(l, snap, pristine);
+        install.push_back(InChild([&] { return RunCommand(l, true); }));
+        if (r == 0) {  // the bytes Install wrote, for the floor
+            for (const auto& [f, bytes] : Snapshot(l.root)) {
+                auto it = snap.find(f);
+                if (it == snap.end() || it->second != bytes) written.push_back(bytes);
+            }
+        }
+        clean.push_back(InChild([&] { return RunCommand(l, false); }));
+        QDir(scratch).removeRecursively();
+        QDir().mkpath(scratch);
+        ::sync();
+        floor.push_back(InChild([&] { return WriteAndSyncOnce(scratch, written); }));
+    }
+    Restore(l, snap, pristine);
+    const int installSyncs = SyncsOf(l, true);
+    const int cleanSyncs = SyncsOf(l, false);
+    std::printf("\ndemo package (%zu files written by Install)\n", written.size());
+    Print("Install, all 17 groups", install);
+    Print("Clean", clean);
+    Print("floor: same files, one sync", floor);
+    std::printf("ratio Install/floor: %.2f   Clean/floor: %.2f\n", Median(install) / Median(floor),
+                Median(clean) / Median(floor));
+    std::printf("syncs: Install %d, Clean %d (strace; -1: not counted)\n", installSyncs,
+                cleanSyncs);
+
+    // ---- grown catalog ----
+    Restore(l, snap, pristine);
+    Grow(pristine, 300);
+    const double mb = double(QFileInfo(pristine).size()) / (1 << 20);
+    std::vector<Sample> gInstall, gClean, gFloor;
+    for (int r = 0; r < runs; ++r) {
+        Restore(l, snap, pristine);
+        gInstall.push_back(InChild([&] { return RunCommand(l, true); }));
+        gClean.push_back(InChild([&] { return RunCommand(l, false); }));
+        QFile::remove(scratch + "/copy.mdb");
+        ::sync();
+        gFloor.push_back(InChild([&] { return CopyAndSync(l.catalog(), scratch + "/copy.mdb"); }));
+    }
+    std::printf("\ngrown catalog (%.0f MB)\n", mb);
+    Print("Install, all 17 groups", gInstall);
+    Print("Clean", gClean);
+    Print("floor: copy of the catalog + sync", gFloor);
+    std::printf("ratio Install/floor: %.2f   Clean/floor: %.2f\n",
+                Median(gInstall) / Median(gFloor), Median(gClean) / Median(gFloor));
+    for (const auto* s : {&install, &clean, &gInstall, &gClean})
+        for (const Sample& x : *s)
+            if (x.ms < 0) {
+                std::fprintf(stderr, "a command failed\n");
+                return 1;
+            }
+    return 0;
+}
