@@ -175,8 +175,9 @@ QStringList MenuFiles(const AppState& st) {
         files << st.path_support + QStringLiteral("ACE_IEC-60617_MENU.DAT");
     return files;
 }
-QList<QPair<QString, qsizetype>> MenuLines(const QStringList& files) {
-    QList<QPair<QString, qsizetype>> out;
+using MenuCounts = QList<QPair<QString, qsizetype>>;
+MenuCounts MenuLines(const QStringList& files) {
+    MenuCounts out;
     for (const QString& f : files) {
         qsizetype n = -1;
         try {
@@ -192,9 +193,8 @@ QList<QPair<QString, qsizetype>> MenuLines(const QStringList& files) {
 // and in the menu files.
 QString Details(bool install, const QString& catalogFile, const QList<catalog::TableChange>& rows,
                 const QStringList& groups, const QStringList& codes,
-                const QList<FolderReport>& folders,
-                const QList<QPair<QString, qsizetype>>& menusBefore,
-                const QList<QPair<QString, qsizetype>>& menusAfter) {
+                const QList<FolderReport>& folders, const MenuCounts& menusBefore,
+                const MenuCounts& menusAfter) {
     QStringList out;
     out << QStringLiteral("База изделий \"%1\":").arg(catalogFile);
     if (rows.isEmpty()) out << QStringLiteral("- строки не изменялись");
@@ -264,6 +264,23 @@ void RequireInstallDatabase() {
     if (shortfall.isEmpty()) throw AppError(message);
     throw AppError(message + QStringLiteral("\n\nДо этой ошибки команда не смогла:\n- ") +
                    shortfall.join(QStringLiteral("\n- ")));
+}
+
+// Runs one edit of the icon menu files (InsertMakerMenu or RemoveMakerMenu), counting their
+// lines before and after it for the details; a failure ends the command with the shortfall.
+struct MenuChange {
+    MenuCounts before, after;
+};
+MenuChange EditMenus(AppState& st, void (*edit)(AppState&), const QStringList& shortfall) {
+    const QStringList menus = MenuFiles(st);
+    MenuChange change{MenuLines(menus), {}};
+    try {
+        edit(st);
+    } catch (const AppError& e) {
+        FailWith(e.message(), shortfall);
+    }
+    change.after = MenuLines(menus);
+    return change;
 }
 
 // The groups of the selection that a catalog table belongs to, for a message.
@@ -527,13 +544,7 @@ void Button5Click(Context& ctx) {
     }
 
     progress.Step(QStringLiteral("меню"));
-    const QStringList menus = MenuFiles(st);
-    const auto menusBefore = MenuLines(menus);
-    try {
-        InsertMakerMenu(st);
-    } catch (const AppError& e) {
-        FailWith(e.message(), shortfall);
-    }
+    const MenuChange menus = EditMenus(st, InsertMakerMenu, shortfall);
     progress.Step(QStringLiteral("запись на диск"));
     const QString catalogFile =
         fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
@@ -541,8 +552,8 @@ void Button5Click(Context& ctx) {
     form.ShowMessageWithDetails(
         Outcome(QStringLiteral("Установка произведена успешно"),
                 QStringLiteral("Установка выполнена не полностью"), shortfall),
-        Details(true, catalogFile, log.changes, groups, st.socr, folders, menusBefore,
-                MenuLines(menus)));
+        Details(true, catalogFile, log.changes, groups, st.socr, folders, menus.before,
+                menus.after));
 }
 
 void Button6Click(Context& ctx) {
@@ -613,14 +624,7 @@ void Button6Click(Context& ctx) {
     const QList<FolderReport> folders{DeleteMakerFiles(kImagesSource, st.path_images, shortfall),
                                       DeleteMakerFiles(kLibrarySource, st.path_library, shortfall)};
     progress.Step(QStringLiteral("меню"));
-    const QStringList menus = MenuFiles(st);
-    const auto menusBefore = MenuLines(menus);
-    try {
-        RemoveMakerMenu(st);
-    } catch (const AppError& e) {
-        FailWith(e.message(), shortfall);
-    }
-    const auto menusAfter = MenuLines(menus);
+    const MenuChange menus = EditMenus(st, RemoveMakerMenu, shortfall);
     progress.Step(QStringLiteral("сжатие базы изделий"));
     try {
         catalog::CompactCatalog(db);
@@ -641,7 +645,7 @@ void Button6Click(Context& ctx) {
     form.ShowMessageWithDetails(
         Outcome(QStringLiteral("Чистка завершена успешно!"),
                 QStringLiteral("Чистка выполнена не полностью"), shortfall),
-        Details(false, catalogFile, found, groups, st.socr, folders, menusBefore, menusAfter));
+        Details(false, catalogFile, found, groups, st.socr, folders, menus.before, menus.after));
 }
 
 }  // namespace deploy

@@ -584,64 +584,65 @@ TEST_P(EngineContract, DataGeneratorInstallDatabase) {
     EXPECT_EQ(st.socr, codes);
     EXPECT_EQ(Count(db.ADOConnection1(), QStringLiteral("select count(*) from _PINLIST_ЗЕЛК")),
               rowsOf(QStringLiteral("pinlist.csv")));
+}
 
-    // One transaction around many statements, as Install and Clean use it: a rollback, a failed
-    // unit inside it and a closing connection each take back exactly what they should.
-    TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
-        {
-            auto o = Open(NewDb(QStringLiteral("src.mdb")));
-            Exec(*o, QStringLiteral("create table [S] ([v]varchar(5))"));
-            Exec(*o, QStringLiteral("insert into S values ('s')"));
-        }
-        auto c = Open(NewDb(QStringLiteral("t.mdb")));
-        Exec(*c, QStringLiteral("create table [T] ([v]varchar(5))"));
-        Exec(*c, QStringLiteral("insert into T values ('old')"));
-        const auto rows = [&] { return Count(*c, QStringLiteral("select count(*) from T")); };
-        const auto work = [&] {
-            Exec(*c, QStringLiteral("delete * from T"));
-            Exec(*c, QStringLiteral("insert into T select * from S in 'src.mdb'"));
-            Exec(*c, QStringLiteral("insert into T select * from S in 'src.mdb'"));
-        };
-
-        c->BeginTransaction();
-        EXPECT_TRUE(c->InTransaction());
-        EXPECT_FALSE(ErrorOf([&] { c->BeginTransaction(); }).isEmpty());
-        work();
-        EXPECT_EQ(rows(), 2);  // the connection sees its own changes
-        // An engine that tells the rows a statement changed tells them right.
-        EXPECT_EQ(c->RowsAffected().value_or(1), 1);
-        Exec(*c, QStringLiteral("delete * from T"));
-        EXPECT_EQ(c->RowsAffected().value_or(2), 2);
-        EXPECT_TRUE(c->RollbackTransaction());
-        EXPECT_FALSE(c->InTransaction());
-        EXPECT_EQ(Scalar(*c, QStringLiteral("select v from T")), QStringLiteral("old"));
-
-        // A failed unit inside takes back itself only; the commit keeps the rest.
-        c->BeginTransaction();
-        work();
-        EXPECT_EQ(rows(), 2);
-        EXPECT_FALSE(ErrorOf([&] {
-                         c->ExecuteAtomically(
-                             {{QStringLiteral("delete * from T"), {}},
-                              {QStringLiteral("insert into T values (null, 1)"), {}}});
-                     }).isEmpty());
-        EXPECT_EQ(rows(), 2);
-        c->CommitTransaction();
-        EXPECT_EQ(Count(*Open(tmp.file(QStringLiteral("t.mdb"))),
-                        QStringLiteral("select count(*) from T where v='s'")),
-                  2);
-
-        // Closing with a transaction open takes it back; nothing stays attached.
-        c->BeginTransaction();
-        Exec(*c, QStringLiteral("delete * from T"));
-        c->Close();
-        EXPECT_FALSE(c->InTransaction());
-        EXPECT_EQ(rows(), 2);
-        QStringList names;
-        c->GetTableNames(names);
-        EXPECT_EQ(names, QStringList{QStringLiteral("T")});
+// One transaction around many statements, as Install and Clean use it: a rollback, a failed
+// unit inside it and a closing connection each take back exactly what they should.
+TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
+    {
+        auto o = Open(NewDb(QStringLiteral("src.mdb")));
+        Exec(*o, QStringLiteral("create table [S] ([v]varchar(5))"));
+        Exec(*o, QStringLiteral("insert into S values ('s')"));
     }
+    auto c = Open(NewDb(QStringLiteral("t.mdb")));
+    Exec(*c, QStringLiteral("create table [T] ([v]varchar(5))"));
+    Exec(*c, QStringLiteral("insert into T values ('old')"));
+    const auto rows = [&] { return Count(*c, QStringLiteral("select count(*) from T")); };
+    const auto work = [&] {
+        Exec(*c, QStringLiteral("delete * from T"));
+        Exec(*c, QStringLiteral("insert into T select * from S in 'src.mdb'"));
+        Exec(*c, QStringLiteral("insert into T select * from S in 'src.mdb'"));
+    };
 
-    INSTANTIATE_TEST_SUITE_P(
-        Engines, EngineContract, ::testing::ValuesIn(Engines()),
-        [](const ::testing::TestParamInfo<EngineCase>& i) { return i.param.name; });
+    c->BeginTransaction();
+    EXPECT_TRUE(c->InTransaction());
+    EXPECT_FALSE(ErrorOf([&] { c->BeginTransaction(); }).isEmpty());
+    work();
+    EXPECT_EQ(rows(), 2);  // the connection sees its own changes
+    // An engine that tells the rows a statement changed tells them right.
+    EXPECT_EQ(c->RowsAffected().value_or(1), 1);
+    Exec(*c, QStringLiteral("delete * from T"));
+    EXPECT_EQ(c->RowsAffected().value_or(2), 2);
+    EXPECT_TRUE(c->RollbackTransaction());
+    EXPECT_FALSE(c->InTransaction());
+    EXPECT_EQ(Scalar(*c, QStringLiteral("select v from T")), QStringLiteral("old"));
+
+    // A failed unit inside takes back itself only; the commit keeps the rest.
+    c->BeginTransaction();
+    work();
+    EXPECT_EQ(rows(), 2);
+    EXPECT_FALSE(ErrorOf([&] {
+                     c->ExecuteAtomically({{QStringLiteral("delete * from T"), {}},
+                                           {QStringLiteral("insert into T values (null, 1)"), {}}});
+                 }).isEmpty());
+    EXPECT_EQ(rows(), 2);
+    c->CommitTransaction();
+    EXPECT_EQ(Count(*Open(tmp.file(QStringLiteral("t.mdb"))),
+                    QStringLiteral("select count(*) from T where v='s'")),
+              2);
+
+    // Closing with a transaction open takes it back; nothing stays attached.
+    c->BeginTransaction();
+    Exec(*c, QStringLiteral("delete * from T"));
+    c->Close();
+    EXPECT_FALSE(c->InTransaction());
+    EXPECT_EQ(rows(), 2);
+    QStringList names;
+    c->GetTableNames(names);
+    EXPECT_EQ(names, QStringList{QStringLiteral("T")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineContract, ::testing::ValuesIn(Engines()),
+                         [](const ::testing::TestParamInfo<EngineCase>& i) {
+                             return i.param.name;
+                         });
