@@ -252,7 +252,8 @@ const HostileCase kCases[] = {
      R"({"retr": {"reset": true, "reset_after": 0.1, "size_cmd": true}, "retr_by_path":
          {"/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n", "reset": true,
                                   "reset_after": 0.1, "size_cmd": true}}})",
-     0, QString(), 5},
+     2000, QString(), 5},  // five pauses of the server's before its resets, and the signatures'
+                           // transfers: no limit ends it, this bounds it
     {"a reset one byte short of the size SIZE gave",
      R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.1, "size_cmd": 20001}})", 0,
      kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
