@@ -62,7 +62,8 @@ start_server() {
     for _ in $(seq 50); do [[ -s $work/server.log ]] && break; sleep 0.1; done
     [[ -s $work/server.log ]] || fail "port 2121 on $addr not free"
 }
-files="\"address\": \"$addr\", \"port\": 2121, \"retr_by_path\": {\"/autocad/status_up.ini\":
+# Every file is signed with the test key for the release of the status file served.
+files="\"address\": \"$addr\", \"port\": 2121, \"date\": \"01.01.2030\", \"retr_by_path\": {\"/autocad/status_up.ini\":
     {\"data\": \"[Update]\\r\\ndate_global=01.01.2030\\r\\n\"},
     \"/autocad/update.cmd\": {\"data\": \"echo handed-over > marker.txt\\n\"}"
 
@@ -176,7 +177,7 @@ grep -q 'local_date=01.01.2020' "$work/tool/config.ini" || fail "a date was reco
 ls "$work/tool" "$work/tool/7z" | grep -q '\.[A-Za-z0-9]\{6\}$' && fail "a temporary file is left"
 kill -0 "$tool" 2>/dev/null || fail "the tool ended"
 sleep 1
-retr=$(grep -c 'RETR /autocad/ZELK_AE_install.7z' "$work/server.log" || true)
+retr=$(grep -cE 'RETR /autocad/ZELK_AE_install\.7z\s*$' "$work/server.log" || true)  # not its .minisig
 ((retr == 1)) || fail "the package was asked for $retr times"
 echo "ok: the progress window showed $shown_ms ms after the start;" \
     "after \"Отмена\" the main window was back within $gone_ms ms, old files kept, no script," \
