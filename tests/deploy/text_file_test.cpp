@@ -125,6 +125,10 @@ TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     }
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList());
 
+    // The temporary a killed run left is taken over; the copy keeps the source's permissions.
+    tmp.write(QStringLiteral("dst/a.png") + fs::kPartSuffix, "half");
+    const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(a, perms));
     fs::FileBatch batch;
     ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")));
     EXPECT_FALSE(batch.Copy(tmp.file("src/missing.png"), tmp.file("dst/c.png")));
@@ -132,6 +136,9 @@ TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     tmp.write("dst/b.png", "the user's own");
     EXPECT_EQ(batch.Commit(), QStringList{tmp.file("dst/b.png")});
     EXPECT_EQ(tmp.read("dst/a.png"), "A");
+#ifndef _WIN32
+    EXPECT_EQ(QFile::permissions(tmp.file("dst/a.png")) & ~QFileDevice::Permissions(0x0700), perms);
+#endif
     EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
 }
