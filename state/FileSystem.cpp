@@ -291,7 +291,8 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
           QFileDevice::ReadGroup, QFileDevice::WriteGroup, QFileDevice::ExeGroup,
           QFileDevice::ReadOther, QFileDevice::WriteOther, QFileDevice::ExeOther})
         if (source.permission(p)) perms |= p;
-    const bool ok = n == 0 && out.flush() && out.setPermissions(perms);
+    const bool ok = n == 0 && out.flush();
+    out.setPermissions(perms);
     out.close();
     if (!ok || out.error() != QFileDevice::NoError) {
         QFile::remove(part);
@@ -328,6 +329,10 @@ QStringList FileBatch::Commit() {
         }
     }
     items_.clear();
+    // The new names reach the disk too, whatever the caller does next.
+    for (const QString& f : folders)
+        if (!roots.isEmpty() && roots.removeOne(RootOf(f)))
+            platform::SyncFileSystem(platform::ToU16(f));
     return failed;
 }
 

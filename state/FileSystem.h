@@ -112,10 +112,10 @@ inline const QString kPartSuffix = QStringLiteral(".zelk-part");
 void RemoveLeftovers(const QString& folder);
 
 // New files copied under temporary names beside their targets and put in place together:
-// Commit() pushes every one onto the disk at one sync point and moves each to its name without
-// replacing a file that is there by then; the new names reach the disk with the caller's
-// SyncFolders before it reports. A kill at any moment leaves each target absent or whole; the
-// temporaries of an uncommitted batch go with it.
+// Commit() pushes every one onto the disk at one sync point (one call for each file system),
+// moves each to its name without replacing a file that is there by then, and syncs the file
+// systems again. A kill at any moment leaves each target absent or whole; the temporaries of
+// an uncommitted batch go with it.
 class FileBatch {
   public:
     FileBatch() = default;
