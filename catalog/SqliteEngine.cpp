@@ -1,6 +1,7 @@
 #include "catalog/SqliteEngine.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
@@ -10,8 +11,12 @@
 #include <QSqlRecord>
 #include <QUrl>
 #include <QVariant>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
+#include "platform/platform.h"
 #include "state/AppError.h"
 #include "state/FileSystem.h"
 
@@ -749,6 +754,38 @@ std::unique_ptr<DbConnection> SqliteEngine::NewConnection() {
     return std::make_unique<SqliteConnection>();
 }
 
+namespace {
+
+// Runs `writing`, which writes the new file `file` from its start to its end, while the disk
+// takes what it has written so far and the file cache lets go of it: a copy as large as the
+// catalog then passes through a few windows of memory, and its sync at the end is short.
+void WithWriteBehind(const QString& file, const std::function<void()>& writing) {
+    if (!platform::WritesBehind()) {
+        writing();
+        return;
+    }
+    std::atomic<bool> done{false};
+    std::thread behind([&done, file] {
+        QFile f(file);
+        while (!done.load(std::memory_order_acquire)) {
+            if (f.isOpen() || (QFileInfo::exists(file) && f.open(QIODevice::ReadOnly)))
+                platform::WriteBehind(int(f.handle()), f.size(), qint64(8) << 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    struct Join {
+        std::atomic<bool>& done;
+        std::thread& behind;
+        ~Join() {
+            done.store(true, std::memory_order_release);
+            behind.join();
+        }
+    } join{done, behind};
+    writing();
+}
+
+}  // namespace
+
 void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& destConnStr) {
     const QString src = AbsoluteFile(DataSourceOf(srcConnStr));
     const QString dest = AbsoluteFile(DataSourceOf(destConnStr));
@@ -757,7 +794,7 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
     SqliteConnection c;
     c.SetConnectionString(QStringLiteral("Data Source=") + QuoteConnectionValue(src));
     try {
-        c.VacuumInto(dest);
+        WithWriteBehind(dest, [&] { c.VacuumInto(dest); });
     } catch (...) {
         c.Close();
         // An incomplete copy, and the journal SQLite may leave beside it.

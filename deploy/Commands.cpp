@@ -72,11 +72,16 @@ FolderReport CopyFiles(const QString& from, const QString& to, fs::FileBatch& ba
         return report;
     }
     if (!to.isEmpty()) fs::RemoveLeftovers(to);
+    // The names the target folder holds, listed once: a name it lacks in every letter case is
+    // free, one it has is looked at as it stands.
+    QSet<QString> present;
+    for (const fs::Entry& e : fs::List(to)) present.insert(e.name.toCaseFolded());
     QStringList failed;
     for (const fs::Entry& e : fs::List(from)) {
         if (e.isFolder) continue;
         const QString dst = to + e.name;
-        if (!to.isEmpty() && (fs::FileExists(dst) || fs::FolderExists(dst))) {
+        if (!to.isEmpty() && present.contains(e.name.toCaseFolded()) &&
+            (fs::FileExists(dst) || fs::FolderExists(dst))) {
             ++report.skipped;
             continue;
         }

@@ -35,6 +35,15 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
 // descriptor where the system has one (off Windows), `path` names the same file.
 bool SyncFile(int fd, const std::u16string& path);
 
+// For a large file written in order: starts putting onto the disk the `window` bytes written
+// last to the open file `fd` (which now holds `written` bytes), and waits for the window
+// before them and lets the file cache forget it. The copy then passes through a few windows of
+// memory while the disk works alongside; SyncFile still makes it durable. Nothing where the
+// system has no such calls (Windows).
+void WriteBehind(int fd, std::int64_t written, std::int64_t window);
+// Whether WriteBehind does anything here.
+bool WritesBehind();
+
 // Pushes onto the disk, in one call, everything written to the file system that holds
 // `folder`: the contents of its files and the entries of its folders. False where the system
 // offers no such call (Windows, where each file is flushed through its own handle instead) or

@@ -162,6 +162,10 @@ bool AtomicFile::Write(const char* data, qint64 size) {
     return (tmp_ && tmp_->write(data, size) == size) || Fail({});
 }
 
+void AtomicFile::WriteBehind(qint64 window) {
+    if (tmp_ && tmp_->flush()) platform::WriteBehind(tmp_->handle(), tmp_->pos(), window);
+}
+
 QFileDevice* AtomicFile::Written() {
     if (!tmp_ || !tmp_->flush() || !tmp_->seek(0)) {
         Fail({});
@@ -227,6 +231,8 @@ void CopyAtomic(const QString& from, const QString& to, const QString& errorForm
         if (n == 0) break;
         if (!out.Write(buffer.get(), n))
             throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
+        // The disk takes the copy as it is made, and the file cache keeps little of it.
+        out.WriteBehind(8 * kChunk);
         if (progress) progress(in.pos(), in.size());
     }
     if (!out.Commit()) throw AppError(ErrorText(errorFormat, to, out.ErrorString()));
@@ -236,11 +242,18 @@ bool SyncFolder(const QString& folder) {
     return platform::SyncFileSystem(platform::ToU16(Native(folder)));
 }
 
+namespace {
+
+// The root of the file system that holds `folder`.
+QString RootOf(const QString& folder) { return QStorageInfo(Native(folder)).rootPath(); }
+
+}  // namespace
+
 void SyncFolders(const QStringList& folders) {
     QStringList roots;
     for (const QString& f : folders) {
         if (f.isEmpty() || !FolderExists(f)) continue;
-        const QString root = QStorageInfo(Native(f)).rootPath();
+        const QString root = RootOf(f);
         if (roots.contains(root)) continue;
         roots << root;
         SyncFolder(f);
@@ -258,18 +271,29 @@ FileBatch::~FileBatch() {
 
 bool FileBatch::Copy(const QString& from, const QString& to) {
     const QString part = Native(to) + kPartSuffix;
-    QFile::remove(part);  // left by a killed run
     QFile in(Native(from)), out(part);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
+    constexpr QIODevice::OpenMode kNew =
+        QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered;
+    // A temporary left by a killed run goes first.
+    if (!out.open(kNew) && (!QFileInfo::exists(part) || !QFile::remove(part) || !out.open(kNew)))
         return false;
     constexpr qint64 kChunk = 1 << 20;
     const std::unique_ptr<char[]> buffer(new char[kChunk]);
     qint64 n = 0;
     while ((n = in.read(buffer.get(), kChunk)) > 0)
         if (out.write(buffer.get(), n) != n) break;
+    // The permission bits of the source, as a system copy keeps them (from one look at it).
+    const QFileInfo source(in.fileName());
+    QFileDevice::Permissions perms;
+    for (const QFileDevice::Permission p :
+         {QFileDevice::ReadOwner, QFileDevice::WriteOwner, QFileDevice::ExeOwner,
+          QFileDevice::ReadGroup, QFileDevice::WriteGroup, QFileDevice::ExeGroup,
+          QFileDevice::ReadOther, QFileDevice::WriteOther, QFileDevice::ExeOther})
+        if (source.permission(p)) perms |= p;
     const bool ok = n == 0 && out.flush();
+    out.setPermissions(perms);
     out.close();
-    out.setPermissions(in.permissions());  // as a system copy keeps them
     if (!ok || out.error() != QFileDevice::NoError) {
         QFile::remove(part);
         return false;
@@ -279,27 +303,36 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
 }
 
 QStringList FileBatch::Commit() {
-    // The one sync point: every copy is on the disk before any takes its name.
-    QStringList folders;
+    // The one sync point: every copy is on the disk before any takes its name. One call for
+    // each file system; where there is no such call, file by file.
+    QStringList folders, roots;
     for (const Item& i : items_) {
         const QString folder = QFileInfo(i.part).absolutePath();
         if (!folders.contains(folder)) folders << folder;
     }
     for (const QString& f : folders) {
-        if (platform::SyncFileSystem(platform::ToU16(f))) continue;
-        for (const Item& i : items_)  // no call for the whole file system: file by file
+        const QString root = RootOf(f);
+        if (roots.contains(root)) continue;
+        if (platform::SyncFileSystem(platform::ToU16(f))) {
+            roots << root;
+            continue;
+        }
+        for (const Item& i : items_)
             if (QFileInfo(i.part).absolutePath() == f) SyncFile(i.part);
     }
     QStringList failed;
     for (const Item& i : items_) {
-        // A file that appeared meanwhile is not replaced.
-        if (QFileInfo::exists(i.target) || !QFile::rename(i.part, i.target)) {
+        // A file that appeared meanwhile is not replaced: the move refuses an existing name.
+        if (!QFile::rename(i.part, i.target)) {
             QFile::remove(i.part);
             failed << i.given;
         }
     }
     items_.clear();
-    for (const QString& f : folders) platform::SyncFileSystem(platform::ToU16(f));
+    // The new names reach the disk too, whatever the caller does next.
+    for (const QString& f : folders)
+        if (!roots.isEmpty() && roots.removeOne(RootOf(f)))
+            platform::SyncFileSystem(platform::ToU16(f));
     return failed;
 }
 

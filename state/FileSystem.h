@@ -58,6 +58,9 @@ class AtomicFile {
     // Refuses a folder, a read-only file and a folder that takes no new file.
     bool Open();
     bool Write(const char* data, qint64 size);
+    // For a large file: lets what is written so far go onto the disk while the writing goes
+    // on, keeping about `window` bytes of it in memory.
+    void WriteBehind(qint64 window);
     // What has been written so far, flushed and positioned at its start, for reading back
     // before Finish; null when that fails.
     QFileDevice* Written();
@@ -109,9 +112,10 @@ inline const QString kPartSuffix = QStringLiteral(".zelk-part");
 void RemoveLeftovers(const QString& folder);
 
 // New files copied under temporary names beside their targets and put in place together:
-// Commit() pushes every one onto the disk at one sync point, moves each to its name without
-// replacing a file that is there by then, and syncs the folders. A kill at any moment leaves
-// each target absent or whole; the temporaries of an uncommitted batch go with it.
+// Commit() pushes every one onto the disk at one sync point (one call for each file system),
+// moves each to its name without replacing a file that is there by then, and syncs the file
+// systems again. A kill at any moment leaves each target absent or whole; the temporaries of
+// an uncommitted batch go with it.
 class FileBatch {
   public:
     FileBatch() = default;

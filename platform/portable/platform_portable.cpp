@@ -130,6 +130,32 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
 
 bool SyncFile(int fd, const std::u16string&) { return fd >= 0 && ::fsync(fd) == 0; }
 
+bool WritesBehind() {
+#ifdef __linux__
+    return true;
+#else
+    return false;
+#endif
+}
+
+void WriteBehind(int fd, std::int64_t written, std::int64_t window) {
+#ifdef __linux__
+    if (fd < 0 || window <= 0 || written <= 0) return;
+    const std::int64_t last = written > window ? written - window : 0;
+    ::sync_file_range(fd, last, written - last, SYNC_FILE_RANGE_WRITE);
+    if (last == 0) return;
+    const std::int64_t before = last > window ? last - window : 0;
+    ::sync_file_range(
+        fd, before, last - before,
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd, before, last - before, POSIX_FADV_DONTNEED);
+#else
+    Q_UNUSED(fd);
+    Q_UNUSED(written);
+    Q_UNUSED(window);
+#endif
+}
+
 bool SyncFileSystem(const std::u16string& folder) {
 #ifdef __linux__
     const int fd = ::open(QFile::encodeName(FromU16(folder)).constData(), O_RDONLY | O_DIRECTORY);

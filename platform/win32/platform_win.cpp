@@ -122,6 +122,10 @@ bool SyncFile(int, const std::u16string& path) {
     return ok;
 }
 
+// Windows writes behind on its own; the file is flushed through SyncFile.
+void WriteBehind(int, std::int64_t, std::int64_t) {}
+bool WritesBehind() { return false; }
+
 // Windows flushes a whole volume only for administrators; the tool flushes each file.
 bool SyncFileSystem(const std::u16string&) { return false; }
 

@@ -94,3 +94,26 @@ TEST(SqliteStandIn, OwnMessagesSystemTablesAndPassThrough) {
         [&] { Exec(*c, QStringLiteral("insert into U select N, v from T in '%1'").arg(path)); });
     EXPECT_TRUE(err.contains(QStringLiteral("table U has 1 columns"))) << err.toStdString();
 }
+
+// A compacted copy many times larger than the memory the disk writes behind with: whole, with
+// every row, readable, and smaller than its source by the rows deleted.
+TEST(SqliteStandIn, CompactionOfALargeCatalogIsWhole) {
+    TempDir tmp;
+    const QString src = tmp.file(QStringLiteral("big.mdb"));
+    MakeEmptyDb(src);
+    {
+        auto c = Connect(src);
+        Exec(*c, QStringLiteral("create table [t] ([n]integer, [v]longchar)"));
+        Exec(*c, QStringLiteral("with recursive k(i) as (select 1 union all select i + 1 from k "
+                                "where i < 12000) insert into t select i, hex(randomblob(1500)) "
+                                "from k"));
+        Exec(*c, QStringLiteral("delete * from t where n % 4 = 0"));
+    }
+    const QString dest = tmp.file(QStringLiteral("big~$.mdb"));
+    catalog::DefaultEngine().CompactDatabase(DataSource(src), DataSource(dest));
+    EXPECT_LT(QFileInfo(dest).size(), QFileInfo(src).size() * 4 / 5);
+    auto c = Connect(dest);
+    EXPECT_EQ(Scalar(*c, QStringLiteral("pragma integrity_check")), QStringLiteral("ok"));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from t")), 9000);
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from t where length(v) = 3000")), 9000);
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -125,6 +126,10 @@ TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     }
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList());
 
+    // The temporary a killed run left is taken over; the copy keeps the source's permissions.
+    tmp.write(QStringLiteral("dst/a.png") + fs::kPartSuffix, "half");
+    const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(a, perms));
     fs::FileBatch batch;
     ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")));
     EXPECT_FALSE(batch.Copy(tmp.file("src/missing.png"), tmp.file("dst/c.png")));
@@ -132,6 +137,9 @@ TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     tmp.write("dst/b.png", "the user's own");
     EXPECT_EQ(batch.Commit(), QStringList{tmp.file("dst/b.png")});
     EXPECT_EQ(tmp.read("dst/a.png"), "A");
+#ifndef _WIN32
+    EXPECT_EQ(QFile::permissions(tmp.file("dst/a.png")) & ~QFileDevice::Permissions(0x0700), perms);
+#endif
     EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
 }
@@ -146,8 +154,10 @@ TEST(TextFile, CopyingALargeFileKeepsMemoryBounded) {
     {
         QFile f(from);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const QByteArray page(1 << 20, 'c');
-        for (int mb = 0; mb < 150; ++mb) ASSERT_EQ(f.write(page), page.size());
+        for (int mb = 0; mb < 150; ++mb) {  // each MB its own, so a misplaced one shows
+            const QByteArray page(1 << 20, char('a' + mb % 26));
+            ASSERT_EQ(f.write(page), page.size());
+        }
     }
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -167,6 +177,14 @@ TEST(TextFile, CopyingALargeFileKeepsMemoryBounded) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the copy grew the process by 32 MB or more";
     EXPECT_EQ(QFileInfo(to).size(), QFileInfo(from).size());
+    // Written behind and dropped from the file cache as it went, the copy reads back whole.
+    const auto digest = [](const QString& file) {
+        QFile f(file);
+        QCryptographicHash h(QCryptographicHash::Sha256);
+        return f.open(QIODevice::ReadOnly) && h.addData(&f) ? h.result() : QByteArray();
+    };
+    EXPECT_EQ(digest(to), digest(from));
+    EXPECT_FALSE(digest(to).isEmpty());
 }
 #endif
 
