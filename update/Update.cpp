@@ -257,7 +257,7 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
     }
 }
 
-void poupdate(Context& ctx) {
+void poupdate(Context& ctx, bool refreshStatus) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
     if (st.handedOff) return;  // the update script already runs; the tool is ending
@@ -269,6 +269,9 @@ void poupdate(Context& ctx) {
     try {
         DownloadWindow window(form, ftp);
         if (!LogInAnew(ftp, form)) return;
+        if (refreshStatus)
+            GetSignedStatusFile(ftp, QStringLiteral("/autocad/status_up.ini"),
+                                st.exeDir + kStatusFile, kStatusFile);
         fs::CreateFolder(st.exeDir + QStringLiteral("7z"));
         SignedFiles files(ftp, st.exeDir + kStatusFile);
         // Every file arrives beside its old one first; the old files stay until all have come.
@@ -307,6 +310,6 @@ void poupdate(Context& ctx) {
     }
 }
 
-void Button9Click(Context& ctx) { poupdate(ctx); }
+void Button9Click(Context& ctx) { poupdate(ctx, true); }
 
 }  // namespace update

@@ -22,7 +22,10 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe = {});
 
 // The update download: five files into the executable's folder, today's date recorded,
 // the update script started, the application asked to end. Never fails to its caller.
-void poupdate(Context& ctx);
+// `refreshStatus`: the signed status file is fetched first, so that the files are those of the
+// release the server announces now (the manual update may come long after the start-up check,
+// or after one that could not fetch it).
+void poupdate(Context& ctx, bool refreshStatus = false);
 
 void Button9Click(Context& ctx);  // manual update
 

@@ -148,7 +148,11 @@ TEST_F(UpdateCheck, EqualDatesThenManualUpdate) {
     EXPECT_TRUE(ftp->Connected());
     EXPECT_FALSE(QFile::exists(exe.file("ZELK_AE_install.7z")));
 
+    // Meanwhile the server publishes a newer release: the manual update takes its files, signed
+    // for it, and its status file.
+    StatusFile(ShortDate(2026, 4, 1), "Newer");
     update::Button9Click(ctx);
+    EXPECT_EQ(exe.read("data/status_up.ini"), root_->read(root_->file("autocad/status_up.ini")));
     EXPECT_EQ(form.status, "   Дата обновления: " + date + ", No news");
     EXPECT_EQ(LocalDate(), Today());
     EXPECT_TRUE(form.terminated);
