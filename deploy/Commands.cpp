@@ -288,6 +288,23 @@ MenuChange EditMenus(AppState& st, void (*edit)(AppState&), const QStringList& s
     return change;
 }
 
+// The end of Install (`install`) or Clean: everything the command wrote goes onto the disk,
+// then its closing message, with what it changed as the message's details.
+void Conclude(Context& ctx, bool install, const QStringList& shortfall,
+              const QList<catalog::TableChange>& rows, const QStringList& groups,
+              const QList<FolderReport>& folders, const MenuChange& menus) {
+    const QString catalogFile =
+        fs::FullPath(catalog::CatalogFileOf(ctx.db.ADOConnection2().ConnectionString()));
+    SyncWritten(ctx.st, catalogFile);
+    const QString text =
+        install ? Outcome(QStringLiteral("Установка произведена успешно"),
+                          QStringLiteral("Установка выполнена не полностью"), shortfall)
+                : Outcome(QStringLiteral("Чистка завершена успешно!"),
+                          QStringLiteral("Чистка выполнена не полностью"), shortfall);
+    ctx.form.ShowMessageWithDetails(text, Details(install, catalogFile, rows, groups, ctx.st.socr,
+                                                  folders, menus.before, menus.after));
+}
+
 // The groups of the selection that a catalog table belongs to, for a message.
 QString WhereInCatalog(const QString& table, const QStringList& groups, const QStringList& codes) {
     if (table.isEmpty() || table.contains(u' ')) return table;  // empty, or a step's own name
@@ -551,14 +568,7 @@ void Button5Click(Context& ctx) {
     progress.Step(QStringLiteral("меню"));
     const MenuChange menus = EditMenus(st, InsertMakerMenu, shortfall);
     progress.Step(QStringLiteral("запись на диск"));
-    const QString catalogFile =
-        fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
-    SyncWritten(st, catalogFile);
-    form.ShowMessageWithDetails(
-        Outcome(QStringLiteral("Установка произведена успешно"),
-                QStringLiteral("Установка выполнена не полностью"), shortfall),
-        Details(true, catalogFile, log.changes, groups, st.socr, folders, menus.before,
-                menus.after));
+    Conclude(ctx, true, shortfall, log.changes, groups, folders, menus);
 }
 
 void Button6Click(Context& ctx) {
@@ -644,13 +654,7 @@ void Button6Click(Context& ctx) {
                                                     "осталось.")),
             shortfall);
     }
-    const QString catalogFile =
-        fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
-    SyncWritten(st, catalogFile);
-    form.ShowMessageWithDetails(
-        Outcome(QStringLiteral("Чистка завершена успешно!"),
-                QStringLiteral("Чистка выполнена не полностью"), shortfall),
-        Details(false, catalogFile, found, groups, st.socr, folders, menus.before, menus.after));
+    Conclude(ctx, false, shortfall, found, groups, folders, menus);
 }
 
 }  // namespace deploy

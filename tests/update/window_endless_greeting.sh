@@ -17,14 +17,8 @@ build=$(realpath -m -- "${1:-$root/build-window-check}")
 shot=$(realpath -m -- "${2:-$build/endless-greeting.png}")
 bound_ms=8000
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZELK_BUILD_TESTS=OFF \
-        -DZELK_BUILD_BENCH=OFF -DZELK_PROBE_HOST=127.0.0.1 -DZELK_UPDATE_HOST=127.0.0.1 >/dev/null
-fi
-grep -q '^ZELK_UPDATE_HOST:STRING=127.0.0.1$' "$build/CMakeCache.txt" &&
-    grep -q '^ZELK_PROBE_HOST:STRING=127.0.0.1$' "$build/CMakeCache.txt" ||
-    { echo "$build does not talk to 127.0.0.1" >&2; exit 1; }
-cmake --build "$build" --target zelk_installer zelk_datagen zelk_data_package -j2 >/dev/null
+source "$root/tests/update/window_support.sh"
+build_tool "$build" 127.0.0.1
 
 work=$(mktemp -d)
 pids=()
@@ -57,14 +51,7 @@ for _ in $(seq 50); do
 done
 [[ -s $work/probe.log && -s $work/server.log ]] || { echo "ports 80 or 2121 not free" >&2; exit 1; }
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-export DISPLAY=$display LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-export USERPROFILE=$work/USERPROFILE PUBLIC=$work/PUBLIC XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM
+start_display "$work"
 
 start=$(date +%s%N)
 (cd "$work/tool" && exec ./ZELK_AE_install) >"$work/tool.log" 2>&1 &

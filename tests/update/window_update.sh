@@ -24,14 +24,8 @@ shots=$(realpath -m -- "${2:-$build}")
 addr=127.0.0.17
 mkdir -p "$shots"
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZELK_BUILD_TESTS=OFF \
-        -DZELK_BUILD_BENCH=OFF -DZELK_PROBE_HOST=$addr -DZELK_UPDATE_HOST=$addr >/dev/null
-fi
-grep -q "^ZELK_UPDATE_HOST:STRING=$addr\$" "$build/CMakeCache.txt" &&
-    grep -q "^ZELK_PROBE_HOST:STRING=$addr\$" "$build/CMakeCache.txt" ||
-    { echo "$build does not talk to $addr" >&2; exit 1; }
-cmake --build "$build" --target zelk_installer zelk_datagen zelk_data_package -j2 >/dev/null
+source "$root/tests/update/window_support.sh"
+build_tool "$build" $addr
 
 work=$(mktemp -d)
 pids=()
@@ -83,14 +77,7 @@ lay_out() {
     (cd "$work/tool" && md5sum ZELK_AE_install.7z 7z/7z.exe 7z/7z.dll update.cmd) >"$work/old.md5"
 }
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-export DISPLAY=$display LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-export USERPROFILE=$work/USERPROFILE PUBLIC=$work/PUBLIC XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM
+start_display "$work"
 
 start_tool() {  # from another folder than the tool's own
     started=$(now_ms)
