@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -54,6 +55,21 @@ bool SyncFileSystem(const std::u16string& folder);
 // fails, both stay as they were. Returns the system's reason on failure, the empty text on
 // success.
 std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to);
+
+// Copies the file `from` to the new file `to`, which must not exist yet, with the permission
+// bits a system copy gives it; nothing is left at `to` when the copy fails. Returns the
+// system's reason on failure, the empty text on success.
+std::u16string CopyToNew(const std::u16string& from, const std::u16string& to);
+
+// Gives the file `from` the name `to` in one step unless a file of that name exists by then;
+// when it fails, both stay as they were. Returns the system's reason on failure, the empty
+// text on success.
+std::u16string MoveToNew(const std::u16string& from, const std::u16string& to);
+
+// Pushes the written files `paths` onto the disk together: the contents of each are written
+// out, then the disk is told once to make all of it durable (Windows, from Windows 8 on); where
+// that is not offered, each file is flushed on its own. False when one of them could not be.
+bool SyncFilesTogether(const std::vector<std::u16string>& paths);
 
 // Gives a native top-level window (a Windows HWND) a title bar with the system menu, minimise
 // and maximise, on a single border that cannot be dragged to another size. Nothing elsewhere.

@@ -271,33 +271,12 @@ FileBatch::~FileBatch() {
 
 bool FileBatch::Copy(const QString& from, const QString& to) {
     const QString part = Native(to) + kPartSuffix;
-    QFile in(Native(from)), out(part);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
-    constexpr QIODevice::OpenMode kNew =
-        QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered;
+    const std::u16string source = platform::ToU16(Native(from)), temporary = platform::ToU16(part);
     // A temporary left by a killed run goes first.
-    if (!out.open(kNew) && (!QFileInfo::exists(part) || !QFile::remove(part) || !out.open(kNew)))
+    if (!platform::CopyToNew(source, temporary).empty() &&
+        (!QFileInfo::exists(part) || !QFile::remove(part) ||
+         !platform::CopyToNew(source, temporary).empty()))
         return false;
-    constexpr qint64 kChunk = 1 << 20;
-    const std::unique_ptr<char[]> buffer(new char[kChunk]);
-    qint64 n = 0;
-    while ((n = in.read(buffer.get(), kChunk)) > 0)
-        if (out.write(buffer.get(), n) != n) break;
-    // The permission bits of the source, as a system copy keeps them (from one look at it).
-    const QFileInfo source(in.fileName());
-    QFileDevice::Permissions perms;
-    for (const QFileDevice::Permission p :
-         {QFileDevice::ReadOwner, QFileDevice::WriteOwner, QFileDevice::ExeOwner,
-          QFileDevice::ReadGroup, QFileDevice::WriteGroup, QFileDevice::ExeGroup,
-          QFileDevice::ReadOther, QFileDevice::WriteOther, QFileDevice::ExeOther})
-        if (source.permission(p)) perms |= p;
-    const bool ok = n == 0 && out.flush();
-    out.setPermissions(perms);
-    out.close();
-    if (!ok || out.error() != QFileDevice::NoError) {
-        QFile::remove(part);
-        return false;
-    }
     items_.append({part, Native(to), to});
     return true;
 }
@@ -306,6 +285,7 @@ QStringList FileBatch::Commit() {
     // The one sync point: every copy is on the disk before any takes its name. One call for
     // each file system; where there is no such call, file by file.
     QStringList folders, roots;
+    std::vector<std::u16string> unsynced;
     for (const Item& i : items_) {
         const QString folder = QFileInfo(i.part).absolutePath();
         if (!folders.contains(folder)) folders << folder;
@@ -318,21 +298,29 @@ QStringList FileBatch::Commit() {
             continue;
         }
         for (const Item& i : items_)
-            if (QFileInfo(i.part).absolutePath() == f) SyncFile(i.part);
+            if (QFileInfo(i.part).absolutePath() == f) unsynced.push_back(platform::ToU16(i.part));
     }
+    if (!unsynced.empty()) platform::SyncFilesTogether(unsynced);
     QStringList failed;
+    std::u16string lastPlaced;
     for (const Item& i : items_) {
         // A file that appeared meanwhile is not replaced: the move refuses an existing name.
-        if (!QFile::rename(i.part, i.target)) {
+        const std::u16string target = platform::ToU16(i.target);
+        if (!platform::MoveToNew(platform::ToU16(i.part), target).empty()) {
             QFile::remove(i.part);
             failed << i.given;
+        } else {
+            lastPlaced = target;
         }
     }
     items_.clear();
-    // The new names reach the disk too, whatever the caller does next.
+    // The new names reach the disk too, whatever the caller does next. Where no call syncs a
+    // file system, the last file placed is flushed: a file system that logs its changes in
+    // order (NTFS) then has every name given before it on the disk.
     for (const QString& f : folders)
         if (!roots.isEmpty() && roots.removeOne(RootOf(f)))
             platform::SyncFileSystem(platform::ToU16(f));
+    if (!unsynced.empty() && !lastPlaced.empty()) platform::SyncFilesTogether({lastPlaced});
     return failed;
 }
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
@@ -129,6 +131,105 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
 }
 
 bool SyncFile(int fd, const std::u16string&) { return fd >= 0 && ::fsync(fd) == 0; }
+
+namespace {
+
+std::u16string Reason(int err) { return ToU16(QString::fromLocal8Bit(std::strerror(err))); }
+
+// Copies `size` bytes from `in` to `out`, in the kernel where it can; the errno of a failure.
+int CopyBytes(int in, int out, off_t size) {
+    off_t done = 0;
+#ifdef __linux__
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - done), 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n == 0) return 0;  // shorter than it was a moment ago: copied as it is now
+        if (errno == EINTR) continue;
+        if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                          errno == EOPNOTSUPP || errno == EPERM))
+            break;  // not offered between these two: through a buffer below
+        return errno;
+    }
+    if (done >= size) return 0;
+#endif
+    static constexpr size_t kChunk = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.get(), kChunk);
+        if (n == 0) return 0;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        for (ssize_t at = 0; at < n;) {
+            const ssize_t w = ::write(out, buffer.get() + at, size_t(n - at));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return w < 0 ? errno : ENOSPC;
+            at += w;
+        }
+    }
+}
+
+}  // namespace
+
+std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
+    const QByteArray src = QFile::encodeName(FromU16(from)), dst = QFile::encodeName(FromU16(to));
+    const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return Reason(errno);
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISREG(st.st_mode) ? errno : EISDIR;
+        ::close(in);
+        return Reason(err);
+    }
+    // The source's permission bits as the process's umask lets a new file have them.
+    const int out = ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                           st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO));
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return Reason(err);
+    }
+    int err = CopyBytes(in, out, st.st_size);
+    if (::close(out) != 0 && err == 0) err = errno;
+    ::close(in);
+    if (err == 0) return {};
+    ::unlink(dst.constData());
+    return Reason(err);
+}
+
+std::u16string MoveToNew(const std::u16string& from, const std::u16string& to) {
+    const QByteArray src = QFile::encodeName(FromU16(from)), dst = QFile::encodeName(FromU16(to));
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS) return Reason(errno);
+#endif
+    // Without an exclusive rename: a second name that refuses an existing one, then the first
+    // name goes.
+    if (::link(src.constData(), dst.constData()) == 0) {
+        ::unlink(src.constData());
+        return {};
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) return Reason(errno);
+    // A file system without second names: a look, then a plain rename.
+    if (::access(dst.constData(), F_OK) == 0) return Reason(EEXIST);
+    if (::rename(src.constData(), dst.constData()) != 0) return Reason(errno);
+    return {};
+}
+
+bool SyncFilesTogether(const std::vector<std::u16string>& paths) {
+    bool ok = true;
+    for (const std::u16string& p : paths) {
+        const int fd = ::open(QFile::encodeName(FromU16(p)).constData(), O_RDONLY | O_CLOEXEC);
+        ok = fd >= 0 && ::fsync(fd) == 0 && ok;
+        if (fd >= 0) ::close(fd);
+    }
+    return ok;
+}
 
 bool WritesBehind() {
 #ifdef __linux__

@@ -90,10 +90,10 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
     }
 }
 
-std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {
-    if (MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return {};
-    const DWORD err = GetLastError();
+namespace {
+
+// The system's text for a Win32 error code, without its closing full stop.
+std::u16string ErrorText(DWORD err) {
     wchar_t* text = nullptr;
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -109,6 +109,70 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
         reason.assign(code.begin(), code.end());
     }
     return reason;
+}
+
+}  // namespace
+
+std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {
+    if (MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {};
+    return ErrorText(GetLastError());
+}
+
+std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
+    // The system's copy: attributes and times as Explorer keeps them; refuses an existing `to`.
+    if (CopyFileW(Wide(from), Wide(to), TRUE)) return {};
+    const DWORD err = GetLastError();
+    if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) {
+        // What an unfinished copy may have left (read-only when its source is).
+        SetFileAttributesW(Wide(to), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(Wide(to));
+    }
+    return ErrorText(err);
+}
+
+std::u16string MoveToNew(const std::u16string& from, const std::u16string& to) {
+    if (MoveFileExW(Wide(from), Wide(to), 0)) return {};
+    return ErrorText(GetLastError());
+}
+
+bool SyncFilesTogether(const std::vector<std::u16string>& paths) {
+    // Each file's data and metadata go to the device without the device being told to empty
+    // its cache (NtFlushBuffersFileEx with FLUSH_FLAGS_NO_SYNC, Windows 8 on); one full flush at
+    // the end then empties the device's cache once for all of them. Before Windows 8, each file
+    // is flushed in full.
+    struct IoStatus {
+        union {
+            LONG status;
+            void* pointer;
+        };
+        ULONG_PTR information;
+    };
+    using FlushEx = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, IoStatus*);
+    constexpr ULONG kNoSync = 0x2;  // FLUSH_FLAGS_NO_SYNC
+    static const FlushEx flushEx = reinterpret_cast<FlushEx>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+    bool ok = true;
+    HANDLE last = INVALID_HANDLE_VALUE;
+    for (const std::u16string& p : paths) {
+        const HANDLE h = CreateFileW(Wide(p), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            ok = false;
+            continue;
+        }
+        IoStatus io{};
+        const bool written = flushEx && flushEx(h, kNoSync, nullptr, 0, &io) >= 0;
+        if (!written) ok = FlushFileBuffers(h) != 0 && ok;
+        if (last != INVALID_HANDLE_VALUE) CloseHandle(last);
+        last = h;
+    }
+    if (last != INVALID_HANDLE_VALUE) {
+        ok = FlushFileBuffers(last) != 0 && ok;
+        CloseHandle(last);
+    }
+    return ok;
 }
 
 bool SyncFile(int, const std::u16string& path) {

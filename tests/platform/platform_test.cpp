@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
@@ -184,4 +185,28 @@ TEST(NativePath, BackslashesBecomeSlashesOffWindows) {
     EXPECT_EQ(platform::NativePath(u"data\\IMAGES\\a.png"), u"data/IMAGES/a.png");
     EXPECT_EQ(platform::NativePath(u"/tmp/x"), u"/tmp/x");
 #endif
+}
+
+// The file calls behind a batch of copies, on Windows with the system's own calls: a copy and a
+// move never take an existing name, a failed copy leaves nothing, and files flushed together
+// are all reported.
+TEST(NewFiles, CopyAndMoveNeverReplaceAndAFailedCopyLeavesNothing) {
+    TempDir tmp;
+    const QString src = tmp.write("src.dwg", QByteArray(300000, 'z')),
+                  taken = tmp.write("t", "own");
+    const auto native = [](const QString& p) { return ToU16(QDir::toNativeSeparators(p)); };
+    EXPECT_FALSE(platform::CopyToNew(native(src), native(taken)).empty());
+    EXPECT_FALSE(platform::CopyToNew(native(tmp.file("none")), native(tmp.file("c"))).empty());
+    EXPECT_FALSE(platform::CopyToNew(native(tmp.path()), native(tmp.file("d"))).empty());
+    EXPECT_FALSE(QFile::exists(tmp.file("c")) || QFile::exists(tmp.file("d")));
+    ASSERT_EQ(platform::CopyToNew(native(src), native(tmp.file("copy"))), u"");
+    EXPECT_EQ(tmp.read("copy"), QByteArray(300000, 'z'));
+    EXPECT_TRUE(platform::SyncFilesTogether({native(tmp.file("copy")), native(taken)}));
+    EXPECT_FALSE(platform::SyncFilesTogether({native(tmp.file("none"))}));
+
+    EXPECT_FALSE(platform::MoveToNew(native(tmp.file("copy")), native(taken)).empty());
+    EXPECT_EQ(tmp.read("t"), "own");
+    ASSERT_EQ(platform::MoveToNew(native(tmp.file("copy")), native(tmp.file("placed"))), u"");
+    EXPECT_FALSE(QFile::exists(tmp.file("copy")));
+    EXPECT_EQ(tmp.read("placed").size(), 300000);
 }
