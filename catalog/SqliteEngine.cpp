@@ -582,16 +582,17 @@ class SqliteConnection : public DbConnection {
             try {
                 const QList<Attached> visible = Visible(attached);
                 for (const Statement& s : statements) {
-                    Translator tr(ListNames(db, QStringLiteral("main"), false), visible,
-                                  ColumnsIn(db));
+                    Translator tr(MainNames(db), visible, Columns(db));
                     const Translated t = tr.Translate(s.sql);
                     QVariantList binds;
                     for (const QString& p : t.params) binds << ValueOf(p, s.params);
+                    if (ChangesSchema(t)) Forget();
                     rowsAffected_ = Exec(db, t.sql, binds);
                     for (const QString& x : t.extra) Exec(db, x);
                 }
                 Exec(db, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
             } catch (...) {
+                Forget();
                 if (tx_) {
                     QSqlQuery(db).exec(QStringLiteral("ROLLBACK TO zelk_unit"));
                     QSqlQuery(db).exec(QStringLiteral("RELEASE zelk_unit"));
@@ -613,6 +614,7 @@ class SqliteConnection : public DbConnection {
         QSqlDatabase db = Db();
         Exec(db, QStringLiteral("BEGIN"));
         tx_ = true;
+        Forget();
     }
 
     void CommitTransaction() override {
@@ -620,6 +622,7 @@ class SqliteConnection : public DbConnection {
         QSqlDatabase db = Db();
         Exec(db, QStringLiteral("COMMIT"));
         tx_ = false;
+        Forget();
         Detach(db, txAttached_);
     }
 
@@ -632,6 +635,7 @@ class SqliteConnection : public DbConnection {
         const bool ok = q.exec(QStringLiteral("ROLLBACK")) ||
                         q.lastError().text().contains(QLatin1String("no transaction"));
         tx_ = false;
+        Forget();
         Detach(db, txAttached_);
         return ok;
     }
@@ -647,7 +651,7 @@ class SqliteConnection : public DbConnection {
         FirstRow row;
         try {
             const QList<Attached> visible = Visible(attached);
-            Translator tr(ListNames(db, QStringLiteral("main"), false), visible, ColumnsIn(db));
+            Translator tr(MainNames(db), visible, Columns(db));
             const Translated t = tr.Translate(sql);
             QSqlQuery q(db);
             q.setForwardOnly(true);
@@ -680,6 +684,38 @@ class SqliteConnection : public DbConnection {
 
   private:
     QSqlDatabase Db() const { return QSqlDatabase::database(name_, false); }
+
+    // The names of the catalog's tables and the columns of tables, as statements are
+    // translated. Inside a transaction, once it has read the file, no other connection can
+    // change the schema; they are then looked up once and kept until a statement of this
+    // connection changes the schema, a unit is undone or the transaction ends. Outside one,
+    // each statement looks anew.
+    QStringList MainNames(QSqlDatabase& db) {
+        if (tx_ && mainNamesKept_) return mainNames_;
+        mainNames_ = ListNames(db, QStringLiteral("main"), false);
+        mainNamesKept_ = tx_;
+        return mainNames_;
+    }
+    ColumnsOf Columns(QSqlDatabase& db) {
+        if (!tx_) return ColumnsIn(db);
+        return [this, &db](const QString& schema, const QString& table) {
+            const QString key = schema + QChar(0) + table;
+            auto it = columns_.constFind(key);
+            if (it != columns_.constEnd()) return *it;
+            const QStringList names = ColumnNames(db, schema, table);
+            if (!names.isEmpty()) columns_.insert(key, names);
+            return names;
+        };
+    }
+    void Forget() {
+        mainNamesKept_ = false;
+        columns_.clear();
+    }
+    static bool ChangesSchema(const Translated& t) {
+        const QString head = t.sql.trimmed().left(6).toUpper();
+        return !t.extra.isEmpty() || head.startsWith(QLatin1String("CREATE")) ||
+               head.startsWith(QLatin1String("DROP")) || head.startsWith(QLatin1String("ALTER"));
+    }
 
     QList<Attached> Attach(QSqlDatabase& db, const QList<Statement>& statements) {
         QList<Attached> out;
@@ -746,6 +782,9 @@ class SqliteConnection : public DbConnection {
     bool tx_ = false;
     QList<Attached> txAttached_;  // files attached during the open transaction
     qint64 rowsAffected_ = 0;     // by the last statement
+    QStringList mainNames_;
+    bool mainNamesKept_ = false;
+    QHash<QString, QStringList> columns_;
 };
 
 }  // namespace

@@ -631,6 +631,26 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
                     QStringLiteral("select count(*) from T where v='s'")),
               2);
 
+    // Tables made and dropped inside a transaction are known, with their columns, to the
+    // statements after them; one whose creating unit failed is not.
+    c->BeginTransaction();
+    Exec(*c, QStringLiteral("create table [N] ([v]varchar(5))"));
+    Exec(*c, QStringLiteral("insert into N select * from S in 'src.mdb'"));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from N")), 1);
+    EXPECT_FALSE(ErrorOf([&] {
+                     c->ExecuteAtomically({{QStringLiteral("create table [M] ([v]varchar(5))"), {}},
+                                           {QStringLiteral("insert into T values (null, 1)"), {}}});
+                 }).isEmpty());
+    if (c->RollsBackTableChanges()) {
+        EXPECT_FALSE(
+            ErrorOf([&] { Exec(*c, QStringLiteral("insert into M values ('m')")); }).isEmpty());
+    }
+    Exec(*c, QStringLiteral("drop table N"));
+    EXPECT_FALSE(ErrorOf([&] {
+                     Exec(*c, QStringLiteral("insert into N select * from S in 'src.mdb'"));
+                 }).isEmpty());
+    c->CommitTransaction();
+
     // Closing with a transaction open takes it back; nothing stays attached.
     c->BeginTransaction();
     Exec(*c, QStringLiteral("delete * from T"));
@@ -639,7 +659,10 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     EXPECT_EQ(rows(), 2);
     QStringList names;
     c->GetTableNames(names);
-    EXPECT_EQ(names, QStringList{QStringLiteral("T")});
+    EXPECT_TRUE(names.contains(QStringLiteral("T")));
+    if (c->RollsBackTableChanges()) {
+        EXPECT_EQ(names, QStringList{QStringLiteral("T")});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, EngineContract, ::testing::ValuesIn(Engines()),
