@@ -352,12 +352,15 @@ QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QSt
 // Runs the row changes of a command as one catalog transaction. A failure anywhere in it is
 // rolled back and reported as one message naming the command, the group, the catalog and the
 // state the catalog is left in.
+// `begun`: a transaction the command began before (it then ends here).
 void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStringList& groups,
                       const AppState& st, catalog::StepLog& log,
-                      const std::function<void()>& changes) {
-    std::optional<catalog::CatalogTransaction> tx;
+                      const std::function<void()>& changes,
+                      std::optional<catalog::CatalogTransaction>* begun = nullptr) {
+    std::optional<catalog::CatalogTransaction> own;
+    std::optional<catalog::CatalogTransaction>& tx = begun ? *begun : own;
     try {
-        tx.emplace(db);
+        if (!tx) tx.emplace(db);
         changes();
         tx->Commit();
     } catch (const AppError& e) {
@@ -498,8 +501,15 @@ void Button5Click(Context& ctx) {
         st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
     }
 
-    // The two tables are created on their own, before the row changes (an engine that cannot
-    // take a table's creation back keeps what it created, and the message says so).
+    // The two tables are created before the row changes. When the command goes on to change
+    // rows, on an engine that takes a table's creation back, the creation is the first step of
+    // the command's one transaction; otherwise it is done on its own (an engine that cannot
+    // take it back keeps what it created, and the message says so).
+    std::optional<catalog::CatalogTransaction> whole;
+    if (!form.ComboBox1Text().isEmpty() && !form.ComboBox2Text().isEmpty() &&
+        !form.ListBox2Items().isEmpty() && db.ADOConnection2().RollsBackTableChanges()) {
+        whole.emplace(db);
+    }
     try {
         catalog::CreateCatalogTables(db);
     } catch (const AppError& e) {
@@ -532,8 +542,8 @@ void Button5Click(Context& ctx) {
     RequireInstallDatabase();
     catalog::StepLog log;
     log.starting = [&](const QString& table) { progress.Table(table); };
-    InOneTransaction(db, kInstallStopped, groups, st, log,
-                     [&] { catalog::RowTransfer(db, st, &log); });
+    InOneTransaction(
+        db, kInstallStopped, groups, st, log, [&] { catalog::RowTransfer(db, st, &log); }, &whole);
 
     progress.Step(QStringLiteral("копирование файлов"));
     for (const char* lang : {"enu", "rus"}) {
