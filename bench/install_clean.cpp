@@ -1,14 +1,16 @@
 // Install and Clean as a user runs them (all 17 groups, the first click after start-up), on the
 // demo installation and on the same installation with its catalog grown to about 300 MB by
 // another manufacturer's rows, each against a floor measured in the same run on the same disk:
-// - demo Install: writing the same files (catalog, backup, menus, copied files) with plain
-//   writes and one sync at the end;
+// - demo Install: writing the same files (catalog, backup, menus, copied files) at their own
+//   paths with plain writes and one sync at the end;
 // - grown catalog: one copy of the catalog and one sync.
 // Every measurement runs in a child process of its own (a fresh run of the tool), which also
 // gives its peak memory. The syncs of one Install and one Clean are counted with strace when it
 // is there. Prints minimum, median and maximum of each, and the ratios of the medians. Run by
 // hand on a Release build:
 //   bench_install_clean [runs] [work folder on the disk to measure]
+// With ZELK_BENCH_STEPS set, each run prints the time of each of its steps; with
+// ZELK_BENCH_KEEP set, the work folder stays.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -64,6 +66,13 @@ class BenchForm : public IForm {
     void SetStatusText(const QString&) override {}
     void ShowMessage(const QString& t) override { messages << t; }
     void ShowError(const QString& m) override { errors << m; }
+    // With ZELK_BENCH_STEPS set, each step's start in ms on standard error.
+    void ShowProgress(const QString& text, int, int) override {
+        if (qEnvironmentVariableIsSet("ZELK_BENCH_STEPS"))
+            std::fprintf(stderr, "%8.2f ms  %s\n", double(clock.nsecsElapsed()) / 1e6,
+                         qPrintable(text));
+    }
+    QElapsedTimer clock;
     bool ExecuteOpenDialog(int, const QString&) override { return false; }
     QString OpenDialogFileName(int) const override { return {}; }
     void Terminate() override {}
@@ -98,9 +107,10 @@ QStringList Groups(const QString& installDb) {
     return out;
 }
 
-// Runs Install or Clean once, as the first click after start-up; false when it did not end
-// with its success message.
-bool RunCommand(const Layout& l, bool install) {
+// Runs Install or Clean once, as the first click after start-up: its time in ms from the click
+// (the window has read the groups at start-up), or -1 when it did not end with its success
+// message.
+double RunCommand(const Layout& l, bool install) {
     AppState st;
     st.exeDir = QDir::toNativeSeparators(l.tool()) + QDir::separator();
     st.BindSettings();
@@ -115,6 +125,7 @@ bool RunCommand(const Layout& l, bool install) {
     form.groups = Groups(l.tool() + "/ZELK_install.mdb");
     catalog::CatalogDb db(st);
     Context ctx{st, form, db, nullptr, {}};
+    form.clock.start();
     if (install) {
         RunGuarded(form, [&] { deploy::Button5Click(ctx); });
     } else {
@@ -125,11 +136,14 @@ bool RunCommand(const Layout& l, bool install) {
         RunGuarded(form, [&] { db.Reconnect(l.catalog()); });
         RunGuarded(form, [&] { deploy::Button6Click(ctx); });
     }
+    const double ms = double(form.clock.nsecsElapsed()) / 1e6;
+    form.ShowProgress(QStringLiteral("(end)"), 0, 0);
     if (!form.errors.isEmpty())
         std::fprintf(stderr, "error: %s\n", qPrintable(form.errors.join('\n')));
-    return form.errors.isEmpty() && form.messages.size() == 1 &&
-           (form.messages[0] == QStringLiteral("Установка произведена успешно") ||
-            form.messages[0] == QStringLiteral("Чистка завершена успешно!"));
+    const bool ok = form.errors.isEmpty() && form.messages.size() == 1 &&
+                    (form.messages[0] == QStringLiteral("Установка произведена успешно") ||
+                     form.messages[0] == QStringLiteral("Чистка завершена успешно!"));
+    return ok ? ms : -1;
 }
 
 struct Sample {
@@ -137,19 +151,16 @@ struct Sample {
     long peakKb;
 };
 
-// Runs `work` in a child process; its time (from the child) and its peak memory.
-Sample InChild(const std::function<bool()>& work) {
+// Runs `work` in a child process; the time it gives (-1: failed) and the child's peak memory.
+Sample InChild(const std::function<double()>& work) {
     int fds[2];
     if (::pipe(fds) != 0) return {-1, -1};
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(fds[0]);
-        QElapsedTimer t;
-        t.start();
-        const bool ok = work();
-        const double ms = ok ? double(t.nsecsElapsed()) / 1e6 : -1;
+        const double ms = work();
         [[maybe_unused]] auto n = ::write(fds[1], &ms, sizeof ms);
-        ::_exit(ok ? 0 : 1);
+        ::_exit(ms >= 0 ? 0 : 1);
     }
     ::close(fds[1]);
     double ms = -1;
@@ -200,25 +211,31 @@ void Restore(const Layout& l, const std::map<QString, QByteArray>& snap, const Q
     ::sync();
 }
 
-// Writes the bytes of `files` under a scratch folder and syncs once: the floor of a command
-// that writes those files.
-bool WriteAndSyncOnce(const QString& scratch, const std::vector<QByteArray>& files) {
-    for (size_t i = 0; i < files.size(); ++i) {
-        QFile f(scratch + QStringLiteral("/f%1").arg(i));
-        if (!f.open(QIODevice::WriteOnly) || f.write(files[i]) != files[i].size()) return false;
+// Writes the files a command wrote, with their bytes and at their own paths, with plain writes
+// and one sync: the floor of that command on the same folders of the same disk (a file system
+// that is slow to create files in a folder is as slow for the floor).
+double WriteAndSyncOnce(const QString& root, const std::map<QString, QByteArray>& files) {
+    QElapsedTimer t;
+    t.start();
+    for (const auto& [path, bytes] : files) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            return -1;
     }
-    return fs::SyncFolder(scratch);
+    return fs::SyncFolder(root) ? double(t.nsecsElapsed()) / 1e6 : -1;
 }
 
 // Copies one file through a buffer and syncs it.
-bool CopyAndSync(const QString& from, const QString& to) {
+double CopyAndSync(const QString& from, const QString& to) {
+    QElapsedTimer t;
+    t.start();
     QFile in(from), out(to);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) return false;
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) return -1;
     QByteArray buf(1 << 20, Qt::Uninitialized);
     qint64 n;
     while ((n = in.read(buf.data(), buf.size())) > 0)
-        if (out.write(buf.constData(), n) != n) return false;
-    return out.flush() && ::fsync(out.handle()) == 0;
+        if (out.write(buf.constData(), n) != n) return -1;
+    return out.flush() && ::fsync(out.handle()) == 0 ? double(t.nsecsElapsed()) / 1e6 : -1;
 }
 
 // The syncs one command makes, counted by strace in a run of this program; -1 without strace.
@@ -306,10 +323,18 @@ void Print(const char* what, const std::vector<Sample>& s) {
     std::printf("%-34s min %8.1f  median %8.1f  max %8.1f ms   peak memory median %6.1f MB\n", what,
                 t.min, t.median, t.max, m.median / 1024);
 }
-double Median(const std::vector<Sample>& s) {
+Stats TimesOf(const std::vector<Sample>& s) {
     std::vector<double> ms;
     for (const Sample& x : s) ms.push_back(x.ms);
-    return Of(ms).median;
+    return Of(ms);
+}
+// The ratios of two commands' times to their floor's: of the medians, and of the minimums
+// (what each does at best on this disk, the steadier of the two where the disk is busy).
+void Ratios(const std::vector<Sample>& install, const std::vector<Sample>& clean,
+            const std::vector<Sample>& floor) {
+    const Stats i = TimesOf(install), c = TimesOf(clean), f = TimesOf(floor);
+    std::printf("ratio Install/floor: %.2f (minimums %.2f)   Clean/floor: %.2f (minimums %.2f)\n",
+                i.median / f.median, i.min / f.min, c.median / f.median, c.min / f.min);
 }
 
 }  // namespace
@@ -317,7 +342,8 @@ double Median(const std::vector<Sample>& s) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc == 4 && QByteArray(argv[1]) == "--once")
-        return RunCommand(Layout{QString::fromLocal8Bit(argv[3])}, QByteArray(argv[2]) == "install")
+        return RunCommand(Layout{QString::fromLocal8Bit(argv[3])},
+                          QByteArray(argv[2]) == "install") >= 0
                    ? 0
                    : 1;
     const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 7;
@@ -328,6 +354,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make a work folder in %s\n", qPrintable(base));
         return 1;
     }
+    tmp.setAutoRemove(!qEnvironmentVariableIsSet("ZELK_BENCH_KEEP"));
     const Layout l{tmp.path() + "/demo"};
     const QString scratch = tmp.path() + "/scratch";
     QDir().mkpath(scratch);
@@ -356,21 +383,19 @@ int main(int argc, char** argv) {
 
     // ---- demo package ----
     std::vector<Sample> install, floor, clean;
-    std::vector<QByteArray> written;
+    std::map<QString, QByteArray> written;
     for (int r = 0; r < runs; ++r) {
         Restore(l, snap, pristine);
         install.push_back(InChild([&] { return RunCommand(l, true); }));
         if (r == 0) {  // the bytes Install wrote, for the floor
             for (const auto& [f, bytes] : Snapshot(l.root)) {
                 auto it = snap.find(f);
-                if (it == snap.end() || it->second != bytes) written.push_back(bytes);
+                if (it == snap.end() || it->second != bytes) written[f] = bytes;
             }
         }
         clean.push_back(InChild([&] { return RunCommand(l, false); }));
-        QDir(scratch).removeRecursively();
-        QDir().mkpath(scratch);
-        ::sync();
-        floor.push_back(InChild([&] { return WriteAndSyncOnce(scratch, written); }));
+        Restore(l, snap, pristine);
+        floor.push_back(InChild([&] { return WriteAndSyncOnce(l.root, written); }));
     }
     Restore(l, snap, pristine);
     const int installSyncs = SyncsOf(l, true);
@@ -379,8 +404,7 @@ int main(int argc, char** argv) {
     Print("Install, all 17 groups", install);
     Print("Clean", clean);
     Print("floor: same files, one sync", floor);
-    std::printf("ratio Install/floor: %.2f   Clean/floor: %.2f\n", Median(install) / Median(floor),
-                Median(clean) / Median(floor));
+    Ratios(install, clean, floor);
     std::printf("syncs: Install %d, Clean %d (strace; -1: not counted)\n", installSyncs,
                 cleanSyncs);
 
@@ -401,8 +425,7 @@ int main(int argc, char** argv) {
     Print("Install, all 17 groups", gInstall);
     Print("Clean", gClean);
     Print("floor: copy of the catalog + sync", gFloor);
-    std::printf("ratio Install/floor: %.2f   Clean/floor: %.2f\n",
-                Median(gInstall) / Median(gFloor), Median(gClean) / Median(gFloor));
+    Ratios(gInstall, gClean, gFloor);
     for (const auto* s : {&install, &clean, &gInstall, &gClean})
         for (const Sample& x : *s)
             if (x.ms < 0) {
