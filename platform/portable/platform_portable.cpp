@@ -65,7 +65,8 @@ InstanceGuard AcquireInstanceMutex(const std::u16string& name) {
 std::string AnsiEncode(const std::u16string& text) {
     if (text.empty()) return {};
     const QString s = FromU16(text);
-    QStringEncoder enc("windows-1251", QStringConverter::Flag::Stateless);
+    // One converter per thread: opening one costs more than converting a line.
+    thread_local QStringEncoder enc("windows-1251", QStringConverter::Flag::Stateless);
     const QByteArray bytes = enc.encode(s);
     // The converter writes 0x1A (SUB) for a character the code page lacks; the code page's
     // default character is '?'. Windows-1251 gives one byte per code point, so the bytes and
@@ -91,7 +92,7 @@ std::string AnsiEncode(const std::u16string& text) {
 
 std::u16string AnsiDecode(const std::string& bytes) {
     if (bytes.empty()) return {};
-    QStringDecoder dec("windows-1251", QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder dec("windows-1251", QStringConverter::Flag::Stateless);
     const QString s = dec.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
     return ToU16(s);
 }
