@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "platform/platform.h"
@@ -574,32 +575,48 @@ class SqliteConnection : public DbConnection {
         // Outside a transaction, files read by "in 'file'" are attached before the unit starts
         // and detached when it is done; inside one they stay attached until it ends (SQLite
         // detaches nothing while a transaction is open). Inside a transaction the unit is a
-        // savepoint, so a failure undoes the unit alone and the transaction goes on.
+        // savepoint, so a failure undoes the unit alone and the transaction goes on. A unit of
+        // one statement that SQLite runs as one needs neither: a failing statement takes back
+        // its own changes.
         QList<Attached> attached = Attach(db, statements);
-        const QString begin = tx_ ? QStringLiteral("SAVEPOINT zelk_unit") : QStringLiteral("BEGIN");
+        const auto run = [&](const Statement& s, const Translated& t) {
+            QVariantList binds;
+            for (const QString& p : t.params) binds << ValueOf(p, s.params);
+            if (ChangesSchema(t)) Forget();
+            rowsAffected_ = Exec(db, t.sql, binds);
+            for (const QString& x : t.extra) Exec(db, x);
+        };
         try {
-            Exec(db, begin);
-            try {
-                const QList<Attached> visible = Visible(attached);
-                for (const Statement& s : statements) {
-                    Translator tr(MainNames(db), visible, Columns(db));
-                    const Translated t = tr.Translate(s.sql);
-                    QVariantList binds;
-                    for (const QString& p : t.params) binds << ValueOf(p, s.params);
-                    if (ChangesSchema(t)) Forget();
-                    rowsAffected_ = Exec(db, t.sql, binds);
-                    for (const QString& x : t.extra) Exec(db, x);
+            const QList<Attached> visible = Visible(attached);
+            std::optional<Translated> single;
+            if (statements.size() == 1) {
+                single =
+                    Translator(MainNames(db), visible, Columns(db)).Translate(statements[0].sql);
+                if (!single->extra.isEmpty()) single.reset();
+            }
+            if (single) {
+                try {
+                    run(statements[0], *single);
+                } catch (...) {
+                    Forget();
+                    throw;
                 }
-                Exec(db, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
-            } catch (...) {
-                Forget();
-                if (tx_) {
-                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK TO zelk_unit"));
-                    QSqlQuery(db).exec(QStringLiteral("RELEASE zelk_unit"));
-                } else {
-                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            } else {
+                Exec(db, tx_ ? QStringLiteral("SAVEPOINT zelk_unit") : QStringLiteral("BEGIN"));
+                try {
+                    for (const Statement& s : statements)
+                        run(s, Translator(MainNames(db), visible, Columns(db)).Translate(s.sql));
+                    Exec(db, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
+                } catch (...) {
+                    Forget();
+                    if (tx_) {
+                        QSqlQuery(db).exec(QStringLiteral("ROLLBACK TO zelk_unit"));
+                        QSqlQuery(db).exec(QStringLiteral("RELEASE zelk_unit"));
+                    } else {
+                        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                    }
+                    throw;
                 }
-                throw;
             }
         } catch (...) {
             Done(db, attached);
