@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <functional>
+#include <future>
 #include <optional>
 
 #include "catalog/CatalogDb.h"
@@ -534,6 +535,32 @@ void Button5Click(Context& ctx) {
         return;
     }
 
+    // The maker's files are copied under temporary names while the catalog changes, when the
+    // folders they go to are there already; they take their names only after the catalog's
+    // transaction has committed (an Install that stops before leaves none of them), all at one
+    // sync point.
+    QStringList shortfall;
+    QList<FolderReport> folders;
+    fs::FileBatch batch;
+    const auto copy = [images = st.path_images, library = st.path_library, year = st.year, &batch,
+                       &shortfall, &folders] {
+        folders << CopyFiles(kImagesSource, images, batch, shortfall);
+        if (library.isEmpty())
+            ReportUnknownLibrary(kLibrarySource, year, shortfall);
+        else
+            folders << CopyFiles(kLibrarySource, library, batch, shortfall);
+        batch.Flush();
+    };
+    QStringList imageFolders;
+    bool foldersThere = true;
+    for (const char* lang : {"enu", "rus"}) {
+        imageFolders << roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
+                            QLatin1String(lang) + QStringLiteral("\\Support\\Images");
+        foldersThere = foldersThere && fs::FolderExists(imageFolders.last());
+    }
+    std::future<void> copying;
+    if (foldersThere) copying = std::async(std::launch::async, copy);
+
     Progress progress(form, db, QStringLiteral("Установка"));
     catalog::FamilyLookup(db, st, groups);
     progress.Families(groups, st.socr);
@@ -546,34 +573,24 @@ void Button5Click(Context& ctx) {
         db, kInstallStopped, groups, st, log, [&] { catalog::RowTransfer(db, st, &log); }, &whole);
 
     progress.Step(QStringLiteral("копирование файлов"));
-    for (const char* lang : {"enu", "rus"}) {
-        const QString folder = roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
-                               QLatin1String(lang) + QStringLiteral("\\Support\\Images");
-        if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
+    if (copying.valid()) {
+        copying.get();
+    } else {
+        for (const QString& folder : imageFolders)
+            if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
+        copy();
     }
-    QStringList shortfall;
-    QList<FolderReport> folders;
-    {
-        // Every copied file reaches its name whole, at one sync point for all of them.
-        fs::FileBatch batch;
-        folders << CopyFiles(kImagesSource, st.path_images, batch, shortfall);
-        if (st.path_library.isEmpty())
-            ReportUnknownLibrary(kLibrarySource, st.year, shortfall);
-        else
-            folders << CopyFiles(kLibrarySource, st.path_library, batch, shortfall);
-        const QStringList unplaced = batch.Commit();
-        for (const QString& target : unplaced)
-            for (FolderReport& f : folders)
-                if (fs::Native(target).startsWith(fs::Native(f.folder))) {
-                    --f.copied;
-                    ++f.failed;
-                }
-        if (!unplaced.isEmpty())
-            shortfall << QStringLiteral(
-                             "не удалось поместить на место скопированные файлы (%1): %2")
-                             .arg(unplaced.size())
-                             .arg(Names(unplaced));
-    }
+    const QStringList unplaced = batch.Commit();
+    for (const QString& target : unplaced)
+        for (FolderReport& f : folders)
+            if (fs::Native(target).startsWith(fs::Native(f.folder))) {
+                --f.copied;
+                ++f.failed;
+            }
+    if (!unplaced.isEmpty())
+        shortfall << QStringLiteral("не удалось поместить на место скопированные файлы (%1): %2")
+                         .arg(unplaced.size())
+                         .arg(Names(unplaced));
 
     progress.Step(QStringLiteral("меню"));
     const MenuChange menus = EditMenus(st, InsertMakerMenu, shortfall);

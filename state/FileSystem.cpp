@@ -278,29 +278,40 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
          !platform::CopyToNew(source, temporary).empty()))
         return false;
     items_.append({part, Native(to), to});
+    flushed_ = false;
     return true;
 }
 
-QStringList FileBatch::Commit() {
+void FileBatch::Flush() {
     // The one sync point: every copy is on the disk before any takes its name. One call for
-    // each file system; where there is no such call, file by file.
-    QStringList folders, roots;
+    // each file system; where there is no such call, the files together.
+    folders_.clear();
+    roots_.clear();
+    fileByFile_ = false;
     std::vector<std::u16string> unsynced;
     for (const Item& i : items_) {
         const QString folder = QFileInfo(i.part).absolutePath();
-        if (!folders.contains(folder)) folders << folder;
+        if (!folders_.contains(folder)) folders_ << folder;
     }
-    for (const QString& f : folders) {
+    for (const QString& f : folders_) {
         const QString root = RootOf(f);
-        if (roots.contains(root)) continue;
+        if (roots_.contains(root)) continue;
         if (platform::SyncFileSystem(platform::ToU16(f))) {
-            roots << root;
+            roots_ << root;
             continue;
         }
         for (const Item& i : items_)
             if (QFileInfo(i.part).absolutePath() == f) unsynced.push_back(platform::ToU16(i.part));
     }
-    if (!unsynced.empty()) platform::SyncFilesTogether(unsynced);
+    if (!unsynced.empty()) {
+        platform::SyncFilesTogether(unsynced);
+        fileByFile_ = true;
+    }
+    flushed_ = true;
+}
+
+QStringList FileBatch::Commit() {
+    if (!flushed_) Flush();
     QStringList failed;
     std::u16string lastPlaced;
     for (const Item& i : items_) {
@@ -317,10 +328,11 @@ QStringList FileBatch::Commit() {
     // The new names reach the disk too, whatever the caller does next. Where no call syncs a
     // file system, the last file placed is flushed: a file system that logs its changes in
     // order (NTFS) then has every name given before it on the disk.
-    for (const QString& f : folders)
-        if (!roots.isEmpty() && roots.removeOne(RootOf(f)))
+    for (const QString& f : folders_)
+        if (!roots_.isEmpty() && roots_.removeOne(RootOf(f)))
             platform::SyncFileSystem(platform::ToU16(f));
-    if (!unsynced.empty() && !lastPlaced.empty()) platform::SyncFilesTogether({lastPlaced});
+    if (fileByFile_ && !lastPlaced.empty()) platform::SyncFilesTogether({lastPlaced});
+    flushed_ = false;
     return failed;
 }
 

@@ -125,7 +125,11 @@ class FileBatch {
 
     // Writes the copy of `from` meant for `to`; false when it cannot (nothing is left then).
     bool Copy(const QString& from, const QString& to);
-    // The targets that could not be put in place (their temporaries are removed).
+    // The sync point alone: every copy made so far is on the disk, none has its name yet (for
+    // a caller that has other work to finish before the copies may take their names).
+    void Flush();
+    // Flushes unless nothing was copied since Flush(), then moves each copy to its name; the
+    // targets that could not be put in place (their temporaries are removed).
     QStringList Commit();
 
   private:
@@ -133,6 +137,9 @@ class FileBatch {
         QString part, target, given;  // `given`: the target as the caller named it
     };
     QList<Item> items_;
+    bool flushed_ = false;
+    QStringList folders_, roots_;  // of the last Flush: the folders, and the file systems synced
+    bool fileByFile_ = false;      // whether it flushed the files themselves
 };
 
 }  // namespace fs

@@ -889,9 +889,8 @@ class CatalogFaultTest : public CommandsTest,
     // The catalog's tables, and the rows of three of them.
     QString Rows() const {
         QString out;
-        for (const char* table :
-             {"(select name, type from sqlite_master where type = 'table')", "CB", "FU",
-              "[_PINLIST_ЗЕЛК]"}) {
+        for (const char* table : {"(select name, type from sqlite_master where type = 'table')",
+                                  "CB", "FU", "[_PINLIST_ЗЕЛК]"}) {
             const QString name = QUuid::createUuid().toString();
             {
                 QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -1013,6 +1012,11 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     if (c.rowsKept) {
         EXPECT_TRUE(m.contains("база изделий не изменена")) << m.toStdString();
         EXPECT_EQ(Rows(), before);
+        // Files copied while the catalog changed never take their names, and none is left.
+        if (c.command == Command::Install) {
+            EXPECT_FALSE(Exists(images + "zelk.png"));
+            EXPECT_EQ(QDir(images).entryList(QDir::Files).filter(".zelk-part"), QStringList());
+        }
     } else {
         EXPECT_EQ(MakerRows("CB"), 0);
         EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), Bytes(CrLf(menu), TextEncoding::Ansi));
