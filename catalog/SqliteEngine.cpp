@@ -555,6 +555,7 @@ class SqliteConnection : public DbConnection {
         RollbackTransaction();  // closing ends an open transaction without its changes
         Db().close();
         open_ = false;
+        Forget();  // the next file opened may be another
         if (--OpenFiles()[file_] <= 0) OpenFiles().remove(file_);
     }
 
@@ -709,8 +710,18 @@ class SqliteConnection : public DbConnection {
     // each statement looks anew.
     QStringList MainNames(QSqlDatabase& db) {
         if (tx_ && mainNamesKept_) return mainNames_;
+        // Outside a transaction the file's schema counter tells whether anyone changed the
+        // schema since the names were listed (one number read instead of the list).
+        qint64 version = -1;
+        if (!tx_) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("PRAGMA main.schema_version")) && q.next())
+                version = q.value(0).toLongLong();
+            if (version >= 0 && mainNamesKept_ && version == namesVersion_) return mainNames_;
+        }
         mainNames_ = ListNames(db, QStringLiteral("main"), false);
-        mainNamesKept_ = tx_;
+        mainNamesKept_ = tx_ || version >= 0;
+        namesVersion_ = version;
         return mainNames_;
     }
     ColumnsOf Columns(QSqlDatabase& db) {
@@ -801,6 +812,7 @@ class SqliteConnection : public DbConnection {
     qint64 rowsAffected_ = 0;     // by the last statement
     QStringList mainNames_;
     bool mainNamesKept_ = false;
+    qint64 namesVersion_ = -1;  // the schema counter the names were listed at (outside a tx)
     QHash<QString, QStringList> columns_;
 };
 
