@@ -121,8 +121,12 @@ struct PlannedWrite {
     TextLines text;
 };
 
+// Every planned file is written and on the disk before the first replaces its file (one sync
+// point); they replace their files in the order planned.
 void WriteAll(const std::vector<PlannedWrite>& writes) {
-    for (const PlannedWrite& w : writes) WriteTextFile(w.path, w.text);
+    QList<std::pair<QString, QByteArray>> files;
+    for (const PlannedWrite& w : writes) files.append({w.path, EncodeText(w.text)});
+    fs::WriteAtomicTogether(files);
 }
 
 // The maker's submenu lines; its first line must open submenu M400, or Clean could never
@@ -158,7 +162,9 @@ bool HasFollowUp(const AppState& st) { return st.avocadmenu == st.path_support +
 }  // namespace
 
 void InsertMakerMenu(AppState& st) {
-    std::vector<PlannedWrite> writes;
+    // The copy of the block comes first: a menu file holding a block that no copy describes
+    // could not be cleaned after the next update of "data\menu.txt".
+    std::vector<PlannedWrite> writes(1);
     QList<QStringList> blocks;
     auto plan = [&](TextLines text, const QStringList& block) {
         StripMaker(st.avocadmenu, text, blocks);
@@ -176,9 +182,7 @@ void InsertMakerMenu(AppState& st) {
         st.avocadmenu = st.path_support + kFollowUpMenuName;
         plan(ReadTextFile(st.avocadmenu), menu_zelk);
     }
-    // The copy of the block comes first: a menu file holding a block that no copy describes
-    // could not be cleaned after the next update of "data\menu.txt".
-    WriteTextFile(kInstalledBlockFile, TextLines{menu_zelk, TextEncoding::Utf8});
+    writes.front() = {kInstalledBlockFile, TextLines{menu_zelk, TextEncoding::Utf8}};
     WriteAll(writes);
 }
 

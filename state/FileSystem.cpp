@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
@@ -176,8 +177,10 @@ QFileDevice* AtomicFile::Written() {
 
 bool AtomicFile::Commit() { return Finish() && Replace(); }
 
-bool AtomicFile::Finish() {
-    if (!tmp_ || !SyncToDisk(*tmp_)) return Fail({});
+bool AtomicFile::Finish(bool sync) {
+    if (!tmp_) return Fail({});
+    temporary_ = tmp_->fileName();  // (a file the system made without a name gets one here)
+    if (sync ? !SyncToDisk(*tmp_) : !tmp_->flush()) return Fail({});
     tmp_->close();
     if (tmp_->error() != QFileDevice::NoError) return Fail({});
     return true;
@@ -207,6 +210,44 @@ void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& er
     AtomicFile f(path);
     if (!f.Open() || !f.Write(bytes.constData(), bytes.size()) || !f.Commit())
         throw AppError(ErrorText(errorFormat, path, f.ErrorString()));
+}
+
+namespace {
+
+// The root of the file system that holds `folder`.
+QString RootOf(const QString& folder) { return QStorageInfo(Native(folder)).rootPath(); }
+
+}  // namespace
+
+void WriteAtomicTogether(const QList<std::pair<QString, QByteArray>>& files,
+                         const QString& errorFormat) {
+    std::vector<std::unique_ptr<AtomicFile>> written;
+    for (const auto& [path, bytes] : files) {
+        auto f = std::make_unique<AtomicFile>(path);
+        if (!f->Open() || !f->Write(bytes.constData(), bytes.size()) || !f->Finish(false))
+            throw AppError(ErrorText(errorFormat, path, f->ErrorString()));
+        written.push_back(std::move(f));
+    }
+    // The one sync point: one call for each file system, or the files together where there
+    // is no such call. A failure to sync is a failure to write: nothing is replaced.
+    QStringList roots;
+    std::vector<std::u16string> unsynced;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString folder = QFileInfo(written[size_t(i)]->TemporaryPath()).absolutePath();
+        const QString root = RootOf(folder);
+        if (roots.contains(root)) continue;
+        if (platform::SyncFileSystem(platform::ToU16(folder)))
+            roots << root;
+        else
+            unsynced.push_back(platform::ToU16(written[size_t(i)]->TemporaryPath()));
+    }
+    if (!unsynced.empty() && !platform::SyncFilesTogether(unsynced))
+        throw AppError(ErrorText(errorFormat, files.first().first,
+                                 QString::fromLocal8Bit(std::strerror(EIO))));
+    for (qsizetype i = 0; i < files.size(); ++i)
+        if (!written[size_t(i)]->Replace())
+            throw AppError(
+                ErrorText(errorFormat, files[i].first, written[size_t(i)]->ErrorString()));
 }
 
 void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat,
@@ -241,13 +282,6 @@ void CopyAtomic(const QString& from, const QString& to, const QString& errorForm
 bool SyncFolder(const QString& folder) {
     return platform::SyncFileSystem(platform::ToU16(Native(folder)));
 }
-
-namespace {
-
-// The root of the file system that holds `folder`.
-QString RootOf(const QString& folder) { return QStorageInfo(Native(folder)).rootPath(); }
-
-}  // namespace
 
 void SyncFolders(const QStringList& folders) {
     QStringList roots;

@@ -5,10 +5,12 @@
 // Relative paths are resolved against the process's current directory.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QFileDevice;
 class QTemporaryFile;
@@ -68,8 +70,12 @@ class AtomicFile {
     // The two halves of Commit, for a caller that replaces several files only once all of
     // them are on the disk: Finish checks the flush and the sync and closes the temporary
     // file; Replace puts it in the file's place.
-    bool Finish();
+    // Without `sync` the temporary file is only flushed, for a caller that syncs it with
+    // others (see TemporaryPath).
+    bool Finish(bool sync = true);
     bool Replace();
+    // The temporary file's path once Finish has run.
+    const QString& TemporaryPath() const { return temporary_; }
     // The system's reason for the last failure ("Access is denied" when it gave none).
     QString ErrorString() const { return error_; }
 
@@ -78,6 +84,7 @@ class AtomicFile {
 
     QString target_;
     std::unique_ptr<QTemporaryFile> tmp_;
+    QString temporary_;
     QString error_;
 };
 
@@ -88,6 +95,13 @@ class AtomicFile {
 // the system's reason.
 void WriteAtomic(const QString& path, const QByteArray& bytes,
                  const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
+// Writes several whole files as WriteAtomic writes one, at one sync point: every one is
+// written and on the disk beside its file before the first replaces its file; they replace
+// their files in the order given. A failure before the replacements leaves every file as it
+// was; the files replaced before a failing replacement stay replaced.
+void WriteAtomicTogether(
+    const QList<std::pair<QString, QByteArray>>& files,
+    const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
 
 // Copies a whole file the same way, through a buffer of fixed size: `to` is replaced in one
 // step or left as it was. `progress` is told the bytes copied so far and the file's size.

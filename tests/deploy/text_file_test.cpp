@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -142,6 +143,26 @@ TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
 #endif
     EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
+}
+
+// Menu files written together: none replaces its file unless every one could be written, and
+// then they replace their files in order; nothing temporary stays either way.
+TEST(TextFile, FilesWrittenTogetherReplaceTheirsOnlyWhenAllAreWritten) {
+    TempDir tmp;
+    const QString a = tmp.write("m/a.dat", "old a"), b = tmp.write("m/b.dat", "old b");
+    tmp.mkdir("m/folder");
+    try {
+        fs::WriteAtomicTogether({{a, "new a"}, {tmp.file("m/folder"), "x"}, {b, "new b"}});
+        ADD_FAILURE();
+    } catch (const AppError& e) {
+        EXPECT_TRUE(e.message().startsWith("Cannot create file \"") &&
+                    e.message().contains("folder\". "))
+            << e.message().toStdString();
+    }
+    EXPECT_EQ(tmp.read("m/a.dat"), "old a");
+    fs::WriteAtomicTogether({{a, "new a"}, {b, "new b"}, {tmp.file("m/c.dat"), "c"}});
+    EXPECT_EQ(tmp.read("m/a.dat") + tmp.read("m/b.dat") + tmp.read("m/c.dat"), "new anew bc");
+    EXPECT_EQ(QDir(tmp.file("m")).entryList(QDir::Files), QStringList({"a.dat", "b.dat", "c.dat"}));
 }
 
 #ifdef __linux__
