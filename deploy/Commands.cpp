@@ -536,9 +536,9 @@ void Button5Click(Context& ctx) {
     }
 
     // The maker's files are copied under temporary names while the catalog changes, when the
-    // folders they go to are there already; they take their names only after the catalog's
-    // transaction has committed (an Install that stops before leaves none of them), all at one
-    // sync point.
+    // images folder they go to is there already; they take their names only after the
+    // catalog's transaction has committed (an Install that stops before leaves none of them),
+    // all at one sync point.
     QStringList shortfall;
     QList<FolderReport> folders;
     fs::FileBatch batch;
@@ -551,15 +551,8 @@ void Button5Click(Context& ctx) {
             folders << CopyFiles(kLibrarySource, library, batch, shortfall);
         batch.Flush();
     };
-    QStringList imageFolders;
-    bool foldersThere = true;
-    for (const char* lang : {"enu", "rus"}) {
-        imageFolders << roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
-                            QLatin1String(lang) + QStringLiteral("\\Support\\Images");
-        foldersThere = foldersThere && fs::FolderExists(imageFolders.last());
-    }
     std::future<void> copying;
-    if (foldersThere) copying = std::async(std::launch::async, copy);
+    if (fs::FolderExists(st.path_images)) copying = std::async(std::launch::async, copy);
 
     Progress progress(form, db, QStringLiteral("Установка"));
     catalog::FamilyLookup(db, st, groups);
@@ -573,13 +566,15 @@ void Button5Click(Context& ctx) {
         db, kInstallStopped, groups, st, log, [&] { catalog::RowTransfer(db, st, &log); }, &whole);
 
     progress.Step(QStringLiteral("копирование файлов"));
-    if (copying.valid()) {
-        copying.get();
-    } else {
-        for (const QString& folder : imageFolders)
-            if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
-        copy();
+    for (const char* lang : {"enu", "rus"}) {
+        const QString folder = roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') +
+                               QLatin1String(lang) + QStringLiteral("\\Support\\Images");
+        if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
+    if (copying.valid())
+        copying.get();
+    else
+        copy();
     const QStringList unplaced = batch.Commit();
     for (const QString& target : unplaced)
         for (FolderReport& f : folders)

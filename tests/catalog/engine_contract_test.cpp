@@ -593,6 +593,9 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
         auto o = Open(NewDb(QStringLiteral("src.mdb")));
         Exec(*o, QStringLiteral("create table [S] ([v]varchar(5))"));
         Exec(*o, QStringLiteral("insert into S values ('s')"));
+        Exec(*o, QStringLiteral("create table [L] ([v]varchar(20))"));
+        Exec(*o, QStringLiteral("insert into L values ('fits')"));
+        Exec(*o, QStringLiteral("insert into L values ('far too long')"));
     }
     auto c = Open(NewDb(QStringLiteral("t.mdb")));
     Exec(*c, QStringLiteral("create table [T] ([v]varchar(5))"));
@@ -624,6 +627,11 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     EXPECT_FALSE(ErrorOf([&] {
                      c->ExecuteAtomically({{QStringLiteral("delete * from T"), {}},
                                            {QStringLiteral("insert into T values (null, 1)"), {}}});
+                 }).isEmpty());
+    EXPECT_EQ(rows(), 2);
+    // So does one statement that fails on its second row: its first row goes with it.
+    EXPECT_FALSE(ErrorOf([&] {
+                     Exec(*c, QStringLiteral("insert into T select * from L in 'src.mdb'"));
                  }).isEmpty());
     EXPECT_EQ(rows(), 2);
     c->CommitTransaction();

@@ -935,6 +935,9 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     const CatalogFaultCase& c = GetParam();
     if (c.fault != Fault::DamagedFamilyTable && !ScratchMounts::Unavailable().isEmpty())
         GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
+    // The profile's images folder is there, as AutoCAD Electrical makes it: Install copies
+    // while the catalog changes.
+    ASSERT_TRUE(QDir().mkpath(images));
     const QString folder = QFileInfo(catalogFile).absolutePath();
     if (c.fault == Fault::FullDisk && c.command == Command::Install) {
         // Many maker rows a family: the first families fit, the later ones do not.
