@@ -1,7 +1,10 @@
 #include "catalog/CatalogDb.h"
 
 #include <QRegularExpression>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <vector>
 
 #include "catalog/Engine.h"
@@ -55,9 +58,18 @@ const QString kPlaceholder = QStringLiteral("zelk_install.mdb");
 // database, so it refuses to open, list, run or query anything.
 class CatalogConnection : public DbConnection {
   public:
+    // `beforeChange`: takes the armed backup before a change. `alongside`: starts the armed
+    // backup beside a transaction just begun on an engine whose file stays as it was until the
+    // commit; `awaitBackup(true)` waits for it before the commit (raising its failure),
+    // `awaitBackup(false)` before a rollback or a close.
     CatalogConnection(std::unique_ptr<DbConnection> inner, const bool& ready,
-                      std::function<void()> beforeChange)
-        : inner_(std::move(inner)), ready_(ready), beforeChange_(std::move(beforeChange)) {}
+                      std::function<void()> beforeChange, std::function<void()> alongside,
+                      std::function<void(bool)> awaitBackup)
+        : inner_(std::move(inner)),
+          ready_(ready),
+          beforeChange_(std::move(beforeChange)),
+          alongside_(std::move(alongside)),
+          awaitBackup_(std::move(awaitBackup)) {}
 
     DbConnection& Inner() { return *inner_; }
 
@@ -67,7 +79,10 @@ class CatalogConnection : public DbConnection {
         Require();
         inner_->Open();
     }
-    void Close() override { inner_->Close(); }
+    void Close() override {
+        awaitBackup_(false);
+        inner_->Close();
+    }
     bool Connected() const override { return inner_->Connected(); }
     void GetTableNames(QStringList& names) override {
         Require();
@@ -77,27 +92,48 @@ class CatalogConnection : public DbConnection {
     void Execute(const QString& sql, const Params& params) override {
         Require();
         beforeChange_();
-        inner_->Execute(sql, params);
+        BackupFailureFirst([&] { inner_->Execute(sql, params); });
     }
     void ExecuteAtomically(const QList<Statement>& statements) override {
         Require();
         beforeChange_();
-        inner_->ExecuteAtomically(statements);
+        BackupFailureFirst([&] { inner_->ExecuteAtomically(statements); });
     }
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
         Require();
-        return inner_->OpenQuery(sql, params);
+        FirstRow row;
+        BackupFailureFirst([&] { row = inner_->OpenQuery(sql, params); });
+        return row;
     }
-    // A transaction changes the catalog: the backup comes before it begins.
+    // A transaction changes the catalog: the backup comes before it begins, or, where the
+    // file stays as it was until the commit, it is copied while the transaction runs and is
+    // on the disk before the commit.
     void BeginTransaction() override {
         Require();
-        beforeChange_();
+        if (!inner_->FileStaysUntilCommit()) {
+            beforeChange_();
+            inner_->BeginTransaction();
+            return;
+        }
         inner_->BeginTransaction();
+        try {
+            alongside_();
+        } catch (...) {
+            inner_->RollbackTransaction();
+            throw;
+        }
     }
-    void CommitTransaction() override { inner_->CommitTransaction(); }
-    bool RollbackTransaction() override { return inner_->RollbackTransaction(); }
+    void CommitTransaction() override {
+        awaitBackup_(true);
+        inner_->CommitTransaction();
+    }
+    bool RollbackTransaction() override {
+        awaitBackup_(false);
+        return inner_->RollbackTransaction();
+    }
     bool InTransaction() const override { return inner_->InTransaction(); }
     bool RollsBackTableChanges() const override { return inner_->RollsBackTableChanges(); }
+    bool FileStaysUntilCommit() const override { return inner_->FileStaysUntilCommit(); }
     std::optional<qint64> RowsAffected() const override { return inner_->RowsAffected(); }
     quint64 Session() const override { return inner_->Session(); }
 
@@ -105,10 +141,21 @@ class CatalogConnection : public DbConnection {
     void Require() const {
         if (!ready_) throw AppError(kCatalogNotChosen);
     }
+    // A statement failing while the backup is still being copied (a full disk fails both)
+    // reports the backup's failure when there is one, as when the backup came first.
+    void BackupFailureFirst(const std::function<void()>& run) {
+        try {
+            run();
+        } catch (const AppError&) {
+            awaitBackup_(true);
+            throw;
+        }
+    }
 
     std::unique_ptr<DbConnection> inner_;
     const bool& ready_;
-    std::function<void()> beforeChange_;
+    std::function<void()> beforeChange_, alongside_;
+    std::function<void(bool)> awaitBackup_;
 };
 
 // fstr with every placeholder (any letter case) replaced by P. P goes in as it stands; a
@@ -268,8 +315,9 @@ struct CatalogDb::Impl {
         : st(s),
           engine(e),
           conn1(e.NewConnection()),
-          conn2(std::make_unique<CatalogConnection>(e.NewConnection(), ready,
-                                                    [this] { TakeBackupIfArmed(); })),
+          conn2(std::make_unique<CatalogConnection>(
+              e.NewConnection(), ready, [this] { TakeBackupIfArmed(); },
+              [this] { StartBackupAlongside(); }, [this](bool raise) { AwaitBackup(raise); })),
           q1(QStringLiteral("ADOQuery1"), *conn1, QStringLiteral("select * from DS"), {}),
           q2(QStringLiteral("ADOQuery2"), *conn2,
              QStringLiteral("select * from _FAMILY_DESCRIPTION"), {{QStringLiteral("kz"), {}}}),
@@ -280,6 +328,10 @@ struct CatalogDb::Impl {
         conn2->SetConnectionString(JetConnectionString(kPlaceholder));
     }
 
+    ~Impl() { AwaitBackup(false); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
     void TakeBackupIfArmed() {
         // Inside a transaction the backup was taken before it began.
         if (!backupArmed || conn2->InTransaction()) return;
@@ -289,6 +341,40 @@ struct CatalogDb::Impl {
         // before it is copied; the next statement opens it again.
         conn2->Close();
         BackupCatalogFile(conn2->ConnectionString(), backupProgress);
+        st.backedUpCatalogs << CatalogKey();
+    }
+
+    // The armed backup, copied on a second thread while the transaction just begun runs (the
+    // file stays as it was until the commit). Its progress is shown while the commit waits.
+    void StartBackupAlongside() {
+        if (!backupArmed) return;
+        backupArmed = false;
+        if (BackedUpThisRun()) return;
+        copied = 0;
+        size = 0;
+        alongside = std::async(std::launch::async, [this, connStr = conn2->ConnectionString()] {
+            BackupCatalogFile(connStr, [this](qint64 done, qint64 total) {
+                copied = done;
+                size = total;
+            });
+        });
+    }
+    // Waits for a backup copied alongside and records it when it was made; `raise`: its
+    // failure is raised (otherwise, before a rollback or a message, it only ends).
+    void AwaitBackup(bool raise) {
+        if (!alongside.valid()) return;
+        while (alongside.wait_for(std::chrono::milliseconds(40)) != std::future_status::ready)
+            if (raise && backupProgress) backupProgress(copied, size);
+        if (!raise) {
+            try {
+                alongside.get();
+                st.backedUpCatalogs << CatalogKey();
+            } catch (...) {
+            }
+            return;
+        }
+        alongside.get();
+        if (backupProgress) backupProgress(size, size);
         st.backedUpCatalogs << CatalogKey();
     }
 
@@ -303,6 +389,8 @@ struct CatalogDb::Impl {
     bool backupArmed = false;
     std::vector<std::function<void()>> afterCommit;  // of the open catalog transaction
     std::function<void(qint64, qint64)> backupProgress;
+    std::atomic<qint64> copied{0}, size{0};  // the progress of a backup copied alongside
+    std::future<void> alongside;             // (gone before the progress it writes)
     std::unique_ptr<DbConnection> conn1;
     std::unique_ptr<CatalogConnection> conn2;
     AdoQuery q1, q2, q3;
@@ -328,6 +416,7 @@ QString CatalogDb::BackupFile() const {
     return fs::FullPath(BackupFileOf(CatalogFileOf(d->conn2->ConnectionString())));
 }
 bool CatalogDb::BackedUpThisRun() const { return d->BackedUpThisRun(); }
+void CatalogDb::SettleBackup() { d->AwaitBackup(false); }
 Engine& CatalogDb::DbEngine() { return d->engine; }
 
 void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeOpen) {

@@ -75,6 +75,10 @@ class DbConnection {
     virtual bool InTransaction() const = 0;
     // Whether a rollback also takes back the creation and removal of tables.
     virtual bool RollsBackTableChanges() const { return false; }
+    // Whether, once BeginTransaction has returned, the database file holds every change made
+    // before it and none of the transaction's until the commit: the file can then be copied
+    // while the transaction runs.
+    virtual bool FileStaysUntilCommit() const { return false; }
     // The rows that the last statement run by Execute inserted or deleted; nullopt where the
     // engine does not tell (the callers then count the rows themselves).
     virtual std::optional<qint64> RowsAffected() const { return std::nullopt; }

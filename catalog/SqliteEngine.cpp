@@ -630,6 +630,9 @@ class SqliteConnection : public DbConnection {
         if (tx_) throw AppError(QStringLiteral("A transaction is already open"));
         Open();
         QSqlDatabase db = Db();
+        // The transaction's pages stay in memory until the commit (the file is copied alongside
+        // meanwhile); they are bounded by what the command changes, not by the catalog's size.
+        Exec(db, QStringLiteral("PRAGMA cache_spill = OFF"));
         Exec(db, QStringLiteral("BEGIN"));
         tx_ = true;
         Forget();
@@ -642,6 +645,7 @@ class SqliteConnection : public DbConnection {
         tx_ = false;
         Forget();
         Detach(db, txAttached_);
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_spill = ON"));
     }
 
     bool RollbackTransaction() override {
@@ -655,11 +659,13 @@ class SqliteConnection : public DbConnection {
         tx_ = false;
         Forget();
         Detach(db, txAttached_);
+        q.exec(QStringLiteral("PRAGMA cache_spill = ON"));
         return ok;
     }
 
     bool InTransaction() const override { return tx_; }
     bool RollsBackTableChanges() const override { return true; }
+    bool FileStaysUntilCommit() const override { return true; }
     std::optional<qint64> RowsAffected() const override { return rowsAffected_; }
 
     FirstRow OpenQuery(const QString& sql, const Params& params) override {

@@ -326,6 +326,7 @@ QString WhereInCatalog(const QString& table, const QStringList& groups, const QS
 // which catalog file, the engine's own text, the state the catalog is in, and its backup.
 QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QString& where,
                        const QString& engineText, const QString& state) {
+    db.SettleBackup();
     QString file;
     try {
         file = fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
@@ -353,6 +354,10 @@ QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QSt
 // Runs the row changes of a command as one catalog transaction. A failure anywhere in it is
 // rolled back and reported as one message naming the command, the group, the catalog and the
 // state the catalog is left in.
+bool IsBackupFailure(const AppError& e) {
+    return e.message().startsWith(QStringLiteral("Не удалось сохранить резервную копию"));
+}
+
 // `begun`: a transaction the command began before (it then ends here).
 void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStringList& groups,
                       const AppState& st, catalog::StepLog& log,
@@ -365,8 +370,13 @@ void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStr
         changes();
         tx->Commit();
     } catch (const AppError& e) {
-        // A failed backup has a message of its own, and nothing was begun.
+        // A failed backup has a message of its own: nothing was begun, or (a backup copied
+        // while the transaction ran) nothing is committed.
         if (!tx) throw;
+        if (IsBackupFailure(e)) {
+            tx->Rollback();
+            throw;
+        }
         QString state;
         if (tx->Committed())
             state = QStringLiteral("Изменения строк сохранены, следующий шаг не выполнен.");
@@ -514,7 +524,7 @@ void Button5Click(Context& ctx) {
     try {
         catalog::CreateCatalogTables(db);
     } catch (const AppError& e) {
-        if (e.message().startsWith(QStringLiteral("Не удалось сохранить резервную копию"))) throw;
+        if (IsBackupFailure(e)) throw;
         throw AppError(CatalogFailure(
             db, kInstallStopped,
             QStringLiteral("создание таблиц %1 и PNEU-GAU").arg(catalog::kPinList), e.message(),

@@ -397,6 +397,20 @@ TEST_F(CommandsTest, TheBackupKeepsTheCatalogAsItWasBeforeTheRunsFirstChange) {
     EXPECT_EQ(MakerRows("CB"), 0);
 }
 
+// A backup that cannot be made (here its name is taken by a folder) stops the command with
+// the catalog as it was, even where it is copied while the catalog's changes are made.
+TEST_F(CommandsTest, ACatalogThatCannotBeBackedUpIsNotChanged) {
+    ASSERT_TRUE(QDir().mkpath(catalogFile + ".bak"));
+    const QByteArray catalogBytes = tmp.read(catalogFile);
+    Install();
+    ASSERT_EQ(form.errors.size(), 1);
+    EXPECT_TRUE(form.errors[0].startsWith("Не удалось сохранить резервную копию базы изделий"))
+        << form.errors[0].toStdString();
+    EXPECT_EQ(form.messages, QStringList());
+    EXPECT_EQ(tmp.read(catalogFile), catalogBytes);
+    EXPECT_FALSE(db->ADOConnection2().InTransaction());
+}
+
 TEST_F(CommandsTest, FailedCatalogChoiceLeavesNoCatalogReadyUntilOneSucceeds) {
     Install();
     ASSERT_EQ(form.errors, QStringList());
@@ -825,6 +839,17 @@ INSTANTIATE_TEST_SUITE_P(
                                      nullptr,
                                      {},
                                      kUserFiles + QStringList{"block"}},
+                      // No room for the catalog's backup: it is copied while the transaction
+                      // runs, and the transaction is rolled back when the backup fails.
+                      UsersFilesCase{"BackupOnAFullDiskInstall",
+                                     false,
+                                     "catalogs",
+                                     Trouble::Full,
+                                     Command::Install,
+                                     "Не удалось сохранить резервную копию базы изделий",
+                                     nullptr,
+                                     {},
+                                     kUserFiles + QStringList{"catalog", "files"}},
                       // The catalog's disk is full: the deletions are rolled back and
                       // nothing at all changes; the message names the backup.
                       UsersFilesCase{"CatalogOnAFullDiskClean",
