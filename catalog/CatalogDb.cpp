@@ -365,16 +365,13 @@ struct CatalogDb::Impl {
         if (!alongside.valid()) return;
         while (alongside.wait_for(std::chrono::milliseconds(40)) != std::future_status::ready)
             if (raise && backupProgress) backupProgress(copied, size);
-        if (!raise) {
-            try {
-                alongside.get();
-                st.backedUpCatalogs << CatalogKey();
-            } catch (...) {
-            }
+        try {
+            alongside.get();
+        } catch (...) {
+            if (raise) throw;
             return;
         }
-        alongside.get();
-        if (backupProgress) backupProgress(size, size);
+        if (raise && backupProgress) backupProgress(size, size);
         st.backedUpCatalogs << CatalogKey();
     }
 

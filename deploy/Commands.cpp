@@ -351,14 +351,15 @@ QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QSt
     return text;
 }
 
-// Runs the row changes of a command as one catalog transaction. A failure anywhere in it is
-// rolled back and reported as one message naming the command, the group, the catalog and the
-// state the catalog is left in.
+// The catalog backup's own message (the command stopped, nothing changed).
 bool IsBackupFailure(const AppError& e) {
     return e.message().startsWith(QStringLiteral("Не удалось сохранить резервную копию"));
 }
 
-// `begun`: a transaction the command began before (it then ends here).
+// Runs the row changes of a command as one catalog transaction. A failure anywhere in it is
+// rolled back and reported as one message naming the command, the group, the catalog and the
+// state the catalog is left in. `begun`: a transaction the command began before (it then ends
+// here).
 void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStringList& groups,
                       const AppState& st, catalog::StepLog& log,
                       const std::function<void()>& changes,

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -70,22 +71,10 @@ bool CreateFolder(const QString& path) {
     return QDir(fi.absolutePath()).mkdir(fi.fileName());
 }
 
-bool CopyNoReplace(const QString& from, const QString& to) {
-    const QString dst = Native(to);
-    if (QFileInfo::exists(dst)) return false;
-    return QFile::copy(Native(from), dst);
-}
-
 bool DeleteFile(const QString& path) {
     const QString p = Native(path);
     if (QFileInfo(p).isDir()) return false;
     return QFile::remove(p);
-}
-
-bool MoveFile(const QString& from, const QString& to) {
-    const QString dst = Native(to);
-    if (QFileInfo::exists(dst)) return false;
-    return QFile::rename(Native(from), dst);
 }
 
 bool ReplaceFile(const QString& from, const QString& to) {
@@ -217,6 +206,41 @@ namespace {
 // The root of the file system that holds `folder`.
 QString RootOf(const QString& folder) { return QStorageInfo(Native(folder)).rootPath(); }
 
+// What SyncTogether did: the folders of the files, the roots of the file systems it synced
+// whole, whether it flushed files themselves, and whether all of it succeeded.
+struct Synced {
+    QStringList folders, roots;
+    bool byFile = false;
+    bool ok = true;
+};
+
+// Puts written files onto the disk at one sync point: one call for each file system that
+// holds them, or, where no such call is offered, the files themselves together.
+Synced SyncTogether(const QStringList& files) {
+    Synced s;
+    QHash<QString, bool> whole;  // folder: its file system was synced whole
+    QStringList refused;         // roots of file systems that could not be
+    std::vector<std::u16string> unsynced;
+    for (const QString& file : files) {
+        const QString folder = QFileInfo(file).absolutePath();
+        auto it = whole.constFind(folder);
+        if (it == whole.constEnd()) {
+            s.folders << folder;
+            const QString root = RootOf(folder);
+            bool synced = s.roots.contains(root);
+            if (!synced && !refused.contains(root)) {
+                synced = platform::SyncFileSystem(platform::ToU16(folder));
+                (synced ? s.roots : refused) << root;
+            }
+            it = whole.insert(folder, synced);
+        }
+        if (!*it) unsynced.push_back(platform::ToU16(file));
+    }
+    s.byFile = !unsynced.empty();
+    s.ok = unsynced.empty() || platform::SyncFilesTogether(unsynced);
+    return s;
+}
+
 }  // namespace
 
 void WriteAtomicTogether(const QList<std::pair<QString, QByteArray>>& files,
@@ -228,20 +252,10 @@ void WriteAtomicTogether(const QList<std::pair<QString, QByteArray>>& files,
             throw AppError(ErrorText(errorFormat, path, f->ErrorString()));
         written.push_back(std::move(f));
     }
-    // The one sync point: one call for each file system, or the files together where there
-    // is no such call. A failure to sync is a failure to write: nothing is replaced.
-    QStringList roots;
-    std::vector<std::u16string> unsynced;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QString folder = QFileInfo(written[size_t(i)]->TemporaryPath()).absolutePath();
-        const QString root = RootOf(folder);
-        if (roots.contains(root)) continue;
-        if (platform::SyncFileSystem(platform::ToU16(folder)))
-            roots << root;
-        else
-            unsynced.push_back(platform::ToU16(written[size_t(i)]->TemporaryPath()));
-    }
-    if (!unsynced.empty() && !platform::SyncFilesTogether(unsynced))
+    // The one sync point. A failure to sync is a failure to write: nothing is replaced.
+    QStringList temporaries;
+    for (const auto& f : written) temporaries << f->TemporaryPath();
+    if (!SyncTogether(temporaries).ok)
         throw AppError(ErrorText(errorFormat, files.first().first,
                                  QString::fromLocal8Bit(std::strerror(EIO))));
     for (qsizetype i = 0; i < files.size(); ++i)
@@ -317,30 +331,13 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
 }
 
 void FileBatch::Flush() {
-    // The one sync point: every copy is on the disk before any takes its name. One call for
-    // each file system; where there is no such call, the files together.
-    folders_.clear();
-    roots_.clear();
-    fileByFile_ = false;
-    std::vector<std::u16string> unsynced;
-    for (const Item& i : items_) {
-        const QString folder = QFileInfo(i.part).absolutePath();
-        if (!folders_.contains(folder)) folders_ << folder;
-    }
-    for (const QString& f : folders_) {
-        const QString root = RootOf(f);
-        if (roots_.contains(root)) continue;
-        if (platform::SyncFileSystem(platform::ToU16(f))) {
-            roots_ << root;
-            continue;
-        }
-        for (const Item& i : items_)
-            if (QFileInfo(i.part).absolutePath() == f) unsynced.push_back(platform::ToU16(i.part));
-    }
-    if (!unsynced.empty()) {
-        platform::SyncFilesTogether(unsynced);
-        fileByFile_ = true;
-    }
+    // The one sync point: every copy is on the disk before any takes its name.
+    QStringList parts;
+    for (const Item& i : items_) parts << i.part;
+    const Synced s = SyncTogether(parts);
+    folders_ = s.folders;
+    roots_ = s.roots;
+    fileByFile_ = s.byFile;
     flushed_ = true;
 }
 

@@ -36,10 +36,8 @@ QStringList ListFiles(const QString& folder);
 QString CurrentDir();
 bool SetCurrentDir(const QString& path);  // an empty path fails quietly
 
-bool CreateFolder(const QString& path);                      // the last level only
-bool CopyNoReplace(const QString& from, const QString& to);  // never replaces a file
+bool CreateFolder(const QString& path);  // the last level only
 bool DeleteFile(const QString& path);
-bool MoveFile(const QString& from, const QString& to);     // fails if `to` exists
 bool ReplaceFile(const QString& from, const QString& to);  // atomic where possible
 bool SyncFile(const QString& path);  // pushes the file's content onto the disk
 
