@@ -471,23 +471,6 @@ QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
     return names;
 }
 
-QStringList ColumnNames(QSqlDatabase& db, const QString& schema, const QString& table) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    QStringList names;
-    if (!q.exec(
-            QStringLiteral("PRAGMA %1.table_info(%2)").arg(QuoteName(schema), QuoteName(table))))
-        return names;
-    while (q.next()) names << q.value(1).toString();
-    return names;
-}
-
-ColumnsOf ColumnsIn(QSqlDatabase& db) {
-    return [&db](const QString& schema, const QString& table) {
-        return ColumnNames(db, schema, table);
-    };
-}
-
 // Numbers that keep the names of connections and attached files unique in the process.
 int NextNumber() {
     static int n = 0;
@@ -553,6 +536,7 @@ class SqliteConnection : public DbConnection {
     void Close() override {
         if (!open_) return;
         RollbackTransaction();  // closing ends an open transaction without its changes
+        prepared_.clear();
         Db().close();
         open_ = false;
         Forget();  // the next file opened may be another
@@ -720,9 +704,9 @@ class SqliteConnection : public DbConnection {
         // schema since the names were listed (one number read instead of the list).
         qint64 version = -1;
         if (!tx_) {
-            QSqlQuery q(db);
-            if (q.exec(QStringLiteral("PRAGMA main.schema_version")) && q.next())
-                version = q.value(0).toLongLong();
+            QSqlQuery& q = Prepared(db, QStringLiteral("PRAGMA main.schema_version"));
+            if (q.exec() && q.next()) version = q.value(0).toLongLong();
+            q.finish();
             if (version >= 0 && mainNamesKept_ && version == namesVersion_) return mainNames_;
         }
         mainNames_ = ListNames(db, QStringLiteral("main"), false);
@@ -731,7 +715,10 @@ class SqliteConnection : public DbConnection {
         return mainNames_;
     }
     ColumnsOf Columns(QSqlDatabase& db) {
-        if (!tx_) return ColumnsIn(db);
+        if (!tx_)
+            return [this, &db](const QString& schema, const QString& table) {
+                return ColumnNames(db, schema, table);
+            };
         return [this, &db](const QString& schema, const QString& table) {
             const QString key = schema + QChar(0) + table;
             auto it = columns_.constFind(key);
@@ -740,6 +727,28 @@ class SqliteConnection : public DbConnection {
             if (!names.isEmpty()) columns_.insert(key, names);
             return names;
         };
+    }
+    // The columns of a table in their order; none when there is no such table.
+    QStringList ColumnNames(QSqlDatabase& db, const QString& schema, const QString& table) {
+        QSqlQuery& q = Prepared(db, QStringLiteral("SELECT name FROM pragma_table_info(?, ?)"));
+        q.addBindValue(table);
+        q.addBindValue(schema);
+        QStringList names;
+        if (q.exec())
+            while (q.next()) names << q.value(0).toString();
+        q.finish();
+        return names;
+    }
+    // A statement the connection runs again and again, prepared once while it is open.
+    QSqlQuery& Prepared(QSqlDatabase& db, const QString& sql) {
+        auto it = prepared_.find(sql);
+        if (it == prepared_.end()) {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
+            it = prepared_.insert(sql, q);
+        }
+        return *it;
     }
     void Forget() {
         mainNamesKept_ = false;
@@ -820,6 +829,7 @@ class SqliteConnection : public DbConnection {
     bool mainNamesKept_ = false;
     qint64 namesVersion_ = -1;  // the schema counter the names were listed at (outside a tx)
     QHash<QString, QStringList> columns_;
+    QHash<QString, QSqlQuery> prepared_;  // while open
 };
 
 }  // namespace
