@@ -13,7 +13,6 @@
 #include <QProcess>
 #include <QString>
 #include <QStringDecoder>
-#include <QStringEncoder>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,39 +61,56 @@ InstanceGuard AcquireInstanceMutex(const std::u16string& name) {
     return err == EWOULDBLOCK ? InstanceGuard::AlreadyRunning : InstanceGuard::Failed;
 }
 
+namespace {
+
+// Windows-1251 gives one byte per character: the characters of its 256 bytes are read from
+// Qt's codec once, and every conversion after that is a table lookup (the many short lines of a
+// menu file or a settings file would otherwise each pay for a pass through the codec).
+struct CodePage1251 {
+    char16_t toUnicode[256];
+    // The byte of each character of the basic plane, 0 for one the code page lacks.
+    unsigned char fromUnicode[0x10000] = {};
+
+    CodePage1251() {
+        QStringDecoder dec("windows-1251", QStringConverter::Flag::Stateless);
+        for (int b = 0; b < 256; ++b) {
+            const char c = char(b);
+            const QString s = dec.decode(QByteArrayView(&c, 1));
+            toUnicode[b] = s.size() == 1 ? s[0].unicode() : char16_t(0xFFFD);
+            if (b != 0 && toUnicode[b] != 0xFFFD && !QChar::isSurrogate(toUnicode[b]))
+                fromUnicode[toUnicode[b]] = (unsigned char)b;
+        }
+    }
+};
+
+const CodePage1251& Cp1251() {
+    static const auto table = std::make_unique<CodePage1251>();
+    return *table;
+}
+
+}  // namespace
+
 std::string AnsiEncode(const std::u16string& text) {
-    if (text.empty()) return {};
-    const QString s = FromU16(text);
-    // One converter per thread: opening one costs more than converting a line.
-    thread_local QStringEncoder enc("windows-1251", QStringConverter::Flag::Stateless);
-    const QByteArray bytes = enc.encode(s);
-    // The converter writes 0x1A (SUB) for a character the code page lacks; the code page's
-    // default character is '?'. Windows-1251 gives one byte per code point, so the bytes and
-    // the code points can be walked side by side.
+    // A character the code page lacks becomes its default character '?'; a character outside
+    // the basic plane (a surrogate pair) is one character and becomes one '?'.
+    const CodePage1251& cp = Cp1251();
     std::string out;
-    out.reserve(size_t(bytes.size()));
-    qsizetype b = 0;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i].unicode();
-        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
-            cp = QChar::surrogateToUcs4(s[i], s[i + 1]);
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1]))
             ++i;
-        }
-        if (b >= bytes.size()) {
-            out.push_back('?');
-            continue;
-        }
-        const char c = bytes[b++];
-        out.push_back(c == '\x1A' && cp != 0x1A ? '?' : c);
+        const unsigned char b = cp.fromUnicode[u];
+        out.push_back(u == 0 ? '\0' : b != 0 ? char(b) : '?');
     }
     return out;
 }
 
 std::u16string AnsiDecode(const std::string& bytes) {
-    if (bytes.empty()) return {};
-    thread_local QStringDecoder dec("windows-1251", QStringConverter::Flag::Stateless);
-    const QString s = dec.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    return ToU16(s);
+    const CodePage1251& cp = Cp1251();
+    std::u16string out(bytes.size(), u'\0');
+    for (size_t i = 0; i < bytes.size(); ++i) out[i] = cp.toUnicode[(unsigned char)bytes[i]];
+    return out;
 }
 
 void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir) {

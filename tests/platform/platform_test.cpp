@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStringDecoder>
 #include <QThread>
 #include <QUuid>
 
@@ -44,10 +45,14 @@ TEST(AnsiCodePage, CyrillicRoundTripAndDefaultCharacter) {
     EXPECT_EQ(AnsiEncode(ToU16(odd)), std::string("a?b\x1A??"));
     EXPECT_TRUE(AnsiEncode(u"").empty());
     EXPECT_TRUE(AnsiDecode("").empty());
-    // Every byte decodes to something and the printable Cyrillic range comes back unchanged.
+    // Every byte the code page defines (all but 0x98) comes back unchanged, and each decodes as
+    // the codec itself decodes it.
     std::string all;
-    for (int c = 0xC0; c <= 0xFF; ++c) all.push_back(char(c));
+    for (int c = 0x01; c <= 0xFF; ++c)
+        if (c != 0x98) all.push_back(char(c));
     EXPECT_EQ(AnsiEncode(AnsiDecode(all)), all);
+    QStringDecoder codec("windows-1251", QStringConverter::Flag::Stateless);
+    EXPECT_EQ(FromU16(AnsiDecode(all)), codec.decode(QByteArray::fromStdString(all)));
 }
 
 TEST(InstanceGuard, SecondAcquireInTheSameSessionIsRefused) {
