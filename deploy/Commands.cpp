@@ -546,24 +546,45 @@ void Button5Click(Context& ctx) {
         return;
     }
 
-    // The maker's files are copied under temporary names while the catalog changes, when the
-    // images folder they go to is there already; they take their names only after the
-    // catalog's transaction has committed (an Install that stops before leaves none of them),
-    // all at one sync point.
+    // The maker's files are copied under temporary names, and the new menu files written beside
+    // theirs, while the catalog changes, when the images folder the copies go to is there
+    // already. They take their names only after the catalog's transaction has committed (an
+    // Install that stops before leaves none of them), all at one sync point.
     QStringList shortfall;
     QList<FolderReport> folders;
     fs::FileBatch batch;
-    const auto copy = [images = st.path_images, library = st.path_library, year = st.year, &batch,
-                       &shortfall, &folders] {
+    const QStringList menuFiles = MenuFiles(st);
+    struct {
+        QString avocadmenu;  // as the menu edit leaves st.avocadmenu
+        MenuChange change;
+        std::unique_ptr<fs::StagedFiles> files;
+        std::optional<QString> failure;
+    } menu{st.avocadmenu, {}, {}, {}};
+    const auto prepare = [images = st.path_images, library = st.path_library, year = st.year,
+                          support = st.path_support, &batch, &shortfall, &folders, &menu,
+                          &menuFiles] {
         folders << CopyFiles(kImagesSource, images, batch, shortfall);
         if (library.isEmpty())
             ReportUnknownLibrary(kLibrarySource, year, shortfall);
         else
             folders << CopyFiles(kLibrarySource, library, batch, shortfall);
-        batch.Flush();
+        menu.change.before = MenuLines(menuFiles);
+        try {
+            menu.files = StageMakerMenu(menu.avocadmenu, support);
+        } catch (const AppError& e) {
+            menu.failure = e.message();
+        }
+        try {
+            if (menu.files)
+                menu.files->SyncWith(batch);  // one sync point for the copies and the menus
+            else
+                batch.Flush();
+        } catch (const AppError& e) {
+            menu.failure = e.message();
+        }
     };
-    std::future<void> copying;
-    if (fs::FolderExists(st.path_images)) copying = std::async(std::launch::async, copy);
+    std::future<void> preparing;
+    if (fs::FolderExists(st.path_images)) preparing = std::async(std::launch::async, prepare);
 
     Progress progress(form, db, QStringLiteral("Установка"));
     catalog::FamilyLookup(db, st, groups);
@@ -582,10 +603,10 @@ void Button5Click(Context& ctx) {
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
-    if (copying.valid())
-        copying.get();
+    if (preparing.valid())
+        preparing.get();
     else
-        copy();
+        prepare();
     const QStringList unplaced = batch.Commit();
     for (const QString& target : unplaced)
         for (FolderReport& f : folders)
@@ -599,7 +620,15 @@ void Button5Click(Context& ctx) {
                          .arg(Names(unplaced));
 
     progress.Step(QStringLiteral("меню"));
-    const MenuChange menus = EditMenus(st, InsertMakerMenu, shortfall);
+    st.avocadmenu = menu.avocadmenu;
+    try {
+        if (menu.failure) throw AppError(*menu.failure);
+        menu.files->Replace();
+    } catch (const AppError& e) {
+        FailWith(e.message(), shortfall);
+    }
+    menu.change.after = MenuLines(menuFiles);
+    const MenuChange& menus = menu.change;
     progress.Step(QStringLiteral("запись на диск"));
     Conclude(ctx, true, shortfall, log.changes, groups, folders, menus);
 }

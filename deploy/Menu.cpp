@@ -18,6 +18,7 @@
 
 #include "deploy/Menu.h"
 
+#include <QFileInfo>
 #include <vector>
 
 #include "state/AppError.h"
@@ -121,12 +122,19 @@ struct PlannedWrite {
     TextLines text;
 };
 
-// Every planned file is written and on the disk before the first replaces its file (one sync
-// point); they replace their files in the order planned.
-void WriteAll(const std::vector<PlannedWrite>& writes) {
+// Every planned file written beside its file; they replace their files in the order planned.
+std::unique_ptr<fs::StagedFiles> Stage(const std::vector<PlannedWrite>& writes) {
     QList<std::pair<QString, QByteArray>> files;
     for (const PlannedWrite& w : writes) files.append({w.path, EncodeText(w.text)});
-    fs::WriteAtomicTogether(files);
+    return std::make_unique<fs::StagedFiles>(files);
+}
+
+// Every planned file is written and on the disk before the first replaces its file (one sync
+// point).
+void WriteAll(const std::vector<PlannedWrite>& writes) {
+    const std::unique_ptr<fs::StagedFiles> staged = Stage(writes);
+    staged->Sync();
+    staged->Replace();
 }
 
 // The maker's submenu lines; its first line must open submenu M400, or Clean could never
@@ -157,36 +165,47 @@ QList<QStringList> KnownBlocks() {
     return blocks;
 }
 
-bool HasFollowUp(const AppState& st) { return st.avocadmenu == st.path_support + kFirstMenuName; }
+bool HasFollowUp(const QString& avocadmenu, const QString& pathSupport) {
+    return avocadmenu == pathSupport + kFirstMenuName;
+}
+bool HasFollowUp(const AppState& st) { return HasFollowUp(st.avocadmenu, st.path_support); }
 
 }  // namespace
 
-void InsertMakerMenu(AppState& st) {
+std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport) {
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
     QList<QStringList> blocks;
     auto plan = [&](TextLines text, const QStringList& block) {
-        StripMaker(st.avocadmenu, text, blocks);
+        StripMaker(avocadmenu, text, blocks);
         InsertEntries(text.lines);
         text.lines += block;
-        writes.push_back({st.avocadmenu, std::move(text)});
+        writes.push_back({avocadmenu, std::move(text)});
     };
 
-    TextLines first = ReadTextFile(st.avocadmenu);
+    TextLines first = ReadTextFile(avocadmenu);
     const QStringList menu_zelk = ReadMakerBlockForInstall();
     blocks << menu_zelk;
     if (fs::FileExists(kInstalledBlockFile)) blocks << ReadTextFile(kInstalledBlockFile).lines;
     plan(std::move(first), menu_zelk);
-    if (HasFollowUp(st)) {
-        st.avocadmenu = st.path_support + kFollowUpMenuName;
-        plan(ReadTextFile(st.avocadmenu), menu_zelk);
+    if (HasFollowUp(avocadmenu, pathSupport)) {
+        avocadmenu = pathSupport + kFollowUpMenuName;
+        plan(ReadTextFile(avocadmenu), menu_zelk);
     }
     writes.front() = {kInstalledBlockFile, TextLines{menu_zelk, TextEncoding::Utf8}};
-    WriteAll(writes);
+    return Stage(writes);
+}
+
+void InsertMakerMenu(AppState& st) {
+    const std::unique_ptr<fs::StagedFiles> staged = StageMakerMenu(st.avocadmenu, st.path_support);
+    staged->Sync();
+    staged->Replace();
 }
 
 void RemoveMakerMenu(AppState& st) {
+    // (the temporaries an Install killed while it wrote the block's copy go too)
+    fs::RemoveLeftovers(QFileInfo(fs::Native(kInstalledBlockFile)).path());
     std::vector<PlannedWrite> writes;
     TextLines clear_menu = ReadTextFile(st.avocadmenu);
     const QList<QStringList> blocks = KnownBlocks();

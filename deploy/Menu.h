@@ -2,11 +2,24 @@
 
 // Icon menu file editing: the maker's entry and submenu block.
 
+#include <QString>
+#include <memory>
+
 struct AppState;
+namespace fs {
+class StagedFiles;
+}
 
 namespace deploy {
 
 void InsertMakerMenu(AppState& st);
 void RemoveMakerMenu(AppState& st);
+
+// InsertMakerMenu's new files, worked out from the menu files as they are now and written
+// beside them, for an Install that lets them replace the menu files only after its other steps
+// (Sync, then Replace). `avocadmenu` (st.avocadmenu) and `pathSupport` (st.path_support) as
+// InsertMakerMenu reads them; `avocadmenu` ends as InsertMakerMenu leaves st.avocadmenu, also
+// when it raises.
+std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport);
 
 }  // namespace deploy

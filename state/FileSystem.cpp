@@ -123,7 +123,8 @@ bool SyncFile(const QString& path) {
     return f.open(QIODevice::ReadWrite) && SyncToDisk(f);
 }
 
-AtomicFile::AtomicFile(const QString& path) : target_(Native(path)) {}
+AtomicFile::AtomicFile(const QString& path, const QString& marker)
+    : target_(Native(path)), marker_(marker) {}
 
 AtomicFile::~AtomicFile() = default;  // an uncommitted temporary file removes itself
 
@@ -141,7 +142,7 @@ bool AtomicFile::Open() {
         error_ = QStringLiteral("Access is denied");
         return false;
     }
-    tmp_ = std::make_unique<QTemporaryFile>(target_ + QStringLiteral(".XXXXXX"));
+    tmp_ = std::make_unique<QTemporaryFile>(target_ + QStringLiteral(".XXXXXX") + marker_);
     tmp_->setAutoRemove(true);
     return tmp_->open() || Fail({});
 }
@@ -243,25 +244,56 @@ Synced SyncTogether(const QStringList& files) {
 
 }  // namespace
 
-void WriteAtomicTogether(const QList<std::pair<QString, QByteArray>>& files,
-                         const QString& errorFormat) {
-    std::vector<std::unique_ptr<AtomicFile>> written;
+StagedFiles::StagedFiles(const QList<std::pair<QString, QByteArray>>& files,
+                         const QString& errorFormat)
+    : errorFormat_(errorFormat) {
+    QStringList folders;
     for (const auto& [path, bytes] : files) {
-        auto f = std::make_unique<AtomicFile>(path);
+        const QString folder = QFileInfo(Native(path)).absolutePath();
+        if (!folders.contains(folder)) {
+            folders << folder;
+            RemoveLeftovers(folder);
+        }
+    }
+    for (const auto& [path, bytes] : files) {
+        auto f = std::make_unique<AtomicFile>(path, kPartSuffix);
         if (!f->Open() || !f->Write(bytes.constData(), bytes.size()) || !f->Finish(false))
             throw AppError(ErrorText(errorFormat, path, f->ErrorString()));
-        written.push_back(std::move(f));
+        written_.push_back(std::move(f));
+        paths_ << path;
     }
-    // The one sync point. A failure to sync is a failure to write: nothing is replaced.
+}
+
+StagedFiles::~StagedFiles() = default;
+
+QStringList StagedFiles::Temporaries() const {
     QStringList temporaries;
-    for (const auto& f : written) temporaries << f->TemporaryPath();
-    if (!SyncTogether(temporaries).ok)
-        throw AppError(ErrorText(errorFormat, files.first().first,
-                                 QString::fromLocal8Bit(std::strerror(EIO))));
-    for (qsizetype i = 0; i < files.size(); ++i)
-        if (!written[size_t(i)]->Replace())
-            throw AppError(
-                ErrorText(errorFormat, files[i].first, written[size_t(i)]->ErrorString()));
+    for (const auto& f : written_) temporaries << f->TemporaryPath();
+    return temporaries;
+}
+
+// A failure to sync is a failure to write: nothing is replaced.
+void StagedFiles::Synced(bool ok) const {
+    if (!ok && !paths_.isEmpty())
+        throw AppError(
+            ErrorText(errorFormat_, paths_.first(), QString::fromLocal8Bit(std::strerror(EIO))));
+}
+
+void StagedFiles::Sync() { Synced(paths_.isEmpty() || SyncTogether(Temporaries()).ok); }
+
+void StagedFiles::SyncWith(FileBatch& batch) { Synced(batch.Flush(Temporaries())); }
+
+void StagedFiles::Replace() {
+    for (qsizetype i = 0; i < paths_.size(); ++i)
+        if (!written_[size_t(i)]->Replace())
+            throw AppError(ErrorText(errorFormat_, paths_[i], written_[size_t(i)]->ErrorString()));
+}
+
+void WriteAtomicTogether(const QList<std::pair<QString, QByteArray>>& files,
+                         const QString& errorFormat) {
+    StagedFiles staged(files, errorFormat);
+    staged.Sync();  // the one sync point
+    staged.Replace();
 }
 
 void CopyAtomic(const QString& from, const QString& to, const QString& errorFormat,
@@ -330,15 +362,16 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
     return true;
 }
 
-void FileBatch::Flush() {
+bool FileBatch::Flush(const QStringList& with) {
     // The one sync point: every copy is on the disk before any takes its name.
-    QStringList parts;
+    QStringList parts = with;
     for (const Item& i : items_) parts << i.part;
     const Synced s = SyncTogether(parts);
     folders_ = s.folders;
     roots_ = s.roots;
     fileByFile_ = s.byFile;
     flushed_ = true;
+    return s.ok;
 }
 
 QStringList FileBatch::Commit() {

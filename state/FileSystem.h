@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 class QFileDevice;
 class QTemporaryFile;
@@ -50,7 +51,9 @@ QByteArray ReadAll(const QString& path);
 // returns false on failure, ErrorString() says why.
 class AtomicFile {
   public:
-    explicit AtomicFile(const QString& path);
+    // `marker` ends the temporary file's name (after a random part), for a caller that
+    // recognises the temporaries a killed run left.
+    explicit AtomicFile(const QString& path, const QString& marker = {});
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -81,6 +84,7 @@ class AtomicFile {
     bool Fail(QString reason);
 
     QString target_;
+    QString marker_;
     std::unique_ptr<QTemporaryFile> tmp_;
     QString temporary_;
     QString error_;
@@ -100,6 +104,34 @@ void WriteAtomic(const QString& path, const QByteArray& bytes,
 void WriteAtomicTogether(
     const QList<std::pair<QString, QByteArray>>& files,
     const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
+class FileBatch;
+
+// The same in its three steps, for a caller that writes the files ahead of the moment they may
+// replace theirs: the constructor writes each beside its file under a temporary name ending in
+// kPartSuffix (flushed, not synced; such temporaries that a killed run left in those folders go
+// first), raising as WriteAtomicTogether does and leaving nothing; Sync() is the sync point;
+// Replace() replaces the files in order. Temporaries not yet in place go with the object.
+class StagedFiles {
+  public:
+    explicit StagedFiles(
+        const QList<std::pair<QString, QByteArray>>& files,
+        const QString& errorFormat = QStringLiteral("Cannot create file \"%1\". %2"));
+    ~StagedFiles();
+    StagedFiles(const StagedFiles&) = delete;
+    StagedFiles& operator=(const StagedFiles&) = delete;
+    void Sync();
+    // Sync() at the sync point of a batch of copies (FileBatch::Flush).
+    void SyncWith(FileBatch& batch);
+    void Replace();
+
+  private:
+    QStringList Temporaries() const;
+    void Synced(bool ok) const;
+
+    std::vector<std::unique_ptr<AtomicFile>> written_;
+    QStringList paths_;
+    QString errorFormat_;
+};
 
 // Copies a whole file the same way, through a buffer of fixed size: `to` is replaced in one
 // step or left as it was. `progress` is told the bytes copied so far and the file's size.
@@ -138,8 +170,9 @@ class FileBatch {
     // Writes the copy of `from` meant for `to`; false when it cannot (nothing is left then).
     bool Copy(const QString& from, const QString& to);
     // The sync point alone: every copy made so far is on the disk, none has its name yet (for
-    // a caller that has other work to finish before the copies may take their names).
-    void Flush();
+    // a caller that has other work to finish before the copies may take their names), and so
+    // are the files `with`; false when a sync failed.
+    bool Flush(const QStringList& with = {});
     // Flushes unless nothing was copied since Flush(), then moves each copy to its name; the
     // targets that could not be put in place (their temporaries are removed).
     QStringList Commit();

@@ -557,8 +557,10 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
         return whole;
     };
     const auto leftovers = [&] {
-        return QDir(this->images).entryList({"*.zelk-part"}, QDir::Files) +
-               QDir(library).entryList({"*.zelk-part"}, QDir::Files);
+        QStringList out;
+        for (const QString& folder : {this->images, library, support, tool + "/data"})
+            out += QDir(folder).entryList({"*.zelk-part"}, QDir::Files);
+        return out;
     };
 
     std::mt19937 random(20261209);
@@ -602,6 +604,7 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
         // run left half written (one is planted in each folder, so that every round has some).
         tmp.write(this->images + "zelk_cb.png.zelk-part", "half");
         tmp.write(library + "common.dwg.zelk-part", "half");
+        tmp.write(support + "ACE_IEC_MENU.DAT.Ab12Cd.zelk-part", "half");
         db = std::make_unique<catalog::CatalogDb>(st);
         form.errors.clear();
         form.messages.clear();
@@ -1005,6 +1008,7 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     // As after a new start on the catalog in its new state.
     db->Reconnect(catalogFile);
     const QString before = Rows();
+    const QByteArray menuBefore = Menu("ACE_IEC_MENU.DAT");
 
     // The catalog steps alone: whole or nothing, no transaction left open.
     if (c.rowsKept) {
@@ -1040,10 +1044,13 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     if (c.rowsKept) {
         EXPECT_TRUE(m.contains("база изделий не изменена")) << m.toStdString();
         EXPECT_EQ(Rows(), before);
-        // Files copied while the catalog changed never take their names, and none is left.
+        // Files copied and menu files written while the catalog changed never take their
+        // names, and none is left.
         if (c.command == Command::Install) {
             EXPECT_FALSE(Exists(images + "zelk.png"));
-            EXPECT_EQ(QDir(images).entryList(QDir::Files).filter(".zelk-part"), QStringList());
+            EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), menuBefore);
+            for (const QString& folder : {images, support, tool + "/data"})
+                EXPECT_EQ(QDir(folder).entryList(QDir::Files).filter(".zelk-part"), QStringList());
         }
     } else {
         EXPECT_EQ(MakerRows("CB"), 0);

@@ -20,7 +20,7 @@ class TempDir {
         return file(rel);
     }
     QString write(const QString& rel, const QByteArray& bytes) const {
-        const QString p = file(rel);
+        const QString p = QFileInfo(rel).isAbsolute() ? rel : file(rel);
         QDir().mkpath(QFileInfo(p).absolutePath());
         QFile f(p);
         f.open(QIODevice::WriteOnly);
