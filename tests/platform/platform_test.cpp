@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
 #include <QThread>
@@ -214,4 +216,20 @@ TEST(NewFiles, CopyAndMoveNeverReplaceAndAFailedCopyLeavesNothing) {
     ASSERT_EQ(platform::MoveToNew(native(tmp.file("copy")), native(tmp.file("placed"))), u"");
     EXPECT_FALSE(QFile::exists(tmp.file("copy")));
     EXPECT_EQ(tmp.read("placed").size(), 300000);
+
+    // Replacing a large file (a catalog): the new one has the name at once, and the old one is
+    // let go of soon after (no handle of it stays open).
+    QFile large(tmp.file("large.mdb"));
+    ASSERT_TRUE(large.open(QIODevice::WriteOnly) && large.resize(qint64(40) << 20));
+    large.close();
+    const auto handles = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const uint before = handles();
+    ASSERT_EQ(platform::MoveReplacing(native(tmp.file("placed")), native(large.fileName())), u"");
+    EXPECT_EQ(QFileInfo(large.fileName()).size(), 300000);
+    QElapsedTimer wait;
+    wait.start();
+    while (handles() > before && wait.elapsed() < 3000) QThread::msleep(5);
+    if (QDir(QStringLiteral("/proc/self/fd")).exists()) {
+        EXPECT_EQ(handles(), before);
+    }
 }
