@@ -47,14 +47,16 @@ TEST(AnsiCodePage, CyrillicRoundTripAndDefaultCharacter) {
     EXPECT_EQ(AnsiEncode(ToU16(odd)), std::string("a?b\x1A??"));
     EXPECT_TRUE(AnsiEncode(u"").empty());
     EXPECT_TRUE(AnsiDecode("").empty());
-    // Every byte the code page defines (all but 0x98) comes back unchanged, and each decodes as
-    // the codec itself decodes it.
+    // Every byte the code page defines (all but 0x98) comes back unchanged; off Windows each
+    // decodes as Qt's codec decodes it (Windows converts with its own tables).
     std::string all;
     for (int c = 0x01; c <= 0xFF; ++c)
         if (c != 0x98) all.push_back(char(c));
     EXPECT_EQ(AnsiEncode(AnsiDecode(all)), all);
+#ifndef _WIN32
     QStringDecoder codec("windows-1251", QStringConverter::Flag::Stateless);
     EXPECT_EQ(FromU16(AnsiDecode(all)), codec.decode(QByteArray::fromStdString(all)));
+#endif
 }
 
 TEST(InstanceGuard, SecondAcquireInTheSameSessionIsRefused) {
