@@ -66,13 +66,18 @@ class BenchForm : public IForm {
     void SetStatusText(const QString&) override {}
     void ShowMessage(const QString& t) override { messages << t; }
     void ShowError(const QString& m) override { errors << m; }
-    // With ZELK_BENCH_STEPS set, each step's start in ms on standard error.
+    // With ZELK_BENCH_STEPS set, each step's start in ms, printed on standard error once the
+    // command has ended (printing as it goes would slow the command down).
     void ShowProgress(const QString& text, int, int) override {
         if (qEnvironmentVariableIsSet("ZELK_BENCH_STEPS"))
-            std::fprintf(stderr, "%8.2f ms  %s\n", double(clock.nsecsElapsed()) / 1e6,
-                         qPrintable(text));
+            steps.append({double(clock.nsecsElapsed()) / 1e6, text});
+    }
+    void PrintSteps() const {
+        for (const auto& [ms, text] : steps)
+            std::fprintf(stderr, "%8.2f ms  %s\n", ms, qPrintable(text));
     }
     QElapsedTimer clock;
+    QList<std::pair<double, QString>> steps;
     bool ExecuteOpenDialog(int, const QString&) override { return false; }
     QString OpenDialogFileName(int) const override { return {}; }
     void Terminate() override {}
@@ -138,6 +143,7 @@ double RunCommand(const Layout& l, bool install) {
     }
     const double ms = double(form.clock.nsecsElapsed()) / 1e6;
     form.ShowProgress(QStringLiteral("(end)"), 0, 0);
+    form.PrintSteps();
     if (!form.errors.isEmpty())
         std::fprintf(stderr, "error: %s\n", qPrintable(form.errors.join('\n')));
     const bool ok = form.errors.isEmpty() && form.messages.size() == 1 &&
