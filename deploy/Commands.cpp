@@ -696,16 +696,31 @@ void Button6Click(Context& ctx) {
         catalog::RemovePinListTable(db, &log);
     });
     if (!counted) found = log.changes;
+    // The maker's files are deleted on a second thread while the menus are edited and the
+    // catalog compacted: nothing else touches those folders, and a deletion that fails is only
+    // reported. What it could not do is known before any later failure is reported.
     progress.Step(QStringLiteral("удаление файлов"));
     QStringList shortfall;
-    const QList<FolderReport> folders{DeleteMakerFiles(kImagesSource, st.path_images, shortfall),
-                                      DeleteMakerFiles(kLibrarySource, st.path_library, shortfall)};
+    QList<FolderReport> folders;
+    std::future<void> deleting =
+        std::async(std::launch::async,
+                   [images = st.path_images, library = st.path_library, &shortfall, &folders] {
+                       folders << DeleteMakerFiles(kImagesSource, images, shortfall);
+                       folders << DeleteMakerFiles(kLibrarySource, library, shortfall);
+                   });
     progress.Step(QStringLiteral("меню"));
-    const MenuChange menus = EditMenus(st, RemoveMakerMenu, shortfall);
+    MenuChange menus;
+    try {
+        menus = EditMenus(st, RemoveMakerMenu, {});
+    } catch (const AppError& e) {
+        deleting.get();
+        FailWith(e.message(), shortfall);
+    }
     progress.Step(QStringLiteral("сжатие базы изделий"));
     try {
         catalog::CompactCatalog(db);
     } catch (const AppError& e) {
+        deleting.get();
         FailWith(
             CatalogFailure(db, kCleanStopped, QStringLiteral("сжатие базы изделий"), e.message(),
                            changes ? QStringLiteral("Строки ЗЕЛК из базы изделий удалены, "
@@ -716,6 +731,7 @@ void Button6Click(Context& ctx) {
                                                     "осталось.")),
             shortfall);
     }
+    deleting.get();
     Conclude(ctx, false, shortfall, found, groups, folders, menus);
 }
 
