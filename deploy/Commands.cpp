@@ -607,7 +607,8 @@ void Button5Click(Context& ctx) {
         preparing.get();
     else
         prepare();
-    const QStringList unplaced = batch.Commit();
+    // (the names reach the disk with everything else the command wrote, in Conclude)
+    const QStringList unplaced = batch.Commit(false);
     for (const QString& target : unplaced)
         for (FolderReport& f : folders)
             if (fs::Native(target).startsWith(fs::Native(f.folder))) {
@@ -625,6 +626,7 @@ void Button5Click(Context& ctx) {
         if (menu.failure) throw AppError(*menu.failure);
         menu.files->Replace();
     } catch (const AppError& e) {
+        fs::SyncFolders({st.path_images, st.path_library});  // the copies placed so far
         FailWith(e.message(), shortfall);
     }
     menu.change.after = MenuLines(menuFiles);

@@ -374,7 +374,7 @@ bool FileBatch::Flush(const QStringList& with) {
     return s.ok;
 }
 
-QStringList FileBatch::Commit() {
+QStringList FileBatch::Commit(bool syncFileSystems) {
     if (!flushed_) Flush();
     QStringList failed;
     std::u16string lastPlaced;
@@ -393,7 +393,7 @@ QStringList FileBatch::Commit() {
     // file system, the last file placed is flushed: a file system that logs its changes in
     // order (NTFS) then has every name given before it on the disk.
     for (const QString& f : folders_)
-        if (!roots_.isEmpty() && roots_.removeOne(RootOf(f)))
+        if (syncFileSystems && !roots_.isEmpty() && roots_.removeOne(RootOf(f)))
             platform::SyncFileSystem(platform::ToU16(f));
     if (fileByFile_ && !lastPlaced.empty()) platform::SyncFilesTogether({lastPlaced});
     flushed_ = false;

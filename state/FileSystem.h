@@ -174,8 +174,10 @@ class FileBatch {
     // are the files `with`; false when a sync failed.
     bool Flush(const QStringList& with = {});
     // Flushes unless nothing was copied since Flush(), then moves each copy to its name; the
-    // targets that could not be put in place (their temporaries are removed).
-    QStringList Commit();
+    // targets that could not be put in place (their temporaries are removed). The new names
+    // reach the disk too; `syncFileSystems` false leaves the one call per file system that does
+    // it to a caller that makes it right after (SyncFolders).
+    QStringList Commit(bool syncFileSystems = true);
 
   private:
     struct Item {
