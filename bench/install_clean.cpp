@@ -39,6 +39,7 @@
 #include "state/AppError.h"
 #include "state/AppState.h"
 #include "state/Context.h"
+#include "state/Discovery.h"
 #include "state/FileSystem.h"
 #include "state/Form.h"
 
@@ -113,34 +114,26 @@ QStringList Groups(const QString& installDb) {
 }
 
 // Runs Install or Clean once, as the first click after start-up: its time in ms from the click
-// (the window has read the groups at start-up), or -1 when it did not end with its success
-// message.
+// (start-up's discovery has found the installation and connected its catalog, as the window
+// does before it is shown), or -1 when it did not end with its success message.
 double RunCommand(const Layout& l, bool install) {
+    qputenv("USERPROFILE", QFile::encodeName(l.user()));
+    qputenv("PUBLIC", QFile::encodeName(l.pub()));
     AppState st;
     st.exeDir = QDir::toNativeSeparators(l.tool()) + QDir::separator();
     st.BindSettings();
-    st.userprofile = l.user();
-    st.publicprofile = l.pub();
-    st.year = QStringLiteral("2017");
-    st.language = QStringLiteral("rus");
     st.path_mem = l.tool();
-    st.fstr = catalog::JetConnectionString(QStringLiteral("zelk_install.mdb"));
     QDir::setCurrent(l.tool());
     BenchForm form;
-    form.groups = Groups(l.tool() + "/ZELK_install.mdb");
     catalog::CatalogDb db(st);
     Context ctx{st, form, db, nullptr, {}};
+    RunGuarded(form, [&] { state::Discover(ctx); });
+    form.groups = Groups(l.tool() + "/ZELK_install.mdb");  // the user chose every group
     form.clock.start();
-    if (install) {
+    if (install)
         RunGuarded(form, [&] { deploy::Button5Click(ctx); });
-    } else {
-        // The catalog chosen at start-up, as discovery connects it.
-        st.path_support = l.support() + "/";
-        st.path_images = l.images() + "/";
-        st.path_library = l.library() + "/";
-        RunGuarded(form, [&] { db.Reconnect(l.catalog()); });
+    else
         RunGuarded(form, [&] { deploy::Button6Click(ctx); });
-    }
     const double ms = double(form.clock.nsecsElapsed()) / 1e6;
     form.ShowProgress(QStringLiteral("(end)"), 0, 0);
     form.PrintSteps();
