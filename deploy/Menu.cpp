@@ -18,7 +18,6 @@
 
 #include "deploy/Menu.h"
 
-#include <QFileInfo>
 #include <vector>
 
 #include "state/AppError.h"
@@ -205,7 +204,7 @@ void InsertMakerMenu(AppState& st) {
 
 void RemoveMakerMenu(AppState& st) {
     // (the temporaries an Install killed while it wrote the block's copy go too)
-    fs::RemoveLeftovers(QFileInfo(fs::Native(kInstalledBlockFile)).path());
+    fs::RemoveStagedLeftovers(kInstalledBlockFile);
     std::vector<PlannedWrite> writes;
     TextLines clear_menu = ReadTextFile(st.avocadmenu);
     const QList<QStringList> blocks = KnownBlocks();

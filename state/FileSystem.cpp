@@ -247,14 +247,7 @@ Synced SyncTogether(const QStringList& files) {
 StagedFiles::StagedFiles(const QList<std::pair<QString, QByteArray>>& files,
                          const QString& errorFormat)
     : errorFormat_(errorFormat) {
-    QStringList folders;
-    for (const auto& [path, bytes] : files) {
-        const QString folder = QFileInfo(Native(path)).absolutePath();
-        if (!folders.contains(folder)) {
-            folders << folder;
-            RemoveLeftovers(folder);
-        }
-    }
+    for (const auto& [path, bytes] : files) RemoveStagedLeftovers(path);
     for (const auto& [path, bytes] : files) {
         auto f = std::make_unique<AtomicFile>(path, kPartSuffix);
         if (!f->Open() || !f->Write(bytes.constData(), bytes.size()) || !f->Finish(false))
@@ -343,6 +336,16 @@ void SyncFolders(const QStringList& folders) {
 void RemoveLeftovers(const QString& folder) {
     for (const QString& name : ListFiles(folder))
         if (name.endsWith(kPartSuffix)) DeleteFile(folder + QLatin1Char('\\') + name);
+}
+
+void RemoveStagedLeftovers(const QString& path) {
+    // "<name>.XXXXXX.zelk-part": the file's name, the random part of its temporary, the marker.
+    const QFileInfo file(Native(path));
+    const QString head = file.fileName() + QLatin1Char('.');
+    for (const QString& name : ListFiles(file.absolutePath()))
+        if (name.size() == head.size() + 6 + kPartSuffix.size() &&
+            name.startsWith(head, Qt::CaseInsensitive) && name.endsWith(kPartSuffix))
+            DeleteFile(file.absolutePath() + QLatin1Char('\\') + name);
 }
 
 FileBatch::~FileBatch() {

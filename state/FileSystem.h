@@ -108,9 +108,9 @@ class FileBatch;
 
 // The same in its three steps, for a caller that writes the files ahead of the moment they may
 // replace theirs: the constructor writes each beside its file under a temporary name ending in
-// kPartSuffix (flushed, not synced; such temporaries that a killed run left in those folders go
-// first), raising as WriteAtomicTogether does and leaving nothing; Sync() is the sync point;
-// Replace() replaces the files in order. Temporaries not yet in place go with the object.
+// kPartSuffix (flushed, not synced; those a killed run left for the same files go first),
+// raising as WriteAtomicTogether does and leaving nothing; Sync() is the sync point; Replace()
+// replaces the files in order. Temporaries not yet in place go with the object.
 class StagedFiles {
   public:
     explicit StagedFiles(
@@ -154,6 +154,8 @@ void SyncFolders(const QStringList& folders);
 inline const QString kPartSuffix = QStringLiteral(".zelk-part");
 // Deletes from `folder` (not its subfolders) the files a FileBatch of a killed run left.
 void RemoveLeftovers(const QString& folder);
+// Deletes the temporaries that StagedFiles of a killed run left for the file `path`.
+void RemoveStagedLeftovers(const QString& path);
 
 // New files copied under temporary names beside their targets and put in place together:
 // Commit() pushes every one onto the disk at one sync point (one call for each file system),
