@@ -220,18 +220,22 @@ TEST(NewFiles, CopyAndMoveNeverReplaceAndAFailedCopyLeavesNothing) {
     EXPECT_EQ(tmp.read("placed").size(), 300000);
 
     // Replacing a large file (a catalog): the new one has the name at once, and the old one is
-    // let go of soon after (no handle of it stays open).
+    // let go of soon after (off Windows: no handle of it stays open).
     QFile large(tmp.file("large.mdb"));
     ASSERT_TRUE(large.open(QIODevice::WriteOnly) && large.resize(qint64(40) << 20));
     large.close();
+#ifndef _WIN32
     const auto handles = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
     const uint before = handles();
+#endif
     ASSERT_EQ(platform::MoveReplacing(native(tmp.file("placed")), native(large.fileName())), u"");
     EXPECT_EQ(QFileInfo(large.fileName()).size(), 300000);
+#ifndef _WIN32
     QElapsedTimer wait;
     wait.start();
     while (handles() > before && wait.elapsed() < 3000) QThread::msleep(5);
     if (QDir(QStringLiteral("/proc/self/fd")).exists()) {
-        EXPECT_EQ(handles(), before);
+        EXPECT_LE(handles(), before);
     }
+#endif
 }
