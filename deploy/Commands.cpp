@@ -272,19 +272,15 @@ void RequireInstallDatabase() {
                    shortfall.join(QStringLiteral("\n- ")));
 }
 
-// Runs one edit of the icon menu files (InsertMakerMenu or RemoveMakerMenu), counting their
-// lines before and after it for the details; a failure ends the command with the shortfall.
+// The lines of the menu files before and after a command's menu edit, for the details.
 struct MenuChange {
     MenuCounts before, after;
 };
-MenuChange EditMenus(AppState& st, void (*edit)(AppState&), const QStringList& shortfall) {
+// Clean's menu edit (RemoveMakerMenu), counting the lines; raises its failure.
+MenuChange RemoveMenus(AppState& st) {
     const QStringList menus = MenuFiles(st);
     MenuChange change{MenuLines(menus), {}};
-    try {
-        edit(st);
-    } catch (const AppError& e) {
-        FailWith(e.message(), shortfall);
-    }
+    RemoveMakerMenu(st);
     change.after = MenuLines(menus);
     return change;
 }
@@ -713,7 +709,7 @@ void Button6Click(Context& ctx) {
     progress.Step(QStringLiteral("меню"));
     MenuChange menus;
     try {
-        menus = EditMenus(st, RemoveMakerMenu, {});
+        menus = RemoveMenus(st);
     } catch (const AppError& e) {
         deleting.get();
         FailWith(e.message(), shortfall);

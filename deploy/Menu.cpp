@@ -121,19 +121,11 @@ struct PlannedWrite {
     TextLines text;
 };
 
-// Every planned file written beside its file; they replace their files in the order planned.
-std::unique_ptr<fs::StagedFiles> Stage(const std::vector<PlannedWrite>& writes) {
+// The planned files with their bytes, in the order they replace their files.
+QList<std::pair<QString, QByteArray>> Encoded(const std::vector<PlannedWrite>& writes) {
     QList<std::pair<QString, QByteArray>> files;
     for (const PlannedWrite& w : writes) files.append({w.path, EncodeText(w.text)});
-    return std::make_unique<fs::StagedFiles>(files);
-}
-
-// Every planned file is written and on the disk before the first replaces its file (one sync
-// point).
-void WriteAll(const std::vector<PlannedWrite>& writes) {
-    const std::unique_ptr<fs::StagedFiles> staged = Stage(writes);
-    staged->Sync();
-    staged->Replace();
+    return files;
 }
 
 // The maker's submenu lines; its first line must open submenu M400, or Clean could never
@@ -167,11 +159,8 @@ QList<QStringList> KnownBlocks() {
 bool HasFollowUp(const QString& avocadmenu, const QString& pathSupport) {
     return avocadmenu == pathSupport + kFirstMenuName;
 }
-bool HasFollowUp(const AppState& st) { return HasFollowUp(st.avocadmenu, st.path_support); }
-
-}  // namespace
-
-std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport) {
+// Install's new menu files: the copy of the block first, then each menu file.
+std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& pathSupport) {
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
@@ -193,13 +182,19 @@ std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QStri
         plan(ReadTextFile(avocadmenu), menu_zelk);
     }
     writes.front() = {kInstalledBlockFile, TextLines{menu_zelk, TextEncoding::Utf8}};
-    return Stage(writes);
+    return writes;
 }
 
+}  // namespace
+
+std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport) {
+    return std::make_unique<fs::StagedFiles>(Encoded(PlanMakerMenu(avocadmenu, pathSupport)));
+}
+
+// Every planned file is written and on the disk before the first replaces its file (one sync
+// point).
 void InsertMakerMenu(AppState& st) {
-    const std::unique_ptr<fs::StagedFiles> staged = StageMakerMenu(st.avocadmenu, st.path_support);
-    staged->Sync();
-    staged->Replace();
+    fs::WriteAtomicTogether(Encoded(PlanMakerMenu(st.avocadmenu, st.path_support)));
 }
 
 void RemoveMakerMenu(AppState& st) {
@@ -210,13 +205,13 @@ void RemoveMakerMenu(AppState& st) {
     const QList<QStringList> blocks = KnownBlocks();
     StripMaker(st.avocadmenu, clear_menu, blocks);
     writes.push_back({st.avocadmenu, std::move(clear_menu)});
-    if (HasFollowUp(st)) {
+    if (HasFollowUp(st.avocadmenu, st.path_support)) {
         st.avocadmenu = st.path_support + kFollowUpMenuName;
         TextLines followUp = ReadTextFile(st.avocadmenu);
         StripMaker(st.avocadmenu, followUp, blocks);
         writes.push_back({st.avocadmenu, std::move(followUp)});
     }
-    WriteAll(writes);
+    fs::WriteAtomicTogether(Encoded(writes));
 }
 
 }  // namespace deploy
