@@ -83,6 +83,10 @@ class CatalogConnection : public DbConnection {
         awaitBackup_(false);
         inner_->Close();
     }
+    void Reopen() override {
+        awaitBackup_(false);
+        inner_->Reopen();
+    }
     bool Connected() const override { return inner_->Connected(); }
     void GetTableNames(QStringList& names) override {
         Require();
@@ -419,7 +423,6 @@ Engine& CatalogDb::DbEngine() { return d->engine; }
 void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeOpen) {
     // Whatever was connected before, no catalog is ready until this reconnection succeeds.
     d->ready = false;
-    d->conn2->Close();
     // A path that cannot go into the template is refused only after `beforeOpen` has run, so
     // that the caller's restoring of the current directory still happens.
     QString connStr;
@@ -429,11 +432,19 @@ void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeO
     } catch (const AppError& e) {
         refused = e;
     }
+    // A connection open on the very same string is opened again in one step, which lets the
+    // engine keep the file it has open (Reopen).
+    const bool again = !refused && !d->st.fstr.trimmed().isEmpty() && d->conn2->Connected() &&
+                       d->conn2->ConnectionString() == connStr;
+    if (!again) d->conn2->Close();
     if (!refused) d->conn2->SetConnectionString(connStr);
     if (beforeOpen) beforeOpen();
     if (refused) throw *refused;
     if (d->st.fstr.trimmed().isEmpty()) throw AppError(MissingTemplateMessage(d->st));
-    d->conn2->Inner().Open();
+    if (again)
+        d->conn2->Reopen();
+    else
+        d->conn2->Inner().Open();
     d->ready = true;
 }
 

@@ -46,6 +46,13 @@ class DbConnection {
     virtual void Open() = 0;
     virtual void Close() = 0;
     virtual bool Connected() const = 0;
+    // Close() then Open(). An engine may keep the file it has open when that is still the file
+    // the connection string names and no transaction is open, as long as everything looks as
+    // after a new opening: a new session, and what others changed in the file meanwhile seen.
+    virtual void Reopen() {
+        Close();
+        Open();
+    }
 
     // A statement, query or table listing on a closed connection opens it first.
 

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/qt_bridge.h"
 #include "state/AppError.h"
 #include "state/FileSystem.h"
 
@@ -510,6 +511,8 @@ class SqliteConnection : public DbConnection {
         if (open_) return;
         const QString abs = AbsoluteFile(DataSourceOf(connStr_));
         CheckDatabaseFile(abs);
+        // (looked at before the opening: a file that takes the name meanwhile is told apart)
+        identity_ = platform::FileIdentity(platform::ToU16(fs::Native(abs)));
         {
             QSqlDatabase db = Db();
             db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
@@ -531,6 +534,22 @@ class SqliteConnection : public DbConnection {
         file_ = FileKey(abs);
         ++OpenFiles()[file_];
         NewSession();
+    }
+
+    // The file stays open when the connection string still names it (the same file, not one
+    // that has taken its name) and no transaction is open: its schema need not be read again.
+    // The schema counter is looked at as an opening does, so that what others changed is seen.
+    void Reopen() override {
+        if (open_ && !tx_ && identity_ && OnFile(connStr_)) {
+            QSqlQuery q(Db());
+            if (q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+                Forget();
+                NewSession();
+                return;
+            }
+        }
+        Close();
+        Open();
     }
 
     void Close() override {
@@ -693,6 +712,17 @@ class SqliteConnection : public DbConnection {
   private:
     QSqlDatabase Db() const { return QSqlDatabase::database(name_, false); }
 
+    // Whether the connection string `connStr` names the file this connection has open.
+    bool OnFile(const QString& connStr) const {
+        try {
+            const QString abs = AbsoluteFile(DataSourceOf(connStr));
+            return FileKey(abs) == file_ &&
+                   platform::FileIdentity(platform::ToU16(fs::Native(abs))) == identity_;
+        } catch (const AppError&) {
+            return false;
+        }
+    }
+
     // The names of the catalog's tables and the columns of tables, as statements are
     // translated. Inside a transaction, once it has read the file, no other connection can
     // change the schema; they are then looked up once and kept until a statement of this
@@ -821,6 +851,7 @@ class SqliteConnection : public DbConnection {
     QString name_;
     QString connStr_;
     QString file_;  // while open: the key of its file in OpenFiles()
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> identity_;  // of the file opened
     bool open_ = false;
     bool tx_ = false;
     QList<Attached> txAttached_;  // files attached during the open transaction

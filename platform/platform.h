@@ -5,7 +5,9 @@
 // the same observable behaviour (platform/portable). Text crosses this boundary as UTF-16.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -55,6 +57,10 @@ bool SyncFileSystem(const std::u16string& folder);
 // fails, both stay as they were. Returns the system's reason on failure, the empty text on
 // success.
 std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to);
+
+// What tells a file from every other while it exists: the same pair for each name of the
+// file, another for a file that has taken its name since. Nothing when it cannot be looked at.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u16string& path);
 
 // Copies the file `from` to the new file `to`, which must not exist yet, with the permission
 // bits a system copy gives it; nothing is left at `to` when the copy fails. Returns the

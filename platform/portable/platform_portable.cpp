@@ -233,6 +233,12 @@ std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
     return Reason(err);
 }
 
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u16string& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(FromU16(path)).constData(), &st) != 0) return std::nullopt;
+    return std::pair<std::uint64_t, std::uint64_t>(st.st_dev, st.st_ino);
+}
+
 std::u16string MoveToNew(const std::u16string& from, const std::u16string& to) {
     const QByteArray src = QFile::encodeName(FromU16(from)), dst = QFile::encodeName(FromU16(to));
 #ifdef __linux__

@@ -131,6 +131,19 @@ std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
     return ErrorText(err);
 }
 
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u16string& path) {
+    const HANDLE h =
+        CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return std::nullopt;
+    return std::pair<std::uint64_t, std::uint64_t>(
+        info.dwVolumeSerialNumber, (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
 std::u16string MoveToNew(const std::u16string& from, const std::u16string& to) {
     if (MoveFileExW(Wide(from), Wide(to), 0)) return {};
     return ErrorText(GetLastError());

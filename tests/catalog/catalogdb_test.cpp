@@ -181,3 +181,31 @@ TEST_F(CatalogDbTest, InstallDatabaseMissingFailsAndIsTriedAgain) {
                            {{QStringLiteral("fd"), QStringLiteral("Предохранители")}});
     EXPECT_EQ(db->ADOQuery3().FieldAsText(QStringLiteral("FAMILY")), QStringLiteral("FU"));
 }
+
+TEST_F(CatalogDbTest, ReconnectionToTheSameCatalogSeesItAsItIsNow) {
+    // Connected anew on the same path: its queries are closed, and what another connection
+    // changed meanwhile, the schema included, is seen.
+    db->Reconnect(cat);
+    auto& q2 = db->ADOQuery2();
+    q2.SetSQL(QStringLiteral("select count(*) as n from [ВА-47]"));
+    EXPECT_EQ(q2.FieldAsText(QStringLiteral("n")), QStringLiteral("1"));
+    Exec(*Connect(cat), QStringLiteral("create table [Новая] ([a]varchar(5))"));
+    Exec(*Connect(cat), QStringLiteral("insert into [ВА-47] ([CATALOG]) values ('N')"));
+    db->Reconnect(cat);
+    EXPECT_FALSE(q2.Active());
+    db->Activate({&q2});
+    EXPECT_EQ(q2.FieldAsText(QStringLiteral("n")), QStringLiteral("2"));
+    q2.SetSQL(QStringLiteral("insert into [Новая] ([a]) values ('x')"));
+    EXPECT_EQ(CatCount(QStringLiteral("select count(*) from [Новая]")), 1);
+#ifndef _WIN32  // (Windows lets no file take the name of one that is open)
+    // Another file that has taken the catalog's name is the one connected.
+    const QString other = tmp.file(QStringLiteral("other.mdb"));
+    ASSERT_TRUE(QFile::copy(cat, other));
+    Exec(*Connect(other), QStringLiteral("delete from [ВА-47]"));
+    ASSERT_TRUE(QFile::remove(cat));
+    ASSERT_TRUE(QFile::rename(other, cat));
+    db->Reconnect(cat);
+    q2.SetSQL(QStringLiteral("select count(*) as n from [ВА-47]"));
+    EXPECT_EQ(q2.FieldAsText(QStringLiteral("n")), QStringLiteral("0"));
+#endif
+}
