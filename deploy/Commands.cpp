@@ -175,10 +175,10 @@ FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
 
 // The menu files a menu edit works on: the first file and, for ACE_IEC_MENU.DAT, the follow-up
 // file; with the number of lines each holds now (-1 when it cannot be read).
-QStringList MenuFiles(const AppState& st) {
-    QStringList files{st.avocadmenu};
-    if (st.avocadmenu == st.path_support + QStringLiteral("ACE_IEC_MENU.DAT"))
-        files << st.path_support + QStringLiteral("ACE_IEC-60617_MENU.DAT");
+QStringList MenuFiles(const QString& avocadmenu, const QString& support) {
+    QStringList files{avocadmenu};
+    if (avocadmenu == support + QStringLiteral("ACE_IEC_MENU.DAT"))
+        files << support + QStringLiteral("ACE_IEC-60617_MENU.DAT");
     return files;
 }
 using MenuCounts = QList<QPair<QString, qsizetype>>;
@@ -278,7 +278,7 @@ struct MenuChange {
 };
 // Clean's menu edit (RemoveMakerMenu), counting the lines; raises its failure.
 MenuChange RemoveMenus(AppState& st) {
-    const QStringList menus = MenuFiles(st);
+    const QStringList menus = MenuFiles(st.avocadmenu, st.path_support);
     MenuChange change{MenuLines(menus), {}};
     RemoveMakerMenu(st);
     change.after = MenuLines(menus);
@@ -466,6 +466,119 @@ class BackupScope {
     catalog::CatalogDb& db_;
 };
 
+// Where Install's files go and what they are made from: the paths it recomputes (support,
+// images, library, menu file) and the folder its relative names ("data\...") resolve in once
+// it has set the current directory back.
+struct FilePlaces {
+    QString tool, support, images, library, year, avocadmenu;
+    bool SameAs(const FilePlaces& o) const {
+        return QFileInfo(fs::Native(tool)) == QFileInfo(fs::Native(o.tool)) &&
+               support == o.support && images == o.images && library == o.library &&
+               year == o.year && avocadmenu == o.avocadmenu;
+    }
+};
+
+// The places as Install recomputes them from the version, language and release folder; the
+// library folder and the menu file only when no project template is chosen.
+FilePlaces PlacesFor(const AppState& st, const QString& roaming, bool templateChosen,
+                     const QString& tool) {
+    FilePlaces p{tool, {}, {}, st.path_library, st.year, st.avocadmenu};
+    const QString languageFolder =
+        roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') + st.language;
+    p.support = languageFolder + QStringLiteral("\\Support\\");
+    p.images = languageFolder + QStringLiteral("\\Support\\Images\\");
+    if (!templateChosen) {
+        // The library folder of the release; any other version keeps the folder it had.
+        if (state::IsReleaseYear(st.year))
+            p.library = state::LibraryFolder(st.publicprofile, st.year);
+        p.avocadmenu = p.support + QStringLiteral("ACE_IEC_MENU.DAT");
+    }
+    return p;
+}
+
+// What Install makes of the maker's files while its catalog work runs: the copies under
+// temporary names and the new menu files beside theirs, all synced at one sync point, not yet
+// in place; with what it found on the way. Everything not put in place goes with the object.
+struct FilesAhead {
+    explicit FilesAhead(FilePlaces p) : places(std::move(p)) {}
+    void Make() {
+        const QString images = ToolFile(places.tool, kImagesSource);
+        const QString library = ToolFile(places.tool, kLibrarySource);
+        folders << CopyFiles(images, places.images, batch, shortfall);
+        if (places.library.isEmpty())
+            ReportUnknownLibrary(library, places.year, shortfall);
+        else
+            folders << CopyFiles(library, places.library, batch, shortfall);
+        avocadmenu = places.avocadmenu;
+        menuChange.before = MenuLines(MenuFiles(avocadmenu, places.support));
+        try {
+            menus = StageMakerMenu(avocadmenu, places.support, places.tool);
+        } catch (const AppError& e) {
+            failure = e.message();
+        }
+        try {
+            if (menus)
+                menus->SyncWith(batch);  // one sync point for the copies and the menus
+            else
+                batch.Flush();
+        } catch (const AppError& e) {
+            failure = e.message();
+        }
+    }
+
+    const FilePlaces places;
+    fs::FileBatch batch;
+    QStringList shortfall;
+    QList<FolderReport> folders;
+    QString avocadmenu;  // as the menu edit leaves st.avocadmenu
+    MenuChange menuChange;
+    std::unique_ptr<fs::StagedFiles> menus;
+    std::optional<QString> failure;
+};
+
+FilePlaces PlacesOf(const AppState& st, const QString& tool) {
+    return {tool, st.path_support, st.path_images, st.path_library, st.year, st.avocadmenu};
+}
+
+// FilesAhead made on a second thread, while the catalog is connected and changed. The thread
+// is waited for before the object goes.
+class FilesAheadWork {
+  public:
+    FilesAheadWork() = default;
+    FilesAheadWork(const FilesAheadWork&) = delete;
+    FilesAheadWork& operator=(const FilesAheadWork&) = delete;
+    ~FilesAheadWork() { Drop(); }
+
+    void Start(const FilePlaces& places) {
+        Drop();
+        ahead_ = std::make_unique<FilesAhead>(places);
+        done_ = std::async(std::launch::async, [a = ahead_.get()] { a->Make(); });
+    }
+    // Whether the files being made are for `places`; those made for other places go.
+    bool StartedFor(const FilePlaces& places) {
+        if (ahead_ && !ahead_->places.SameAs(places)) Drop();
+        return ahead_ != nullptr;
+    }
+    // The files made for `places`: those of the second thread once it is done, else made now.
+    FilesAhead& Finish(const FilePlaces& places) {
+        if (done_.valid()) done_.get();
+        if (!ahead_ || !ahead_->places.SameAs(places)) {
+            ahead_ = std::make_unique<FilesAhead>(places);
+            ahead_->Make();
+        }
+        return *ahead_;
+    }
+
+  private:
+    void Drop() {
+        if (done_.valid()) done_.wait();
+        done_ = {};
+        ahead_.reset();
+    }
+    std::unique_ptr<FilesAhead> ahead_;
+    std::future<void> done_;
+};
+
 }  // namespace
 
 void Button5Click(Context& ctx) {
@@ -478,6 +591,25 @@ void Button5Click(Context& ctx) {
     // The release folder: the last one the profile folder lists.
     for (const fs::Entry& e : fs::List(roaming))
         if (e.isFolder) st.ver = e.name;
+
+    // The maker's files are copied under temporary names, and the new menu files written beside
+    // theirs, from the click on, while the catalog is connected and changed, when the fields
+    // allow the command to go that far and the images folder the copies go to is there already.
+    // They are made for the places and the folder of relative names that the steps below will
+    // have; should these turn out otherwise, they are dropped and made again. They take their
+    // names only after the catalog's transaction has committed (an Install that stops before
+    // leaves none of them), all at one sync point.
+    const bool templateChosen = !form.Edit1Text().isEmpty();
+    FilesAheadWork filesAhead;
+    {
+        const QString tool = fs::FullPath(!st.path_mem.isEmpty() && fs::FolderExists(st.path_mem)
+                                              ? st.path_mem
+                                              : fs::CurrentDir());
+        const FilePlaces expected = PlacesFor(st, roaming, templateChosen, tool);
+        if (!form.ComboBox1Text().isEmpty() && !form.ComboBox2Text().isEmpty() &&
+            !form.ListBox2Items().isEmpty() && fs::FolderExists(expected.images))
+            filesAhead.Start(expected);
+    }
 
     // The default catalog, when none is shown; the second probe wins when both exist.
     if (form.Edit2Text().isEmpty()) {
@@ -498,15 +630,12 @@ void Button5Click(Context& ctx) {
     if (!db.ADOConnection1().Connected()) RequireInstallDatabase();
     db.Activate({&db.ADOQuery1(), &db.ADOQuery3()});
 
-    const QString languageFolder =
-        roaming + QLatin1Char('\\') + st.ver + QLatin1Char('\\') + st.language;
-    st.path_support = languageFolder + QStringLiteral("\\Support\\");
-    st.path_images = languageFolder + QStringLiteral("\\Support\\Images\\");
-    if (form.Edit1Text().isEmpty()) {
-        // The library folder of the release; any other version keeps the folder it had.
-        if (state::IsReleaseYear(st.year))
-            st.path_library = state::LibraryFolder(st.publicprofile, st.year);
-        st.avocadmenu = st.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
+    {
+        const FilePlaces p = PlacesFor(st, roaming, templateChosen, QString());
+        st.path_support = p.support;
+        st.path_images = p.images;
+        st.path_library = p.library;
+        st.avocadmenu = p.avocadmenu;
     }
 
     // The two tables are created before the row changes. When the command goes on to change
@@ -542,45 +671,10 @@ void Button5Click(Context& ctx) {
         return;
     }
 
-    // The maker's files are copied under temporary names, and the new menu files written beside
-    // theirs, while the catalog changes, when the images folder the copies go to is there
-    // already. They take their names only after the catalog's transaction has committed (an
-    // Install that stops before leaves none of them), all at one sync point.
-    QStringList shortfall;
-    QList<FolderReport> folders;
-    fs::FileBatch batch;
-    const QStringList menuFiles = MenuFiles(st);
-    struct {
-        QString avocadmenu;  // as the menu edit leaves st.avocadmenu
-        MenuChange change;
-        std::unique_ptr<fs::StagedFiles> files;
-        std::optional<QString> failure;
-    } menu{st.avocadmenu, {}, {}, {}};
-    const auto prepare = [images = st.path_images, library = st.path_library, year = st.year,
-                          support = st.path_support, &batch, &shortfall, &folders, &menu,
-                          &menuFiles] {
-        folders << CopyFiles(kImagesSource, images, batch, shortfall);
-        if (library.isEmpty())
-            ReportUnknownLibrary(kLibrarySource, year, shortfall);
-        else
-            folders << CopyFiles(kLibrarySource, library, batch, shortfall);
-        menu.change.before = MenuLines(menuFiles);
-        try {
-            menu.files = StageMakerMenu(menu.avocadmenu, support);
-        } catch (const AppError& e) {
-            menu.failure = e.message();
-        }
-        try {
-            if (menu.files)
-                menu.files->SyncWith(batch);  // one sync point for the copies and the menus
-            else
-                batch.Flush();
-        } catch (const AppError& e) {
-            menu.failure = e.message();
-        }
-    };
-    std::future<void> preparing;
-    if (fs::FolderExists(st.path_images)) preparing = std::async(std::launch::async, prepare);
+    // (the files already being made were made for what the steps above have set, or go now)
+    const FilePlaces places = PlacesOf(st, fs::FullPath(fs::CurrentDir()));
+    if (!filesAhead.StartedFor(places) && fs::FolderExists(st.path_images))
+        filesAhead.Start(places);
 
     Progress progress(form, db, QStringLiteral("Установка"));
     catalog::FamilyLookup(db, st, groups);
@@ -599,14 +693,12 @@ void Button5Click(Context& ctx) {
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
-    if (preparing.valid())
-        preparing.get();
-    else
-        prepare();
+    FilesAhead& files = filesAhead.Finish(places);
+    QStringList& shortfall = files.shortfall;
     // (the names reach the disk with everything else the command wrote, in Conclude)
-    const QStringList unplaced = batch.Commit(false);
+    const QStringList unplaced = files.batch.Commit(false);
     for (const QString& target : unplaced)
-        for (FolderReport& f : folders)
+        for (FolderReport& f : files.folders)
             if (fs::Native(target).startsWith(fs::Native(f.folder))) {
                 --f.copied;
                 ++f.failed;
@@ -617,18 +709,17 @@ void Button5Click(Context& ctx) {
                          .arg(Names(unplaced));
 
     progress.Step(QStringLiteral("меню"));
-    st.avocadmenu = menu.avocadmenu;
+    st.avocadmenu = files.avocadmenu;
     try {
-        if (menu.failure) throw AppError(*menu.failure);
-        menu.files->Replace();
+        if (files.failure) throw AppError(*files.failure);
+        files.menus->Replace();
     } catch (const AppError& e) {
         fs::SyncFolders({st.path_images, st.path_library});  // the copies placed so far
         FailWith(e.message(), shortfall);
     }
-    menu.change.after = MenuLines(menuFiles);
-    const MenuChange& menus = menu.change;
+    files.menuChange.after = MenuLines(MenuFiles(places.avocadmenu, places.support));
     progress.Step(QStringLiteral("запись на диск"));
-    Conclude(ctx, true, shortfall, log.changes, groups, folders, menus);
+    Conclude(ctx, true, shortfall, log.changes, groups, files.folders, files.menuChange);
 }
 
 void Button6Click(Context& ctx) {

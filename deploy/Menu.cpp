@@ -130,12 +130,13 @@ QList<std::pair<QString, QByteArray>> Encoded(const std::vector<PlannedWrite>& w
 
 // The maker's submenu lines; its first line must open submenu M400, or Clean could never
 // find the block again.
-QStringList ReadMakerBlockForInstall() {
-    QStringList block = ReadTextFile(kMakerMenuFile).lines;
+QStringList ReadMakerBlockForInstall(const QString& tool) {
+    const QString file = ToolFile(tool, kMakerMenuFile);
+    QStringList block = ReadTextFile(file).lines;
     if (block.isEmpty() || !block.first().contains(kBlockMarker))
         throw AppError(QStringLiteral("Файл \"%1\" не содержит подменю ЗЕЛК: его первая строка "
                                       "должна содержать \"*M400\". Файлы меню не изменены")
-                           .arg(fs::FullPath(kMakerMenuFile)));
+                           .arg(fs::FullPath(file)));
     return block;
 }
 
@@ -160,7 +161,9 @@ bool HasFollowUp(const QString& avocadmenu, const QString& pathSupport) {
     return avocadmenu == pathSupport + kFirstMenuName;
 }
 // Install's new menu files: the copy of the block first, then each menu file.
-std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& pathSupport) {
+std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& pathSupport,
+                                        const QString& tool) {
+    const QString installedBlock = ToolFile(tool, kInstalledBlockFile);
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
@@ -173,28 +176,29 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
     };
 
     TextLines first = ReadTextFile(avocadmenu);
-    const QStringList menu_zelk = ReadMakerBlockForInstall();
+    const QStringList menu_zelk = ReadMakerBlockForInstall(tool);
     blocks << menu_zelk;
-    if (fs::FileExists(kInstalledBlockFile)) blocks << ReadTextFile(kInstalledBlockFile).lines;
+    if (fs::FileExists(installedBlock)) blocks << ReadTextFile(installedBlock).lines;
     plan(std::move(first), menu_zelk);
     if (HasFollowUp(avocadmenu, pathSupport)) {
         avocadmenu = pathSupport + kFollowUpMenuName;
         plan(ReadTextFile(avocadmenu), menu_zelk);
     }
-    writes.front() = {kInstalledBlockFile, TextLines{menu_zelk, TextEncoding::Utf8}};
+    writes.front() = {installedBlock, TextLines{menu_zelk, TextEncoding::Utf8}};
     return writes;
 }
 
 }  // namespace
 
-std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport) {
-    return std::make_unique<fs::StagedFiles>(Encoded(PlanMakerMenu(avocadmenu, pathSupport)));
+std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport,
+                                                const QString& tool) {
+    return std::make_unique<fs::StagedFiles>(Encoded(PlanMakerMenu(avocadmenu, pathSupport, tool)));
 }
 
 // Every planned file is written and on the disk before the first replaces its file (one sync
 // point).
 void InsertMakerMenu(AppState& st) {
-    fs::WriteAtomicTogether(Encoded(PlanMakerMenu(st.avocadmenu, st.path_support)));
+    fs::WriteAtomicTogether(Encoded(PlanMakerMenu(st.avocadmenu, st.path_support, QString())));
 }
 
 void RemoveMakerMenu(AppState& st) {
