@@ -48,8 +48,14 @@ QString AsStored(const QString& line, TextEncoding enc) {
 }
 
 QStringList AsStored(const QStringList& lines, TextEncoding enc) {
-    QStringList out;
-    out.reserve(lines.size());
+    // All lines in one conversion each way: the conversions go character by character, so
+    // lines without line breaks come back one for one, as each would alone.
+    QStringList out =
+        enc == TextEncoding::Ansi
+            ? AnsiToString(StringToAnsi(lines.join(QLatin1Char('\n')))).split(QLatin1Char('\n'))
+            : DecodeText(EncodeText(TextLines{lines, enc})).lines;
+    if (out.size() == lines.size()) return out;
+    out.clear();
     for (const QString& l : lines) out << AsStored(l, enc);
     return out;
 }
