@@ -356,23 +356,36 @@ bool IsBackupFailure(const AppError& e) {
 // rolled back and reported as one message naming the command, the group, the catalog and the
 // state the catalog is left in. `begun`: a transaction the command began before (it then ends
 // here).
+// `alongside` runs when the changes are made and about to be committed, for work that goes
+// along with the commit; when the commit fails after it, `undo` takes that work back (and
+// gives what it could not take back, for the message).
 void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStringList& groups,
                       const AppState& st, catalog::StepLog& log,
                       const std::function<void()>& changes,
-                      std::optional<catalog::CatalogTransaction>* begun = nullptr) {
+                      std::optional<catalog::CatalogTransaction>* begun = nullptr,
+                      const std::function<void()>& alongside = {},
+                      const std::function<QString()>& undo = {}) {
     std::optional<catalog::CatalogTransaction> own;
     std::optional<catalog::CatalogTransaction>& tx = begun ? *begun : own;
+    bool along = false;
     try {
         if (!tx) tx.emplace(db);
         changes();
+        if (alongside) {
+            along = true;
+            alongside();
+        }
         tx->Commit();
     } catch (const AppError& e) {
         // A failed backup has a message of its own: nothing was begun, or (a backup copied
         // while the transaction ran) nothing is committed.
         if (!tx) throw;
+        const auto undone = [&] { return along && undo && !tx->Committed() ? undo() : QString(); };
         if (IsBackupFailure(e)) {
             tx->Rollback();
-            throw;
+            const QString left = undone();
+            if (left.isEmpty()) throw;
+            throw AppError(e.message() + QLatin1Char(' ') + left);
         }
         QString state;
         if (tx->Committed())
@@ -397,6 +410,8 @@ void InOneTransaction(catalog::CatalogDb& db, const QString& stopped, const QStr
             where = QStringLiteral("запись изменений групп %1 (семейства %2) в файл базы")
                         .arg(names.join(QStringLiteral(", ")), codes.join(QStringLiteral(", ")));
         }
+        const QString left = undone();
+        if (!left.isEmpty()) state += QLatin1Char(' ') + left;
         throw AppError(CatalogFailure(db, stopped, where, e.message(), state));
     }
 }
@@ -526,8 +541,16 @@ struct FilesAhead {
         }
     }
 
+    // Puts the copies in place.
+    void Place() {
+        unplaced = batch.Commit(false);
+        placed = true;
+    }
+
     const FilePlaces places;
     fs::FileBatch batch;
+    bool placed = false;
+    QStringList unplaced;  // copies that could not take their names
     QStringList shortfall;
     QList<FolderReport> folders;
     QString avocadmenu;  // as the menu edit leaves st.avocadmenu
@@ -540,8 +563,9 @@ FilePlaces PlacesOf(const AppState& st, const QString& tool) {
     return {tool, st.path_support, st.path_images, st.path_library, st.year, st.avocadmenu};
 }
 
-// FilesAhead made on a second thread, while the catalog is connected and changed. The thread
-// is waited for before the object goes.
+// FilesAhead made on a second thread, while the catalog is connected and changed; the copies
+// take their names there too, alongside the catalog's commit. The thread is waited for before
+// the object goes.
 class FilesAheadWork {
   public:
     FilesAheadWork() = default;
@@ -552,30 +576,62 @@ class FilesAheadWork {
     void Start(const FilePlaces& places) {
         Drop();
         ahead_ = std::make_unique<FilesAhead>(places);
-        done_ = std::async(std::launch::async, [a = ahead_.get()] { a->Make(); });
+        go_ = {};
+        told_ = false;
+        done_ = std::async(std::launch::async, [a = ahead_.get(), go = go_.get_future()]() mutable {
+            a->Make();
+            if (go.get()) a->Place();
+        });
     }
     // Whether the files being made are for `places`; those made for other places go.
     bool StartedFor(const FilePlaces& places) {
         if (ahead_ && !ahead_->places.SameAs(places)) Drop();
         return ahead_ != nullptr;
     }
-    // The files made for `places`: those of the second thread once it is done, else made now.
+    // The catalog's changes are about to be committed: the copies made may take their names.
+    void Place() { Tell(true); }
+    // The commit failed after Place(): the copies placed are deleted again. What could not
+    // be, for the message.
+    QString TakeBack() {
+        if (!done_.valid()) return {};
+        done_.wait();
+        if (!ahead_ || !ahead_->placed) return {};
+        const QStringList kept = ahead_->batch.TakeBack();
+        if (kept.isEmpty()) return {};
+        return QStringLiteral("Не удалось убрать файлы, скопированные для этой установки (%1): %2.")
+            .arg(kept.size())
+            .arg(Names(kept));
+    }
+    // The files made for `places`, in place: those of the second thread once it is done, else
+    // made and placed now.
     FilesAhead& Finish(const FilePlaces& places) {
-        if (done_.valid()) done_.get();
+        if (done_.valid()) {
+            Tell(true);
+            done_.get();
+        }
         if (!ahead_ || !ahead_->places.SameAs(places)) {
             ahead_ = std::make_unique<FilesAhead>(places);
             ahead_->Make();
         }
+        if (!ahead_->placed) ahead_->Place();
         return *ahead_;
     }
 
   private:
+    void Tell(bool place) {
+        if (told_ || !done_.valid()) return;
+        told_ = true;
+        go_.set_value(place);
+    }
     void Drop() {
+        Tell(false);
         if (done_.valid()) done_.wait();
         done_ = {};
         ahead_.reset();
     }
     std::unique_ptr<FilesAhead> ahead_;
+    std::promise<bool> go_;
+    bool told_ = false;
     std::future<void> done_;
 };
 
@@ -596,9 +652,10 @@ void Button5Click(Context& ctx) {
     // theirs, from the click on, while the catalog is connected and changed, when the fields
     // allow the command to go that far and the images folder the copies go to is there already.
     // They are made for the places and the folder of relative names that the steps below will
-    // have; should these turn out otherwise, they are dropped and made again. They take their
-    // names only after the catalog's transaction has committed (an Install that stops before
-    // leaves none of them), all at one sync point.
+    // have; should these turn out otherwise, they are dropped and made again. The copies take
+    // their names while the catalog's changes are committed, and are deleted again should the
+    // commit fail (an Install that stops on the catalog leaves none of them); the menu files
+    // replace theirs after the commit.
     const bool templateChosen = !form.Edit1Text().isEmpty();
     FilesAheadWork filesAhead;
     {
@@ -684,8 +741,11 @@ void Button5Click(Context& ctx) {
     RequireInstallDatabase();
     catalog::StepLog log;
     log.starting = [&](const QString& table) { progress.Table(table); };
+    // The copies take their names while the catalog's changes are committed, and are deleted
+    // again should the commit fail.
     InOneTransaction(
-        db, kInstallStopped, groups, st, log, [&] { catalog::RowTransfer(db, st, &log); }, &whole);
+        db, kInstallStopped, groups, st, log, [&] { catalog::RowTransfer(db, st, &log); }, &whole,
+        [&] { filesAhead.Place(); }, [&] { return filesAhead.TakeBack(); });
 
     progress.Step(QStringLiteral("копирование файлов"));
     for (const char* lang : {"enu", "rus"}) {
@@ -693,10 +753,10 @@ void Button5Click(Context& ctx) {
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
+    // (the names reach the disk with everything else the command wrote, in Conclude)
     FilesAhead& files = filesAhead.Finish(places);
     QStringList& shortfall = files.shortfall;
-    // (the names reach the disk with everything else the command wrote, in Conclude)
-    const QStringList unplaced = files.batch.Commit(false);
+    const QStringList& unplaced = files.unplaced;
     for (const QString& target : unplaced)
         for (FolderReport& f : files.folders)
             if (fs::Native(target).startsWith(fs::Native(f.folder))) {

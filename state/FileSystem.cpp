@@ -381,6 +381,7 @@ QStringList FileBatch::Commit(bool syncFileSystems) {
     if (!flushed_) Flush();
     QStringList failed;
     std::u16string lastPlaced;
+    placed_.clear();
     for (const Item& i : items_) {
         // A file that appeared meanwhile is not replaced: the move refuses an existing name.
         const std::u16string target = platform::ToU16(i.target);
@@ -389,6 +390,7 @@ QStringList FileBatch::Commit(bool syncFileSystems) {
             failed << i.given;
         } else {
             lastPlaced = target;
+            placed_ << i;
         }
     }
     items_.clear();
@@ -401,6 +403,14 @@ QStringList FileBatch::Commit(bool syncFileSystems) {
     if (fileByFile_ && !lastPlaced.empty()) platform::SyncFilesTogether({lastPlaced});
     flushed_ = false;
     return failed;
+}
+
+QStringList FileBatch::TakeBack() {
+    QStringList kept;
+    for (const Item& i : placed_)
+        if (!QFile::remove(i.target)) kept << i.given;
+    placed_.clear();
+    return kept;
 }
 
 }  // namespace fs

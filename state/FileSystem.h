@@ -180,12 +180,16 @@ class FileBatch {
     // reach the disk too; `syncFileSystems` false leaves the one call per file system that does
     // it to a caller that makes it right after (SyncFolders).
     QStringList Commit(bool syncFileSystems = true);
+    // Deletes the files the last Commit() put in place (new names, so the folders are as they
+    // were before the batch); the ones it could not delete.
+    QStringList TakeBack();
 
   private:
     struct Item {
         QString part, target, given;  // `given`: the target as the caller named it
     };
     QList<Item> items_;
+    QList<Item> placed_;  // by the last Commit()
     bool flushed_ = false;
     QStringList folders_, roots_;  // of the last Flush: the folders, and the file systems synced
     bool fileByFile_ = false;      // whether it flushed the files themselves

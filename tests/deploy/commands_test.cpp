@@ -1046,8 +1046,8 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     if (c.rowsKept) {
         EXPECT_TRUE(m.contains("база изделий не изменена")) << m.toStdString();
         EXPECT_EQ(Rows(), before);
-        // Files copied and menu files written while the catalog changed never take their
-        // names, and none is left.
+        // Files copied while the catalog changed are not left in place (not even those placed
+        // while the commit ran), menu files are not replaced, and no temporary is left.
         if (c.command == Command::Install) {
             EXPECT_FALSE(Exists(images + "zelk.png"));
             EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), menuBefore);
