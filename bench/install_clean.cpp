@@ -225,6 +225,14 @@ double WriteAndSyncOnce(const QString& root, const std::map<QString, QByteArray>
     return fs::SyncFolder(root) ? double(t.nsecsElapsed()) / 1e6 : -1;
 }
 
+// A copy of the tree of `l` (files, folders, times) at `root`.
+Layout CopyOf(const Layout& l, const QString& root) {
+    QProcess cp;
+    cp.start(QStringLiteral("cp"), {QStringLiteral("-a"), l.root, root});
+    cp.waitForFinished(-1);
+    return Layout{root};
+}
+
 // Copies one file through a buffer and syncs it.
 double CopyAndSync(const QString& from, const QString& to) {
     QElapsedTimer t;
@@ -382,21 +390,33 @@ int main(int argc, char** argv) {
     std::printf("runs: %d, work folder: %s\n", runs, qPrintable(tmp.path()));
 
     // ---- demo package ----
+    // Each Install and each floor runs in a copy of the demo tree of its own, made beforehand,
+    // and the Cleans run only after every Install and floor: a file system may skip the
+    // inodes freed in the last minutes when it makes a file (ext4 without a journal does), so
+    // deleting files between the runs would slow the making of files, on both sides, by an
+    // amount that depends on the runs before.
     std::vector<Sample> install, floor, clean;
-    std::map<QString, QByteArray> written;
+    std::map<QString, QByteArray> written;  // by path in the tree
+    std::vector<Layout> installed;
     for (int r = 0; r < runs; ++r) {
-        Restore(l, snap, pristine);
-        install.push_back(InChild([&] { return RunCommand(l, true); }));
+        const Layout a = CopyOf(l, tmp.path() + QStringLiteral("/install-%1").arg(r));
+        const Layout f = CopyOf(l, tmp.path() + QStringLiteral("/floor-%1").arg(r));
+        ::sync();
+        install.push_back(InChild([&] { return RunCommand(a, true); }));
         if (r == 0) {  // the bytes Install wrote, for the floor
-            for (const auto& [f, bytes] : Snapshot(l.root)) {
-                auto it = snap.find(f);
-                if (it == snap.end() || it->second != bytes) written[f] = bytes;
+            for (const auto& [file, bytes] : Snapshot(a.root)) {
+                auto it = snap.find(l.root + file.mid(a.root.size()));
+                if (it == snap.end() || it->second != bytes)
+                    written[file.mid(a.root.size())] = bytes;
             }
         }
-        clean.push_back(InChild([&] { return RunCommand(l, false); }));
-        Restore(l, snap, pristine);
-        floor.push_back(InChild([&] { return WriteAndSyncOnce(l.root, written); }));
+        std::map<QString, QByteArray> files;
+        for (const auto& [file, bytes] : written) files[f.root + file] = bytes;
+        floor.push_back(InChild([&] { return WriteAndSyncOnce(f.root, files); }));
+        installed.push_back(a);
     }
+    for (const Layout& a : installed)
+        clean.push_back(InChild([&] { return RunCommand(a, false); }));
     Restore(l, snap, pristine);
     const int installSyncs = SyncsOf(l, true);
     const int cleanSyncs = SyncsOf(l, false);
