@@ -215,9 +215,15 @@ TEST(NewFiles, CopyAndMoveNeverReplaceAndAFailedCopyLeavesNothing) {
 
     EXPECT_FALSE(platform::MoveToNew(native(tmp.file("copy")), native(taken)).empty());
     EXPECT_EQ(tmp.read("t"), "own");
+    const auto id = platform::FileIdentity(native(tmp.file("copy")));
+    ASSERT_TRUE(id.has_value());
     ASSERT_EQ(platform::MoveToNew(native(tmp.file("copy")), native(tmp.file("placed"))), u"");
     EXPECT_FALSE(QFile::exists(tmp.file("copy")));
     EXPECT_EQ(tmp.read("placed").size(), 300000);
+    // A file keeps its identity under a new name; another file, and none, have others.
+    EXPECT_EQ(platform::FileIdentity(native(tmp.file("placed"))), id);
+    EXPECT_NE(platform::FileIdentity(native(taken)), id);
+    EXPECT_FALSE(platform::FileIdentity(native(tmp.file("copy"))).has_value());
 
     // Replacing a large file (a catalog): the new one has the name at once, and the old one is
     // let go of soon after (off Windows: no handle of it stays open).
