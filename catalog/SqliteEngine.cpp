@@ -680,9 +680,20 @@ class SqliteConnection : public DbConnection {
             const QList<Attached> visible = Visible(attached);
             Translator tr(MainNames(db), visible, Columns(db));
             const Translated t = tr.Translate(sql);
-            QSqlQuery q(db);
-            q.setForwardOnly(true);
-            if (!q.prepare(t.sql)) throw AppError(EngineText(q.lastError()));
+            // A select run again (the same text, other values) is prepared once; one that
+            // reads an attached file is prepared anew, for the file's name in it is the
+            // attachment's.
+            std::optional<QSqlQuery> own;
+            if (!attached.isEmpty()) {
+                own.emplace(db);
+                own->setForwardOnly(true);
+                if (!own->prepare(t.sql)) throw AppError(EngineText(own->lastError()));
+            }
+            QSqlQuery& q = own ? *own : Prepared(db, t.sql);
+            const struct Finish {
+                QSqlQuery& q;
+                ~Finish() { q.finish(); }
+            } finish{q};
             for (const QString& p : t.params) q.addBindValue(ValueOf(p, params));
             if (!q.exec()) throw AppError(EngineText(q.lastError()));
             const QSqlRecord rec = q.record();
@@ -773,6 +784,7 @@ class SqliteConnection : public DbConnection {
     QSqlQuery& Prepared(QSqlDatabase& db, const QString& sql) {
         auto it = prepared_.find(sql);
         if (it == prepared_.end()) {
+            if (prepared_.size() >= 128) prepared_.clear();  // (texts seldom seen go too)
             QSqlQuery q(db);
             q.setForwardOnly(true);
             if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
