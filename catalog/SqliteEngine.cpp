@@ -472,6 +472,64 @@ QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
     return names;
 }
 
+// A token of SQLite's own SQL text: a word, a quoted name or string (`text` without its
+// quotes, doubled quotes still doubled), or one other character.
+struct SqlTok {
+    enum Kind { Word, Quoted, Other } kind;
+    QStringView text;
+    QChar quote;  // of a quoted one
+
+    // The name or text it stands for.
+    QString Value() const {
+        QString v = text.toString();
+        if (kind == Quoted && quote != u']') v.replace(QString(2, quote), QString(quote));
+        return v;
+    }
+};
+
+// The tokens of `sql` (comments skipped); nothing when a quote or comment is left open.
+std::optional<QList<SqlTok>> SqlTokens(QStringView sql) {
+    QList<SqlTok> out;
+    const qsizetype n = sql.size();
+    const auto wordChar = [](QChar c) {
+        return c.isLetterOrNumber() || c == u'_' || c == u'$' || c.unicode() > 0x7f;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = sql[i];
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == u'-' && i + 1 < n && sql[i + 1] == u'-') {
+            while (i < n && sql[i] != u'\n') ++i;
+        } else if (c == u'/' && i + 1 < n && sql[i + 1] == u'*') {
+            const qsizetype end = sql.indexOf(u"*/", i + 2);
+            if (end < 0) return std::nullopt;
+            i = end + 2;
+        } else if (c == u'"' || c == u'`' || c == u'\'' || c == u'[') {
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            qsizetype k = i + 1;
+            for (;; ++k) {
+                if (k >= n) return std::nullopt;
+                if (sql[k] != close) continue;
+                if (close != u']' && k + 1 < n && sql[k + 1] == close)
+                    ++k;  // a doubled quote stands for one
+                else
+                    break;
+            }
+            out.append({SqlTok::Quoted, sql.mid(i + 1, k - i - 1), close});
+            i = k + 1;
+        } else if (wordChar(c)) {
+            qsizetype k = i;
+            while (k < n && wordChar(sql[k])) ++k;
+            out.append({SqlTok::Word, sql.mid(i, k - i), {}});
+            i = k;
+        } else {
+            out.append({SqlTok::Other, sql.mid(i, 1), {}});
+            ++i;
+        }
+    }
+    return out;
+}
+
 // Numbers that keep the names of connections and attached files unique in the process.
 int NextNumber() {
     static int n = 0;
@@ -764,7 +822,21 @@ class SqliteConnection : public DbConnection {
             const QString key = schema + QChar(0) + table;
             auto it = columns_.constFind(key);
             if (it != columns_.constEnd()) return *it;
-            const QStringList names = ColumnNames(db, schema, table);
+            // The definitions of a schema's tables are read once (one query instead of one
+            // for each table); a definition not read here goes to the pragma.
+            if (!definitions_.contains(schema)) {
+                QHash<QString, QString>& defs = definitions_[schema];
+                QSqlQuery q(db);
+                q.setForwardOnly(true);
+                if (q.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = "
+                                          "'table'")
+                               .arg(QuoteName(schema))))
+                    while (q.next()) defs.insert(q.value(0).toString(), q.value(1).toString());
+            }
+            const QString sql = definitions_[schema].value(table);
+            const std::optional<QStringList> read =
+                sql.isEmpty() ? std::nullopt : SqliteColumnsOfDefinition(sql);
+            const QStringList names = read ? *read : ColumnNames(db, schema, table);
             if (!names.isEmpty()) columns_.insert(key, names);
             return names;
         };
@@ -795,6 +867,7 @@ class SqliteConnection : public DbConnection {
     void Forget() {
         mainNamesKept_ = false;
         columns_.clear();
+        definitions_.clear();
     }
     static bool ChangesSchema(const Translated& t) {
         const QString head = t.sql.trimmed().left(6).toUpper();
@@ -872,10 +945,63 @@ class SqliteConnection : public DbConnection {
     bool mainNamesKept_ = false;
     qint64 namesVersion_ = -1;  // the schema counter the names were listed at (outside a tx)
     QHash<QString, QStringList> columns_;
-    QHash<QString, QSqlQuery> prepared_;  // while open
+    QHash<QString, QHash<QString, QString>> definitions_;  // by schema: each table's CREATE text
+    QHash<QString, QSqlQuery> prepared_;                   // while open
 };
 
 }  // namespace
+
+std::optional<QStringList> SqliteColumnsOfDefinition(const QString& sql) {
+    const std::optional<QList<SqlTok>> tokens = SqlTokens(sql);
+    if (!tokens) return std::nullopt;
+    const QList<SqlTok>& t = *tokens;
+    const auto word = [](const SqlTok& k, const char* w) {
+        return k.kind == SqlTok::Word && k.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+    };
+    const auto other = [](const SqlTok& k, char c) {
+        return k.kind == SqlTok::Other && k.text[0] == QLatin1Char(c);
+    };
+    // "CREATE [TEMP] TABLE [IF NOT EXISTS] [schema.]name (" and nothing else before the list.
+    qsizetype i = 0;
+    if (t.size() < 4 || !word(t[i++], "create")) return std::nullopt;
+    if (word(t[i], "temp") || word(t[i], "temporary")) ++i;
+    if (i >= t.size() || !word(t[i++], "table")) return std::nullopt;
+    if (i + 2 < t.size() && word(t[i], "if") && word(t[i + 1], "not") && word(t[i + 2], "exists"))
+        i += 3;
+    if (i < t.size() && t[i].kind != SqlTok::Other) ++i;
+    if (i + 1 < t.size() && other(t[i], '.') && t[i + 1].kind != SqlTok::Other) i += 2;
+    if (i >= t.size() || !other(t[i++], '(')) return std::nullopt;
+
+    QStringList names;
+    bool atStart = true, constraint = false;
+    int depth = 1;
+    for (; i < t.size() && depth > 0; ++i) {
+        const SqlTok& k = t[i];
+        if (other(k, '(')) {
+            ++depth;
+        } else if (other(k, ')')) {
+            --depth;
+        } else if (depth == 1 && other(k, ',')) {
+            atStart = true;
+            constraint = false;
+            continue;
+        } else if (atStart) {
+            if (word(k, "constraint") || word(k, "primary") || word(k, "unique") ||
+                word(k, "check") || word(k, "foreign")) {
+                constraint = true;
+            } else if (k.kind == SqlTok::Other || k.text.isEmpty()) {
+                return std::nullopt;
+            } else {
+                names << k.Value();
+            }
+        } else if (depth == 1 && !constraint && (word(k, "as") || word(k, "generated"))) {
+            return std::nullopt;  // a generated column, which the pragma leaves out
+        }
+        atStart = false;
+    }
+    if (depth != 0 || names.isEmpty()) return std::nullopt;
+    return names;
+}
 
 std::unique_ptr<DbConnection> SqliteEngine::NewConnection() {
     return std::make_unique<SqliteConnection>();

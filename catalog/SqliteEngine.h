@@ -23,9 +23,17 @@
 // Database files are never created by opening: a missing file or one that is not a
 // database fails with the engine's message.
 
+#include <QStringList>
+#include <optional>
+
 #include "catalog/Engine.h"
 
 namespace catalog {
+
+// The column names of a table from the CREATE TABLE text SQLite keeps for it, in their order,
+// as PRAGMA table_info lists them; nothing for a text of a form not read here (a table made
+// by a select, a generated column), where the pragma is to be asked.
+std::optional<QStringList> SqliteColumnsOfDefinition(const QString& sql);
 
 class SqliteEngine : public Engine {
   public:
