@@ -173,14 +173,7 @@ FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
     return report;
 }
 
-// The menu files a menu edit works on: the first file and, for ACE_IEC_MENU.DAT, the follow-up
-// file; with the number of lines each holds now (-1 when it cannot be read).
-QStringList MenuFiles(const QString& avocadmenu, const QString& support) {
-    QStringList files{avocadmenu};
-    if (avocadmenu == support + QStringLiteral("ACE_IEC_MENU.DAT"))
-        files << support + QStringLiteral("ACE_IEC-60617_MENU.DAT");
-    return files;
-}
+// The menu files with the number of lines each holds now (-1 when it cannot be read).
 using MenuCounts = QList<QPair<QString, qsizetype>>;
 MenuCounts MenuLines(const QStringList& files) {
     MenuCounts out;
@@ -278,7 +271,7 @@ struct MenuChange {
 };
 // Clean's menu edit (RemoveMakerMenu), counting the lines; raises its failure.
 MenuChange RemoveMenus(AppState& st) {
-    const QStringList menus = MenuFiles(st.avocadmenu, st.path_support);
+    const QStringList menus = MakerMenuFiles(st.avocadmenu, st.path_support);
     MenuChange change{MenuLines(menus), {}};
     RemoveMakerMenu(st);
     change.after = MenuLines(menus);
@@ -525,7 +518,7 @@ struct FilesAhead {
         else
             folders << CopyFiles(library, places.library, batch, shortfall);
         avocadmenu = places.avocadmenu;
-        menuChange.before = MenuLines(MenuFiles(avocadmenu, places.support));
+        menuChange.before = MenuLines(MakerMenuFiles(avocadmenu, places.support));
         try {
             menus = StageMakerMenu(avocadmenu, places.support, places.tool);
         } catch (const AppError& e) {
@@ -558,10 +551,6 @@ struct FilesAhead {
     std::unique_ptr<fs::StagedFiles> menus;
     std::optional<QString> failure;
 };
-
-FilePlaces PlacesOf(const AppState& st, const QString& tool) {
-    return {tool, st.path_support, st.path_images, st.path_library, st.year, st.avocadmenu};
-}
 
 // FilesAhead made on a second thread, while the catalog is connected and changed; the copies
 // take their names there too, alongside the catalog's commit. The thread is waited for before
@@ -687,13 +676,11 @@ void Button5Click(Context& ctx) {
     if (!db.ADOConnection1().Connected()) RequireInstallDatabase();
     db.Activate({&db.ADOQuery1(), &db.ADOQuery3()});
 
-    {
-        const FilePlaces p = PlacesFor(st, roaming, templateChosen, QString());
-        st.path_support = p.support;
-        st.path_images = p.images;
-        st.path_library = p.library;
-        st.avocadmenu = p.avocadmenu;
-    }
+    FilePlaces places = PlacesFor(st, roaming, templateChosen, QString());
+    st.path_support = places.support;
+    st.path_images = places.images;
+    st.path_library = places.library;
+    st.avocadmenu = places.avocadmenu;
 
     // The two tables are created before the row changes. When the command goes on to change
     // rows, on an engine that takes a table's creation back, the creation is the first step of
@@ -729,7 +716,7 @@ void Button5Click(Context& ctx) {
     }
 
     // (the files already being made were made for what the steps above have set, or go now)
-    const FilePlaces places = PlacesOf(st, fs::FullPath(fs::CurrentDir()));
+    places.tool = fs::FullPath(fs::CurrentDir());
     if (!filesAhead.StartedFor(places) && fs::FolderExists(st.path_images))
         filesAhead.Start(places);
 
@@ -777,7 +764,7 @@ void Button5Click(Context& ctx) {
         fs::SyncFolders({st.path_images, st.path_library});  // the copies placed so far
         FailWith(e.message(), shortfall);
     }
-    files.menuChange.after = MenuLines(MenuFiles(places.avocadmenu, places.support));
+    files.menuChange.after = MenuLines(MakerMenuFiles(places.avocadmenu, places.support));
     progress.Step(QStringLiteral("запись на диск"));
     Conclude(ctx, true, shortfall, log.changes, groups, files.folders, files.menuChange);
 }

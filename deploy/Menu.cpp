@@ -201,6 +201,12 @@ std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QStri
     return std::make_unique<fs::StagedFiles>(Encoded(PlanMakerMenu(avocadmenu, pathSupport, tool)));
 }
 
+QStringList MakerMenuFiles(const QString& avocadmenu, const QString& pathSupport) {
+    QStringList files{avocadmenu};
+    if (HasFollowUp(avocadmenu, pathSupport)) files << pathSupport + kFollowUpMenuName;
+    return files;
+}
+
 // Every planned file is written and on the disk before the first replaces its file (one sync
 // point).
 void InsertMakerMenu(AppState& st) {

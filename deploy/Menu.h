@@ -3,6 +3,7 @@
 // Icon menu file editing: the maker's entry and submenu block.
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 struct AppState;
@@ -11,6 +12,10 @@ class StagedFiles;
 }
 
 namespace deploy {
+
+// The menu files a menu edit works on: the first file (st.avocadmenu) and, for
+// ACE_IEC_MENU.DAT in the support folder, the follow-up file.
+QStringList MakerMenuFiles(const QString& avocadmenu, const QString& pathSupport);
 
 void InsertMakerMenu(AppState& st);
 void RemoveMakerMenu(AppState& st);
