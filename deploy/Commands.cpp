@@ -173,27 +173,11 @@ FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
     return report;
 }
 
-// The menu files with the number of lines each holds now (-1 when it cannot be read).
-using MenuCounts = QList<QPair<QString, qsizetype>>;
-MenuCounts MenuLines(const QStringList& files) {
-    MenuCounts out;
-    for (const QString& f : files) {
-        qsizetype n = -1;
-        try {
-            n = ReadTextFile(f).lines.size();
-        } catch (const AppError&) {
-        }
-        out.append({f, n});
-    }
-    return out;
-}
-
 // The details of a closing message: what the command changed in the catalog, in the folders
 // and in the menu files.
 QString Details(bool install, const QString& catalogFile, const QList<catalog::TableChange>& rows,
                 const QStringList& groups, const QStringList& codes,
-                const QList<FolderReport>& folders, const MenuCounts& menusBefore,
-                const MenuCounts& menusAfter) {
+                const QList<FolderReport>& folders, const QList<MenuFileLines>& menus) {
     QStringList out;
     out << QStringLiteral("База изделий \"%1\":").arg(catalogFile);
     if (rows.isEmpty()) out << QStringLiteral("- строки не изменялись");
@@ -230,14 +214,11 @@ QString Details(bool install, const QString& catalogFile, const QList<catalog::T
                               .arg(f.failed));
     }
     out << QStringLiteral("Меню:");
-    for (qsizetype i = 0; i < menusBefore.size() && i < menusAfter.size(); ++i) {
-        const qsizetype before = menusBefore[i].second, after = menusAfter[i].second;
-        if (before < 0 || after < 0) continue;
+    for (const MenuFileLines& m : menus)
         out << QStringLiteral("- \"%1\": %2 строк: %3")
-                   .arg(fs::FullPath(menusBefore[i].first),
+                   .arg(fs::FullPath(m.file),
                         install ? QStringLiteral("добавлено") : QStringLiteral("удалено"))
-                   .arg(install ? after - before : before - after);
-    }
+                   .arg(install ? m.after - m.before : m.before - m.after);
     return out.join(u'\n');
 }
 
@@ -265,24 +246,11 @@ void RequireInstallDatabase() {
                    shortfall.join(QStringLiteral("\n- ")));
 }
 
-// The lines of the menu files before and after a command's menu edit, for the details.
-struct MenuChange {
-    MenuCounts before, after;
-};
-// Clean's menu edit (RemoveMakerMenu), counting the lines; raises its failure.
-MenuChange RemoveMenus(AppState& st) {
-    const QStringList menus = MakerMenuFiles(st.avocadmenu, st.path_support);
-    MenuChange change{MenuLines(menus), {}};
-    RemoveMakerMenu(st);
-    change.after = MenuLines(menus);
-    return change;
-}
-
 // The end of Install (`install`) or Clean: everything the command wrote goes onto the disk,
 // then its closing message, with what it changed as the message's details.
 void Conclude(Context& ctx, bool install, const QStringList& shortfall,
               const QList<catalog::TableChange>& rows, const QStringList& groups,
-              const QList<FolderReport>& folders, const MenuChange& menus) {
+              const QList<FolderReport>& folders, const QList<MenuFileLines>& menus) {
     const QString catalogFile =
         fs::FullPath(catalog::CatalogFileOf(ctx.db.ADOConnection2().ConnectionString()));
     SyncWritten(ctx.st, catalogFile);
@@ -291,8 +259,8 @@ void Conclude(Context& ctx, bool install, const QStringList& shortfall,
                           QStringLiteral("Установка выполнена не полностью"), shortfall)
                 : Outcome(QStringLiteral("Чистка завершена успешно!"),
                           QStringLiteral("Чистка выполнена не полностью"), shortfall);
-    ctx.form.ShowMessageWithDetails(text, Details(install, catalogFile, rows, groups, ctx.st.socr,
-                                                  folders, menus.before, menus.after));
+    ctx.form.ShowMessageWithDetails(
+        text, Details(install, catalogFile, rows, groups, ctx.st.socr, folders, menus));
 }
 
 // The groups of the selection that a catalog table belongs to, for a message.
@@ -518,9 +486,8 @@ struct FilesAhead {
         else
             folders << CopyFiles(library, places.library, batch, shortfall);
         avocadmenu = places.avocadmenu;
-        menuChange.before = MenuLines(MakerMenuFiles(avocadmenu, places.support));
         try {
-            menus = StageMakerMenu(avocadmenu, places.support, places.tool);
+            menus = StageMakerMenu(avocadmenu, places.support, places.tool, &menuLines);
         } catch (const AppError& e) {
             failure = e.message();
         }
@@ -546,8 +513,8 @@ struct FilesAhead {
     QStringList unplaced;  // copies that could not take their names
     QStringList shortfall;
     QList<FolderReport> folders;
-    QString avocadmenu;  // as the menu edit leaves st.avocadmenu
-    MenuChange menuChange;
+    QString avocadmenu;              // as the menu edit leaves st.avocadmenu
+    QList<MenuFileLines> menuLines;  // the menu files the staged ones replace
     std::unique_ptr<fs::StagedFiles> menus;
     std::optional<QString> failure;
 };
@@ -764,9 +731,8 @@ void Button5Click(Context& ctx) {
         fs::SyncFolders({st.path_images, st.path_library});  // the copies placed so far
         FailWith(e.message(), shortfall);
     }
-    files.menuChange.after = MenuLines(MakerMenuFiles(places.avocadmenu, places.support));
     progress.Step(QStringLiteral("запись на диск"));
-    Conclude(ctx, true, shortfall, log.changes, groups, files.folders, files.menuChange);
+    Conclude(ctx, true, shortfall, log.changes, groups, files.folders, files.menuLines);
 }
 
 void Button6Click(Context& ctx) {
@@ -845,9 +811,9 @@ void Button6Click(Context& ctx) {
                        folders << DeleteMakerFiles(kLibrarySource, library, shortfall);
                    });
     progress.Step(QStringLiteral("меню"));
-    MenuChange menus;
+    QList<MenuFileLines> menus;
     try {
-        menus = RemoveMenus(st);
+        menus = RemoveMakerMenuCounted(st);
     } catch (const AppError& e) {
         deleting.get();
         FailWith(e.message(), shortfall);

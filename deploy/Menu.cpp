@@ -18,6 +18,8 @@
 
 #include "deploy/Menu.h"
 
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "state/AppError.h"
@@ -87,25 +89,48 @@ bool BlockAt(const QStringList& lines, qsizetype at, const QStringList& block) {
             .arg(fs::FullPath(path)));
 }
 
+// The maker's lines as they read back in a menu file's encoding: the blocks of submenu M400
+// it may hold and the entry line, converted once for each encoding met.
+class MakerLines {
+  public:
+    explicit MakerLines(QList<QStringList> blocks) : blocks_(std::move(blocks)) {}
+    struct Stored {
+        QList<QStringList> blocks;
+        QString entry;
+    };
+    const Stored& In(TextEncoding enc) {
+        auto it = stored_.find(enc);
+        if (it != stored_.end()) return it->second;
+        Stored s;
+        for (const QStringList& block : blocks_) s.blocks << AsStored(block, enc);
+        s.entry = AsStored(kEntryLine, enc);
+        return stored_.emplace(enc, std::move(s)).first->second;
+    }
+
+  private:
+    QList<QStringList> blocks_;
+    std::map<TextEncoding, Stored> stored_;
+};
+
 // Takes the maker's lines out of the menu file `path` read into `text`: every run of one of
-// the `blocks` that starts at a "*M400" line, then every line equal to the entry line (all
+// the blocks that starts at a "*M400" line, then every line equal to the entry line (all
 // compared as they read back in the file's encoding). Raises when a head of submenu M400, or
 // a line equal to a block's first line, is left over.
-void StripMaker(const QString& path, TextLines& text, const QList<QStringList>& blocks) {
+void StripMaker(const QString& path, TextLines& text, MakerLines& maker) {
     QStringList& lines = text.lines;
     QStringList heads;
-    for (const QStringList& block : blocks) {
-        const QStringList stored = AsStored(block, text.encoding);
-        if (stored.isEmpty() || !stored.first().contains(kBlockMarker)) continue;
-        heads << stored.first();
+    const MakerLines::Stored& stored = maker.In(text.encoding);
+    for (const QStringList& block : stored.blocks) {
+        if (block.isEmpty() || !block.first().contains(kBlockMarker)) continue;
+        heads << block.first();
         for (qsizetype i = 0; i < lines.size();) {
-            if (BlockAt(lines, i, stored))
-                lines.remove(i, stored.size());
+            if (BlockAt(lines, i, block))
+                lines.remove(i, block.size());
             else
                 ++i;
         }
     }
-    lines.removeAll(AsStored(kEntryLine, text.encoding));
+    lines.removeAll(stored.entry);
     for (const QString& line : lines)
         if (IsMakerSubmenuHead(line) || heads.contains(line)) Unrecognised(path);
 }
@@ -125,7 +150,15 @@ void InsertEntries(QStringList& lines) {
 struct PlannedWrite {
     QString path;
     TextLines text;
+    qsizetype linesRead = -1;  // of a menu file
 };
+
+// The menu files among `writes`, with their lines before and after, added to `lines`.
+void CountLines(const std::vector<PlannedWrite>& writes, QList<MenuFileLines>* lines) {
+    if (!lines) return;
+    for (const PlannedWrite& w : writes)
+        if (w.linesRead >= 0) lines->append({w.path, w.linesRead, w.text.lines.size()});
+}
 
 // The planned files with their bytes, in the order they replace their files.
 QList<std::pair<QString, QByteArray>> Encoded(const std::vector<PlannedWrite>& writes) {
@@ -173,18 +206,20 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
-    QList<QStringList> blocks;
+    std::optional<MakerLines> maker;
     auto plan = [&](TextLines text, const QStringList& block) {
-        StripMaker(avocadmenu, text, blocks);
+        const qsizetype read = text.lines.size();
+        StripMaker(avocadmenu, text, *maker);
         InsertEntries(text.lines);
         text.lines += block;
-        writes.push_back({avocadmenu, std::move(text)});
+        writes.push_back({avocadmenu, std::move(text), read});
     };
 
     TextLines first = ReadTextFile(avocadmenu);
     const QStringList menu_zelk = ReadMakerBlockForInstall(tool);
-    blocks << menu_zelk;
+    QList<QStringList> blocks{menu_zelk};
     if (fs::FileExists(installedBlock)) blocks << ReadTextFile(installedBlock).lines;
+    maker.emplace(std::move(blocks));
     plan(std::move(first), menu_zelk);
     if (HasFollowUp(avocadmenu, pathSupport)) {
         avocadmenu = pathSupport + kFollowUpMenuName;
@@ -197,14 +232,11 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
 }  // namespace
 
 std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport,
-                                                const QString& tool) {
-    return std::make_unique<fs::StagedFiles>(Encoded(PlanMakerMenu(avocadmenu, pathSupport, tool)));
-}
-
-QStringList MakerMenuFiles(const QString& avocadmenu, const QString& pathSupport) {
-    QStringList files{avocadmenu};
-    if (HasFollowUp(avocadmenu, pathSupport)) files << pathSupport + kFollowUpMenuName;
-    return files;
+                                                const QString& tool, QList<MenuFileLines>* lines) {
+    const std::vector<PlannedWrite> writes = PlanMakerMenu(avocadmenu, pathSupport, tool);
+    auto staged = std::make_unique<fs::StagedFiles>(Encoded(writes));
+    CountLines(writes, lines);
+    return staged;
 }
 
 // Every planned file is written and on the disk before the first replaces its file (one sync
@@ -213,21 +245,28 @@ void InsertMakerMenu(AppState& st) {
     fs::WriteAtomicTogether(Encoded(PlanMakerMenu(st.avocadmenu, st.path_support, QString())));
 }
 
-void RemoveMakerMenu(AppState& st) {
+void RemoveMakerMenu(AppState& st) { RemoveMakerMenuCounted(st); }
+
+QList<MenuFileLines> RemoveMakerMenuCounted(AppState& st) {
     // (the temporaries an Install killed while it wrote the block's copy go too)
     fs::RemoveStagedLeftovers(kInstalledBlockFile);
     std::vector<PlannedWrite> writes;
+    const auto plan = [&](TextLines text, MakerLines& maker) {
+        const qsizetype read = text.lines.size();
+        StripMaker(st.avocadmenu, text, maker);
+        writes.push_back({st.avocadmenu, std::move(text), read});
+    };
     TextLines clear_menu = ReadTextFile(st.avocadmenu);
-    const QList<QStringList> blocks = KnownBlocks();
-    StripMaker(st.avocadmenu, clear_menu, blocks);
-    writes.push_back({st.avocadmenu, std::move(clear_menu)});
+    MakerLines maker(KnownBlocks());
+    plan(std::move(clear_menu), maker);
     if (HasFollowUp(st.avocadmenu, st.path_support)) {
         st.avocadmenu = st.path_support + kFollowUpMenuName;
-        TextLines followUp = ReadTextFile(st.avocadmenu);
-        StripMaker(st.avocadmenu, followUp, blocks);
-        writes.push_back({st.avocadmenu, std::move(followUp)});
+        plan(ReadTextFile(st.avocadmenu), maker);
     }
     fs::WriteAtomicTogether(Encoded(writes));
+    QList<MenuFileLines> lines;
+    CountLines(writes, &lines);
+    return lines;
 }
 
 }  // namespace deploy

@@ -13,12 +13,16 @@ class StagedFiles;
 
 namespace deploy {
 
-// The menu files a menu edit works on: the first file (st.avocadmenu) and, for
-// ACE_IEC_MENU.DAT in the support folder, the follow-up file.
-QStringList MakerMenuFiles(const QString& avocadmenu, const QString& pathSupport);
+// A menu file a menu edit rewrote, with its lines before and after the edit.
+struct MenuFileLines {
+    QString file;
+    qsizetype before = 0, after = 0;
+};
 
 void InsertMakerMenu(AppState& st);
 void RemoveMakerMenu(AppState& st);
+// RemoveMakerMenu, telling the menu files it rewrote.
+QList<MenuFileLines> RemoveMakerMenuCounted(AppState& st);
 
 // The tool's own file `name` ("data\..."), in the folder `tool`; with `tool` empty, relative
 // to the current directory as the tool names its files.
@@ -31,8 +35,10 @@ inline QString ToolFile(const QString& tool, const QString& name) {
 // (Sync, then Replace). `avocadmenu` (st.avocadmenu) and `pathSupport` (st.path_support) as
 // InsertMakerMenu reads them; `avocadmenu` ends as InsertMakerMenu leaves st.avocadmenu, also
 // when it raises. The tool's files are read and written in the folder `tool` (ToolFile), so a
-// second thread can do this without the current directory.
+// second thread can do this without the current directory. With `lines`, the menu files it
+// will rewrite are added there.
 std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport,
-                                                const QString& tool);
+                                                const QString& tool,
+                                                QList<MenuFileLines>* lines = nullptr);
 
 }  // namespace deploy
