@@ -72,11 +72,10 @@ FolderReport CopyFiles(const QString& from, const QString& to, fs::FileBatch& ba
                          .arg(fs::FullPath(from));
         return report;
     }
-    if (!to.isEmpty()) fs::RemoveLeftovers(to);
     // The names the target folder holds, listed once: a name it lacks in every letter case is
     // free, one it has is looked at as it stands.
     QSet<QString> present;
-    for (const fs::Entry& e : fs::List(to)) present.insert(e.name.toCaseFolded());
+    for (const fs::Entry& e : fs::RemoveLeftovers(to)) present.insert(e.name.toCaseFolded());
     QStringList failed;
     for (const fs::Entry& e : fs::List(from)) {
         if (e.isFolder) continue;

@@ -67,6 +67,16 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u
 // system's reason on failure, the empty text on success.
 std::u16string CopyToNew(const std::u16string& from, const std::u16string& to);
 
+// One entry of a folder: its name, and whether it is a folder (a link counts as what it leads
+// to).
+struct FolderEntry {
+    std::u16string name;
+    bool isFolder = false;
+};
+// The entries of `folder` in no particular order ("." and ".." left out, hidden and system ones
+// included); nothing when it cannot be listed.
+std::vector<FolderEntry> ListFolder(const std::u16string& folder);
+
 // Gives the file `from` the name `to` in one step unless a file of that name exists by then;
 // when it fails, both stay as they were. Returns the system's reason on failure, the empty
 // text on success.

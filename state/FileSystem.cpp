@@ -35,12 +35,13 @@ bool FolderExists(const QString& path) {
 QList<Entry> List(const QString& folder) {
     QList<Entry> out;
     if (folder.isEmpty()) return out;
-    QDir dir(Native(folder));
-    if (!dir.exists()) return out;
-    const QFileInfoList infos =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                          QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& fi : infos) out.append(Entry{fi.fileName(), fi.isDir()});
+    for (const platform::FolderEntry& e : platform::ListFolder(platform::ToU16(Native(folder))))
+        out.append(Entry{platform::FromU16(e.name), e.isFolder});
+    // By name, letter case aside (and by case where only that differs).
+    std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) {
+        const int c = a.name.compare(b.name, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
     return out;
 }
 
@@ -204,8 +205,14 @@ void WriteAtomic(const QString& path, const QByteArray& bytes, const QString& er
 
 namespace {
 
-// The root of the file system that holds `folder`.
-QString RootOf(const QString& folder) { return QStorageInfo(Native(folder)).rootPath(); }
+// What tells the file system that holds `folder` from others: its device (or volume), looked
+// up with one call; the root of its mount where that cannot be had.
+QString RootOf(const QString& folder) {
+    const QString native = Native(folder);
+    if (const auto id = platform::FileIdentity(platform::ToU16(native)))
+        return QString::number(id->first);
+    return QStorageInfo(native).rootPath();
+}
 
 // What SyncTogether did: the folders of the files, the roots of the file systems it synced
 // whole, whether it flushed files themselves, and whether all of it succeeded.
@@ -222,7 +229,17 @@ Synced SyncTogether(const QStringList& files) {
     QHash<QString, bool> whole;  // folder: its file system was synced whole
     QStringList refused;         // roots of file systems that could not be
     std::vector<std::u16string> unsynced;
+    QString lastPart;  // the folder as the last file's path names it, and what was found for it
+    bool lastWhole = false;
     for (const QString& file : files) {
+        // (files of one folder come one after another: its name is worked out once)
+        const QStringView part =
+            QStringView(file).left(std::max(file.lastIndexOf(u'/'), file.lastIndexOf(u'\\')) + 1);
+        if (!lastPart.isEmpty() && part == lastPart) {
+            if (!lastWhole) unsynced.push_back(platform::ToU16(file));
+            continue;
+        }
+        lastPart = part.toString();
         const QString folder = QFileInfo(file).absolutePath();
         auto it = whole.constFind(folder);
         if (it == whole.constEnd()) {
@@ -235,6 +252,7 @@ Synced SyncTogether(const QStringList& files) {
             }
             it = whole.insert(folder, synced);
         }
+        lastWhole = *it;
         if (!*it) unsynced.push_back(platform::ToU16(file));
     }
     s.byFile = !unsynced.empty();
@@ -333,9 +351,15 @@ void SyncFolders(const QStringList& folders) {
     }
 }
 
-void RemoveLeftovers(const QString& folder) {
-    for (const QString& name : ListFiles(folder))
-        if (name.endsWith(kPartSuffix)) DeleteFile(folder + QLatin1Char('\\') + name);
+QList<Entry> RemoveLeftovers(const QString& folder) {
+    QList<Entry> rest;
+    for (const Entry& e : List(folder)) {
+        if (!e.isFolder && e.name.endsWith(kPartSuffix))
+            DeleteFile(folder + QLatin1Char('\\') + e.name);
+        else
+            rest << e;
+    }
+    return rest;
 }
 
 void RemoveStagedLeftovers(const QString& path) {
@@ -353,14 +377,14 @@ FileBatch::~FileBatch() {
 }
 
 bool FileBatch::Copy(const QString& from, const QString& to) {
-    const QString part = Native(to) + kPartSuffix;
+    const QString target = Native(to), part = target + kPartSuffix;
     const std::u16string source = platform::ToU16(Native(from)), temporary = platform::ToU16(part);
     // A temporary left by a killed run goes first.
     if (!platform::CopyToNew(source, temporary).empty() &&
         (!QFileInfo::exists(part) || !QFile::remove(part) ||
          !platform::CopyToNew(source, temporary).empty()))
         return false;
-    items_.append({part, Native(to), to});
+    items_.append({part, target, to});
     flushed_ = false;
     return true;
 }

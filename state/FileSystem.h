@@ -152,8 +152,9 @@ void SyncFolders(const QStringList& folders);
 // The ending of a file that a FileBatch is still writing; one left by a killed run is removed by
 // RemoveLeftovers.
 inline const QString kPartSuffix = QStringLiteral(".zelk-part");
-// Deletes from `folder` (not its subfolders) the files a FileBatch of a killed run left.
-void RemoveLeftovers(const QString& folder);
+// Deletes from `folder` (not its subfolders) the files a FileBatch of a killed run left; the
+// entries of the folder besides them.
+QList<Entry> RemoveLeftovers(const QString& folder);
 // Deletes the temporaries that StagedFiles of a killed run left for the file `path`.
 void RemoveStagedLeftovers(const QString& path);
 

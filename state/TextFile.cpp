@@ -60,6 +60,9 @@ TextLines DecodeText(const QByteArray& bytes) {
 
 QByteArray EncodeText(const TextLines& text) {
     QString body;
+    qsizetype size = 0;
+    for (const QString& line : text.lines) size += line.size() + 2;
+    body.reserve(size);
     for (const QString& line : text.lines) {
         body += line;
         body += QStringLiteral("\r\n");

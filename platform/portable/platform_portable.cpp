@@ -1,6 +1,7 @@
 // The platform services off Windows: a per-session lock file for the single-instance guard,
 // Windows-1251 as the ANSI code page, and the update script started with /bin/sh.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -95,15 +96,16 @@ std::string AnsiEncode(const std::u16string& text) {
     // A character the code page lacks becomes its default character '?'; a character outside
     // the basic plane (a surrogate pair) is one character and becomes one '?'.
     const CodePage1251& cp = Cp1251();
-    std::string out;
-    out.reserve(text.size());
+    std::string out(text.size(), '\0');
+    size_t o = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
         if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1]))
             ++i;
         const unsigned char b = cp.fromUnicode[u];
-        out.push_back(u == 0 ? '\0' : b != 0 ? char(b) : '?');
+        out[o++] = u == 0 ? '\0' : b != 0 ? char(b) : '?';
     }
+    out.resize(o);
     return out;
 }
 
@@ -237,6 +239,25 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u
     struct stat st {};
     if (::stat(QFile::encodeName(FromU16(path)).constData(), &st) != 0) return std::nullopt;
     return std::pair<std::uint64_t, std::uint64_t>(st.st_dev, st.st_ino);
+}
+
+std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
+    std::vector<FolderEntry> out;
+    const QByteArray path = QFile::encodeName(FromU16(folder));
+    DIR* dir = ::opendir(path.constData());
+    if (!dir) return out;
+    while (const dirent* d = ::readdir(dir)) {
+        const char* n = d->d_name;
+        if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
+        bool isFolder = d->d_type == DT_DIR;
+        if (d->d_type == DT_UNKNOWN || d->d_type == DT_LNK) {
+            struct stat st {};
+            isFolder = ::fstatat(::dirfd(dir), n, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        out.push_back({ToU16(QFile::decodeName(n)), isFolder});
+    }
+    ::closedir(dir);
+    return out;
 }
 
 std::u16string MoveToNew(const std::u16string& from, const std::u16string& to) {

@@ -144,6 +144,31 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u
         info.dwVolumeSerialNumber, (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
 
+std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
+    std::vector<FolderEntry> out;
+    std::u16string pattern = folder;
+    if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
+    pattern += u'*';
+    // A long path is passed in the form that lifts the old length limit.
+    if (pattern.size() >= MAX_PATH && pattern.rfind(u"\\\\?\\", 0) != 0) {
+        if (pattern.size() > 2 && pattern[1] == u':')
+            pattern.insert(0, u"\\\\?\\");
+        else if (pattern.rfind(u"\\\\", 0) == 0)
+            pattern.replace(0, 2, u"\\\\?\\UNC\\");
+    }
+    WIN32_FIND_DATAW d;
+    const HANDLE h = FindFirstFileExW(Wide(pattern), FindExInfoBasic, &d, FindExSearchNameMatch,
+                                      nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        const std::u16string name(reinterpret_cast<const char16_t*>(d.cFileName));
+        if (name == u"." || name == u"..") continue;
+        out.push_back({name, (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+    return out;
+}
+
 std::u16string MoveToNew(const std::u16string& from, const std::u16string& to) {
     if (MoveFileExW(Wide(from), Wide(to), 0)) return {};
     return ErrorText(GetLastError());
