@@ -66,18 +66,39 @@ QString DataSourceOf(const QString& connStr) {
 
 // ---- Jet statements ----------------------------------------------------------------------
 
+// A token of a Jet statement, viewing the statement's text (which must outlive it).
 struct Tok {
     enum Kind { Space, Word, Name, Str, Param, Other } kind;
-    QString text;   // as written
-    QString value;  // Word: the word; Name: inside the brackets; Str: the text; Param: the name
+    QStringView text;   // as written
+    QStringView value;  // Word: the word; Name: inside the brackets; Param: the name; Str: what
+                        // is inside the quotes, doubled quotes still doubled (StrValue)
 };
+
+// The text a Str token stands for.
+QString StrValue(const Tok& t) {
+    QString v = t.value.toString();
+    const QChar quote = t.text.front();
+    if (quote != u'#' && v.contains(quote)) v.replace(QString(2, quote), QString(quote));
+    return v;
+}
 
 bool IsWordStart(QChar c) { return c.isLetter() || c == u'_' || c.unicode() >= 0x80; }
 bool IsWordChar(QChar c) { return IsWordStart(c) || c.isDigit() || c == u'$'; }
 
-QString QuoteName(QString name) {
-    name.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + name + u'"';
+QString QuoteName(QStringView name) {
+    QString out;
+    out.reserve(name.size() + 2);
+    out += u'"';
+    if (!name.contains(u'"')) {
+        out += name;
+    } else {
+        for (const QChar c : name) {
+            out += c;
+            if (c == u'"') out += c;
+        }
+    }
+    out += u'"';
+    return out;
 }
 QString QuoteText(QString text) {
     text.replace(u'\'', QStringLiteral("''"));
@@ -88,8 +109,9 @@ QString QuoteText(QString text) {
     throw AppError(QStringLiteral("Syntax error (%1) in statement: %2").arg(what, sql));
 }
 
-QList<Tok> Lex(const QString& s) {
+QList<Tok> Lex(const QString& sql) {
     QList<Tok> out;
+    const QStringView s(sql);
     const qsizetype n = s.size();
     qsizetype i = 0;
     while (i < n) {
@@ -100,21 +122,19 @@ QList<Tok> Lex(const QString& s) {
             out.append({Tok::Space, s.mid(i, j - i), {}});
         } else if (c == u'[') {
             j = s.indexOf(u']', i + 1);
-            if (j < 0) Syntax(QStringLiteral("missing \"]\""), s);
+            if (j < 0) Syntax(QStringLiteral("missing \"]\""), sql);
             out.append({Tok::Name, s.mid(i, j + 1 - i), s.mid(i + 1, j - i - 1)});
             ++j;
         } else if (c == u'#') {  // a Jet date literal, kept here as the text it holds
             j = s.indexOf(u'#', i + 1);
-            if (j < 0) Syntax(QStringLiteral("missing \"#\""), s);
+            if (j < 0) Syntax(QStringLiteral("missing \"#\""), sql);
             out.append({Tok::Str, s.mid(i, j + 1 - i), s.mid(i + 1, j - i - 1)});
             ++j;
         } else if (c == u'\'' || c == u'"') {  // Jet takes both quotes for text literals
-            QString v;
             bool closed = false;
             while (j < n) {
                 if (s[j] == c) {
                     if (j + 1 < n && s[j + 1] == c) {
-                        v += c;
                         j += 2;
                         continue;
                     }
@@ -122,10 +142,10 @@ QList<Tok> Lex(const QString& s) {
                     closed = true;
                     break;
                 }
-                v += s[j++];
+                ++j;
             }
-            if (!closed) Syntax(QStringLiteral("unterminated text"), s);
-            out.append({Tok::Str, s.mid(i, j - i), v});
+            if (!closed) Syntax(QStringLiteral("unterminated text"), sql);
+            out.append({Tok::Str, s.mid(i, j - i), s.mid(i + 1, j - i - 2)});
         } else if (c == u':' && j < n && IsWordStart(s[j])) {
             while (j < n && IsWordChar(s[j])) ++j;
             out.append({Tok::Param, s.mid(i, j - i), s.mid(i + 1, j - i - 1)});
@@ -136,7 +156,7 @@ QList<Tok> Lex(const QString& s) {
             while (j < n && (s[j].isLetterOrNumber() || s[j] == u'.')) ++j;
             out.append({Tok::Other, s.mid(i, j - i), {}});
         } else {
-            out.append({Tok::Other, QString(c), {}});
+            out.append({Tok::Other, s.mid(i, 1), {}});
         }
         i = j;
     }
@@ -147,7 +167,7 @@ bool IsWord(const Tok& t, const char* w) {
     return t.kind == Tok::Word && t.value.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
 }
 bool IsOther(const Tok& t, char c) {
-    return t.kind == Tok::Other && t.text == QChar::fromLatin1(c);
+    return t.kind == Tok::Other && t.text.size() == 1 && t.text.front() == QLatin1Char(c);
 }
 
 // Index of the next token after i that is not white space, or -1.
@@ -170,11 +190,12 @@ bool IsInFile(const QList<Tok>& t, int k, int end, int* strAt) {
 
 // The name of the existing table or view that `name` designates: Jet compares table names
 // without regard to letter case in every alphabet, SQLite only in the Latin one.
-QString Resolve(const QString& name, const QStringList& existing) {
-    if (existing.contains(name)) return name;
+QString Resolve(QStringView name, const QStringList& existing) {
+    for (const QString& e : existing)
+        if (e == name) return e;
     for (const QString& e : existing)
         if (e.compare(name, Qt::CaseInsensitive) == 0) return e;
-    return name;
+    return name.toString();
 }
 
 struct Attached {
@@ -230,7 +251,7 @@ class Translator {
         QString schema = QStringLiteral("main"), source;
         int restFrom = sig[6] + 1, strAt = -1;
         if (IsInFile(t, sig[6], int(t.size()), &strAt)) {
-            const Attached& a = AttachedFor(t[strAt].value);
+            const Attached& a = AttachedFor(StrValue(t[strAt]));
             schema = a.alias;
             source = Resolve(t[sig[6]].value, a.names);
             restFrom = strAt + 1;
@@ -286,15 +307,15 @@ class Translator {
                     continue;
                 case Tok::Param:
                     out += u'?';
-                    params << k.value;
+                    params << k.value.toString();
                     break;
                 case Tok::Str:
-                    out += QuoteText(k.value);
+                    out += QuoteText(StrValue(k));
                     break;
                 case Tok::Word:
                 case Tok::Name:
                     if (tablePos && IsInFile(t, i, to, &strAt)) {
-                        const Attached& a = AttachedFor(t[strAt].value);
+                        const Attached& a = AttachedFor(StrValue(t[strAt]));
                         out += QuoteName(a.alias) + u'.' + QuoteName(Resolve(k.value, a.names));
                         i = strAt;
                     } else if (tablePos) {
@@ -304,15 +325,18 @@ class Translator {
                         const QString name = Resolve(k.value, main_);
                         if (!attached_.isEmpty())
                             out += QStringLiteral("\"main\".") + QuoteName(name);
+                        else if (k.kind == Tok::Name || name != k.value)
+                            out += QuoteName(name);
                         else
-                            out +=
-                                (k.kind == Tok::Name || name != k.value) ? QuoteName(name) : k.text;
+                            out += k.text;
+                    } else if (k.kind == Tok::Name) {
+                        out += QuoteName(k.value);
                     } else {
-                        out += k.kind == Tok::Name ? QuoteName(k.value) : k.text;
+                        out += k.text;
                     }
                     break;
                 case Tok::Other:
-                    if (prev && IsWord(*prev, "delete") && k.text == QStringLiteral("*")) {
+                    if (prev && IsWord(*prev, "delete") && k.text == u"*") {
                         prev = &k;
                         continue;  // "delete * from" is "delete from"
                     }
@@ -379,7 +403,7 @@ class Translator {
         QString type, check;
         int restFrom = n0 + 1;
         if (ty >= 0 && t[ty].kind == Tok::Word) {
-            const QString w = t[ty].value.toLower();
+            const QString w = t[ty].value.toString().toLower();
             int size = -1;
             restFrom = ty + 1;
             const int p = NextSig(t, ty, e);
@@ -403,7 +427,7 @@ class Translator {
             if (w == QLatin1String("counter") || w == QLatin1String("autoincrement") ||
                 w == QLatin1String("identity")) {
                 type = QStringLiteral("INTEGER");
-                counters << name.value;
+                counters << name.value.toString();
             } else if (textTypes.contains(w)) {
                 type = QStringLiteral("TEXT");
                 check = QStringLiteral(" CHECK(length(%1) <= %2)")
@@ -424,7 +448,7 @@ class Translator {
                        w == QLatin1String("default") || w == QLatin1String("references")) {
                 restFrom = n0 + 1;  // no type given
             } else {
-                type = t[ty].text;  // currency, datetime, ...: taken as written
+                type = t[ty].text.toString();  // currency, datetime, ...: taken as written
                 if (size > 0) type += QStringLiteral("(%1)").arg(size);
             }
         }
@@ -487,48 +511,106 @@ struct SqlTok {
     }
 };
 
-// The tokens of `sql` (comments skipped); nothing when a quote or comment is left open.
-std::optional<QList<SqlTok>> SqlTokens(QStringView sql) {
-    QList<SqlTok> out;
-    const qsizetype n = sql.size();
-    const auto wordChar = [](QChar c) {
-        return c.isLetterOrNumber() || c == u'_' || c == u'$' || c.unicode() > 0x7f;
-    };
-    for (qsizetype i = 0; i < n;) {
-        const QChar c = sql[i];
-        if (c.isSpace()) {
-            ++i;
-        } else if (c == u'-' && i + 1 < n && sql[i + 1] == u'-') {
-            while (i < n && sql[i] != u'\n') ++i;
-        } else if (c == u'/' && i + 1 < n && sql[i + 1] == u'*') {
-            const qsizetype end = sql.indexOf(u"*/", i + 2);
-            if (end < 0) return std::nullopt;
-            i = end + 2;
-        } else if (c == u'"' || c == u'`' || c == u'\'' || c == u'[') {
-            const QChar close = c == u'[' ? QChar(u']') : c;
-            qsizetype k = i + 1;
-            for (;; ++k) {
-                if (k >= n) return std::nullopt;
-                if (sql[k] != close) continue;
-                if (close != u']' && k + 1 < n && sql[k + 1] == close)
-                    ++k;  // a doubled quote stands for one
-                else
-                    break;
+// The tokens of SQLite's SQL text one after another (comments skipped).
+class SqlLexer {
+  public:
+    explicit SqlLexer(QStringView sql) : sql_(sql) {}
+    // The next token; nothing at the end, or when a quote or comment is left open (Broken()).
+    std::optional<SqlTok> Next() {
+        const qsizetype n = sql_.size();
+        while (i_ < n) {
+            const QChar c = sql_[i_];
+            if (c.isSpace()) {
+                ++i_;
+            } else if (c == u'-' && i_ + 1 < n && sql_[i_ + 1] == u'-') {
+                while (i_ < n && sql_[i_] != u'\n') ++i_;
+            } else if (c == u'/' && i_ + 1 < n && sql_[i_ + 1] == u'*') {
+                const qsizetype end = sql_.indexOf(u"*/", i_ + 2);
+                if (end < 0) return Broke();
+                i_ = end + 2;
+            } else if (c == u'"' || c == u'`' || c == u'\'' || c == u'[') {
+                const qsizetype k = QuotedEnd(i_);
+                if (k < 0) return Broke();
+                const SqlTok t{SqlTok::Quoted, sql_.mid(i_ + 1, k - i_ - 1),
+                               c == u'[' ? QChar(u']') : c};
+                i_ = k + 1;
+                return t;
+            } else if (WordChar(c)) {
+                qsizetype k = i_;
+                while (k < n && WordChar(sql_[k])) ++k;
+                const SqlTok t{SqlTok::Word, sql_.mid(i_, k - i_), {}};
+                i_ = k;
+                return t;
+            } else {
+                return SqlTok{SqlTok::Other, sql_.mid(i_++, 1), {}};
             }
-            out.append({SqlTok::Quoted, sql.mid(i + 1, k - i - 1), close});
-            i = k + 1;
-        } else if (wordChar(c)) {
-            qsizetype k = i;
-            while (k < n && wordChar(sql[k])) ++k;
-            out.append({SqlTok::Word, sql.mid(i, k - i), {}});
-            i = k;
-        } else {
-            out.append({SqlTok::Other, sql.mid(i, 1), {}});
-            ++i;
+        }
+        return std::nullopt;
+    }
+    // Passes over the rest of a parenthesised group whose "(" was the last token, up to and
+    // with its ")"; false when it is left open.
+    bool SkipGroup() {
+        const qsizetype n = sql_.size();
+        int depth = 1;
+        while (i_ < n) {
+            const QChar c = sql_[i_];
+            if (c == u'(') {
+                ++depth;
+            } else if (c == u')') {
+                if (--depth == 0) {
+                    ++i_;
+                    return true;
+                }
+            } else if (c == u'-' && i_ + 1 < n && sql_[i_ + 1] == u'-') {
+                while (i_ < n && sql_[i_] != u'\n') ++i_;
+                continue;
+            } else if (c == u'/' && i_ + 1 < n && sql_[i_ + 1] == u'*') {
+                const qsizetype end = sql_.indexOf(u"*/", i_ + 2);
+                if (end < 0) break;
+                i_ = end + 2;
+                continue;
+            } else if (c == u'"' || c == u'`' || c == u'\'' || c == u'[') {
+                const qsizetype end = QuotedEnd(i_);
+                if (end < 0) break;
+                i_ = end + 1;
+                continue;
+            }
+            ++i_;
+        }
+        Broke();
+        return false;
+    }
+    bool Broken() const { return broken_; }
+
+  private:
+    static bool WordChar(QChar c) {
+        const char16_t u = c.unicode();
+        if (u < 0x80)
+            return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') ||
+                   (u >= u'0' && u <= u'9') || u == u'_' || u == u'$';
+        return true;
+    }
+    // Where the quoted name or string that opens at `at` closes; -1 when it does not.
+    qsizetype QuotedEnd(qsizetype at) const {
+        const QChar open = sql_[at], close = open == u'[' ? QChar(u']') : open;
+        for (qsizetype k = at + 1;; ++k) {
+            k = sql_.indexOf(close, k);
+            if (k < 0) return -1;
+            if (close != u']' && k + 1 < sql_.size() && sql_[k + 1] == close)
+                ++k;  // a doubled quote stands for one
+            else
+                return k;
         }
     }
-    return out;
-}
+    std::optional<SqlTok> Broke() {
+        broken_ = true;
+        i_ = sql_.size();
+        return std::nullopt;
+    }
+    QStringView sql_;
+    qsizetype i_ = 0;
+    bool broken_ = false;
+};
 
 // Numbers that keep the names of connections and attached files unique in the process.
 int NextNumber() {
@@ -879,11 +961,13 @@ class SqliteConnection : public DbConnection {
         QList<Attached> out;
         try {
             for (const Statement& s : statements) {
+                // ("in 'file'" needs a quote)
+                if (!s.sql.contains(u'\'') && !s.sql.contains(u'"')) continue;
                 const QList<Tok> t = Lex(s.sql);
                 for (int i = 0; i < t.size(); ++i) {
                     int strAt = -1;
                     if (!IsInFile(t, i, int(t.size()), &strAt)) continue;
-                    const QString abs = AbsoluteFile(t[strAt].value);
+                    const QString abs = AbsoluteFile(StrValue(t[strAt]));
                     bool have = false;
                     for (const Attached& a : out) have = have || a.path == abs;
                     for (const Attached& a : txAttached_) have = have || a.path == abs;
@@ -952,54 +1036,68 @@ class SqliteConnection : public DbConnection {
 }  // namespace
 
 std::optional<QStringList> SqliteColumnsOfDefinition(const QString& sql) {
-    const std::optional<QList<SqlTok>> tokens = SqlTokens(sql);
-    if (!tokens) return std::nullopt;
-    const QList<SqlTok>& t = *tokens;
-    const auto word = [](const SqlTok& k, const char* w) {
-        return k.kind == SqlTok::Word && k.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+    SqlLexer lex(sql);
+    const auto word = [](const SqlTok& k, QLatin1String w) {
+        return k.kind == SqlTok::Word && k.text.size() == w.size() &&
+               k.text.compare(w, Qt::CaseInsensitive) == 0;
     };
     const auto other = [](const SqlTok& k, char c) {
         return k.kind == SqlTok::Other && k.text[0] == QLatin1Char(c);
     };
     // "CREATE [TEMP] TABLE [IF NOT EXISTS] [schema.]name (" and nothing else before the list.
-    qsizetype i = 0;
-    if (t.size() < 4 || !word(t[i++], "create")) return std::nullopt;
-    if (word(t[i], "temp") || word(t[i], "temporary")) ++i;
-    if (i >= t.size() || !word(t[i++], "table")) return std::nullopt;
-    if (i + 2 < t.size() && word(t[i], "if") && word(t[i + 1], "not") && word(t[i + 2], "exists"))
-        i += 3;
-    if (i < t.size() && t[i].kind != SqlTok::Other) ++i;
-    if (i + 1 < t.size() && other(t[i], '.') && t[i + 1].kind != SqlTok::Other) i += 2;
-    if (i >= t.size() || !other(t[i++], '(')) return std::nullopt;
+    std::optional<SqlTok> k = lex.Next();
+    const auto next = [&] { k = lex.Next(); };
+    if (!k || !word(*k, QLatin1String("create"))) return std::nullopt;
+    next();
+    if (k && (word(*k, QLatin1String("temp")) || word(*k, QLatin1String("temporary")))) next();
+    if (!k || !word(*k, QLatin1String("table"))) return std::nullopt;
+    next();
+    if (k && word(*k, QLatin1String("if"))) {
+        next();
+        if (!k || !word(*k, QLatin1String("not"))) return std::nullopt;
+        next();
+        if (!k || !word(*k, QLatin1String("exists"))) return std::nullopt;
+        next();
+    }
+    if (!k || k->kind == SqlTok::Other) return std::nullopt;  // the name
+    next();
+    if (k && other(*k, '.')) {
+        next();
+        if (!k || k->kind == SqlTok::Other) return std::nullopt;
+        next();
+    }
+    if (!k || !other(*k, '(')) return std::nullopt;
 
     QStringList names;
     bool atStart = true, constraint = false;
     int depth = 1;
-    for (; i < t.size() && depth > 0; ++i) {
-        const SqlTok& k = t[i];
-        if (other(k, '(')) {
-            ++depth;
-        } else if (other(k, ')')) {
+    for (next(); k && depth > 0; next()) {
+        if (other(*k, '(')) {
+            // (what is inside, a type's size or a constraint's expression, names no column)
+            if (!lex.SkipGroup()) return std::nullopt;
+        } else if (other(*k, ')')) {
             --depth;
-        } else if (depth == 1 && other(k, ',')) {
+        } else if (other(*k, ',')) {
             atStart = true;
             constraint = false;
             continue;
         } else if (atStart) {
-            if (word(k, "constraint") || word(k, "primary") || word(k, "unique") ||
-                word(k, "check") || word(k, "foreign")) {
+            if (word(*k, QLatin1String("constraint")) || word(*k, QLatin1String("primary")) ||
+                word(*k, QLatin1String("unique")) || word(*k, QLatin1String("check")) ||
+                word(*k, QLatin1String("foreign"))) {
                 constraint = true;
-            } else if (k.kind == SqlTok::Other || k.text.isEmpty()) {
+            } else if (k->kind == SqlTok::Other || k->text.isEmpty()) {
                 return std::nullopt;
             } else {
-                names << k.Value();
+                names << k->Value();
             }
-        } else if (depth == 1 && !constraint && (word(k, "as") || word(k, "generated"))) {
+        } else if (!constraint &&
+                   (word(*k, QLatin1String("as")) || word(*k, QLatin1String("generated")))) {
             return std::nullopt;  // a generated column, which the pragma leaves out
         }
         atStart = false;
     }
-    if (depth != 0 || names.isEmpty()) return std::nullopt;
+    if (lex.Broken() || depth != 0 || names.isEmpty()) return std::nullopt;
     return names;
 }
 
