@@ -244,4 +244,25 @@ TEST(NewFiles, CopyAndMoveNeverReplaceAndAFailedCopyLeavesNothing) {
         EXPECT_LE(handles(), before);
     }
 #endif
+
+    // A folder's listing: every entry but "." and "..", hidden ones too, a link counted as what
+    // it leads to; a missing folder lists nothing.
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("sub")));
+    tmp.write(".hidden", "h");
+    QStringList expected{".hidden", "large.mdb", "src.dwg", "sub", "t"}, folders{"sub"};
+#ifndef _WIN32
+    ASSERT_TRUE(QFile::link(tmp.file("sub"), tmp.file("to-sub")));
+    expected << "to-sub";
+    folders << "to-sub";
+#endif
+    QStringList listed, listedFolders;
+    for (const platform::FolderEntry& e : platform::ListFolder(native(tmp.path()))) {
+        listed << FromU16(e.name);
+        if (e.isFolder) listedFolders << FromU16(e.name);
+    }
+    listed.sort();
+    listedFolders.sort();
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(listedFolders, folders);
+    EXPECT_TRUE(platform::ListFolder(native(tmp.file("none"))).empty());
 }
