@@ -1,19 +1,20 @@
 #include "catalog/SqliteEngine.h"
 
+#ifndef ZELK_NO_SQLITE
+
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QUrl>
 #include <QVariant>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -29,11 +30,13 @@ namespace {
 
 // SQLite's message without the schema names this engine puts before table names ("main"
 // and the private names of files read by "in 'file'"), which mean nothing to the user.
-QString EngineText(const QSqlError& e) {
+QString EngineText(QString text) {
     static const QRegularExpression schema(QStringLiteral("\\b(main|zelk_in_[0-9]+)\\."));
-    QString db = e.databaseText().trimmed();
-    if (db.isEmpty()) db = e.text().trimmed();
-    return db.replace(schema, QString());
+    return text.trimmed().replace(schema, QString());
+}
+// The message of the connection's last failure.
+QString EngineText(sqlite3* db) {
+    return EngineText(QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
 QString AbsoluteFile(const QString& path) { return QFileInfo(fs::Native(path)).absoluteFilePath(); }
@@ -473,26 +476,100 @@ QVariant ValueOf(const QString& name, const Params& params) {
     return QVariant(QMetaType::fromType<QString>());
 }
 
-// Runs a statement; the rows it changed.
-qint64 Exec(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
-    QSqlQuery q(db);
-    if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
-    for (const QVariant& v : binds) q.addBindValue(v);
-    if (!q.exec()) throw AppError(EngineText(q.lastError()));
-    return q.numRowsAffected();
+// One prepared statement of a connection, run with the values bound to its "?" markers.
+class Stmt {
+  public:
+    // Raises the engine's message when SQLite does not take the text (one statement only).
+    Stmt(sqlite3* db, const QString& sql) : db_(db) {
+        const QByteArray text = sql.toUtf8();
+        const char* tail = nullptr;
+        if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &s_, &tail) != SQLITE_OK)
+            throw AppError(EngineText(db));
+        if (!s_) throw AppError(QStringLiteral("No statement in: %1").arg(sql));
+        if (!QByteArrayView(tail, text.constData() + text.size() - tail).trimmed().isEmpty())
+            throw AppError(QStringLiteral("Unable to execute multiple statements at a time"));
+    }
+    ~Stmt() { sqlite3_finalize(s_); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    // Binds the values in order: a null one as NULL, any other as its text.
+    void Bind(const QVariantList& values) {
+        for (int i = 0; i < values.size(); ++i) {
+            const QVariant& v = values[i];
+            int rc;
+            if (v.isNull()) {
+                rc = sqlite3_bind_null(s_, i + 1);
+            } else {
+                const QByteArray text = v.toString().toUtf8();
+                rc = sqlite3_bind_text(s_, i + 1, text.constData(), int(text.size()),
+                                       SQLITE_TRANSIENT);
+            }
+            if (rc != SQLITE_OK) throw AppError(EngineText(db_));
+        }
+    }
+    // The next row: true when there is one, false at the end; raises the engine's message.
+    bool Step() {
+        const int rc = sqlite3_step(s_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        const QString message = EngineText(db_);
+        sqlite3_reset(s_);
+        throw AppError(message);
+    }
+    // Ready to run again, with nothing bound.
+    void Reset() {
+        sqlite3_reset(s_);
+        sqlite3_clear_bindings(s_);
+    }
+    int Columns() const { return sqlite3_column_count(s_); }
+    QString Name(int i) const { return QString::fromUtf8(sqlite3_column_name(s_, i)); }
+    // A value of the current row as text (null for NULL; numbers as Qt writes them).
+    QString Text(int i) const {
+        switch (sqlite3_column_type(s_, i)) {
+            case SQLITE_NULL:
+                return {};
+            case SQLITE_INTEGER:
+                return QString::number(sqlite3_column_int64(s_, i));
+            case SQLITE_FLOAT:
+                return QVariant(sqlite3_column_double(s_, i)).toString();
+            default:
+                return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s_, i)),
+                                         sqlite3_column_bytes(s_, i));
+        }
+    }
+    qint64 Integer(int i) const { return sqlite3_column_int64(s_, i); }
+
+  private:
+    sqlite3* db_;
+    sqlite3_stmt* s_ = nullptr;
+};
+
+// Runs a statement (its first step, as a query's execution does); the rows it changed.
+qint64 Exec(sqlite3* db, const QString& sql, const QVariantList& binds = {}) {
+    Stmt s(db, sql);
+    s.Bind(binds);
+    s.Step();
+    return sqlite3_changes(db);
+}
+// The same for a statement whose failure changes nothing that matters (a detachment, the undoing
+// of a unit already undone).
+void ExecQuietly(sqlite3* db, const QString& sql) {
+    try {
+        Exec(db, sql);
+    } catch (const AppError&) {
+    }
 }
 
-QStringList ListNames(QSqlDatabase& db, const QString& schema, bool userOnly) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
+QStringList ListNames(sqlite3* db, const QString& schema, bool userOnly) {
     QString sql =
         QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type IN ('table', 'view')")
             .arg(QuoteName(schema));
     if (userOnly)
         sql += QStringLiteral(" AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name");
-    if (!q.exec(sql)) throw AppError(EngineText(q.lastError()));
+    Stmt q(db, sql);
     QStringList names;
-    while (q.next()) names << q.value(0).toString();
+    while (q.Step()) names << q.Text(0);
     return names;
 }
 
@@ -635,42 +712,43 @@ QString FileKey(const QString& abs) {
 
 class SqliteConnection : public DbConnection {
   public:
-    SqliteConnection() : name_(QStringLiteral("zelk_sqlite_%1").arg(NextNumber())) {
-        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-    }
-    ~SqliteConnection() override {
-        Close();
-        QSqlDatabase::removeDatabase(name_);
-    }
+    SqliteConnection() = default;
+    ~SqliteConnection() override { Close(); }
 
     void SetConnectionString(const QString& connStr) override { connStr_ = connStr; }
     QString ConnectionString() const override { return connStr_; }
-    bool Connected() const override { return open_; }
+    bool Connected() const override { return db_ != nullptr; }
 
     void Open() override {
-        if (open_) return;
+        if (db_) return;
         const QString abs = AbsoluteFile(DataSourceOf(connStr_));
         CheckDatabaseFile(abs);
         // (looked at before the opening: a file that takes the name meanwhile is told apart)
         identity_ = platform::FileIdentity(platform::ToU16(fs::Native(abs)));
-        {
-            QSqlDatabase db = Db();
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
-            db.setDatabaseName(UriFor(abs, "rw"));  // never creates the file
-            QString failure;
-            if (!db.open()) {
-                failure = EngineText(db.lastError());
-            } else {
-                QSqlQuery q(db);
-                if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-                    failure = EngineText(q.lastError());
-            }
-            if (!failure.isNull()) {
-                db.close();
-                FailOnFile(failure, abs);
+        sqlite3* db = nullptr;
+        // Never creates the file ("mode=rw"); waits up to 5 s for a file another holds locked.
+        const int rc =
+            sqlite3_open_v2(UriFor(abs, "rw").toUtf8().constData(), &db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI |
+                                SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_NOMUTEX,
+                            nullptr);
+        QString failure;
+        if (rc != SQLITE_OK) {
+            failure = EngineText(db);
+        } else {
+            sqlite3_busy_timeout(db, 5000);
+            sqlite3_extended_result_codes(db, 1);
+            try {
+                Exec(db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+            } catch (const AppError& e) {
+                failure = e.message();
             }
         }
-        open_ = true;
+        if (!failure.isNull()) {
+            sqlite3_close_v2(db);
+            FailOnFile(failure, abs);
+        }
+        db_ = db;
         file_ = FileKey(abs);
         ++OpenFiles()[file_];
         NewSession();
@@ -680,12 +758,13 @@ class SqliteConnection : public DbConnection {
     // that has taken its name) and no transaction is open: its schema need not be read again.
     // The schema counter is looked at as an opening does, so that what others changed is seen.
     void Reopen() override {
-        if (open_ && !tx_ && identity_ && OnFile(connStr_)) {
-            QSqlQuery q(Db());
-            if (q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        if (db_ && !tx_ && identity_ && OnFile(connStr_)) {
+            try {
+                Exec(db_, QStringLiteral("SELECT count(*) FROM sqlite_master"));
                 Forget();
                 NewSession();
                 return;
+            } catch (const AppError&) {
             }
         }
         Close();
@@ -693,11 +772,11 @@ class SqliteConnection : public DbConnection {
     }
 
     void Close() override {
-        if (!open_) return;
+        if (!db_) return;
         RollbackTransaction();  // closing ends an open transaction without its changes
         prepared_.clear();
-        Db().close();
-        open_ = false;
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
         Forget();  // the next file opened may be another
         if (--OpenFiles()[file_] <= 0) OpenFiles().remove(file_);
     }
@@ -705,8 +784,7 @@ class SqliteConnection : public DbConnection {
     void GetTableNames(QStringList& names) override {
         names.clear();
         Open();
-        QSqlDatabase db = Db();
-        names = ListNames(db, QStringLiteral("main"), true);
+        names = ListNames(db_, QStringLiteral("main"), true);
     }
 
     void Execute(const QString& sql, const Params& params) override {
@@ -715,27 +793,25 @@ class SqliteConnection : public DbConnection {
 
     void ExecuteAtomically(const QList<Statement>& statements) override {
         Open();
-        QSqlDatabase db = Db();
         // Outside a transaction, files read by "in 'file'" are attached before the unit starts
         // and detached when it is done; inside one they stay attached until it ends (SQLite
         // detaches nothing while a transaction is open). Inside a transaction the unit is a
         // savepoint, so a failure undoes the unit alone and the transaction goes on. A unit of
         // one statement that SQLite runs as one needs neither: a failing statement takes back
         // its own changes.
-        QList<Attached> attached = Attach(db, statements);
+        QList<Attached> attached = Attach(statements);
         const auto run = [&](const Statement& s, const Translated& t) {
             QVariantList binds;
             for (const QString& p : t.params) binds << ValueOf(p, s.params);
             if (ChangesSchema(t)) Forget();
-            rowsAffected_ = Exec(db, t.sql, binds);
-            for (const QString& x : t.extra) Exec(db, x);
+            rowsAffected_ = Exec(db_, t.sql, binds);
+            for (const QString& x : t.extra) Exec(db_, x);
         };
         try {
             const QList<Attached> visible = Visible(attached);
             std::optional<Translated> single;
             if (statements.size() == 1) {
-                single =
-                    Translator(MainNames(db), visible, Columns(db)).Translate(statements[0].sql);
+                single = Translator(MainNames(), visible, Columns()).Translate(statements[0].sql);
                 if (!single->extra.isEmpty()) single.reset();
             }
             if (single) {
@@ -746,63 +822,65 @@ class SqliteConnection : public DbConnection {
                     throw;
                 }
             } else {
-                Exec(db, tx_ ? QStringLiteral("SAVEPOINT zelk_unit") : QStringLiteral("BEGIN"));
+                Exec(db_, tx_ ? QStringLiteral("SAVEPOINT zelk_unit") : QStringLiteral("BEGIN"));
                 try {
                     for (const Statement& s : statements)
-                        run(s, Translator(MainNames(db), visible, Columns(db)).Translate(s.sql));
-                    Exec(db, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
+                        run(s, Translator(MainNames(), visible, Columns()).Translate(s.sql));
+                    Exec(db_, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
                 } catch (...) {
                     Forget();
                     if (tx_) {
-                        QSqlQuery(db).exec(QStringLiteral("ROLLBACK TO zelk_unit"));
-                        QSqlQuery(db).exec(QStringLiteral("RELEASE zelk_unit"));
+                        ExecQuietly(db_, QStringLiteral("ROLLBACK TO zelk_unit"));
+                        ExecQuietly(db_, QStringLiteral("RELEASE zelk_unit"));
                     } else {
-                        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                        ExecQuietly(db_, QStringLiteral("ROLLBACK"));
                     }
                     throw;
                 }
             }
         } catch (...) {
-            Done(db, attached);
+            Done(attached);
             throw;
         }
-        Done(db, attached);
+        Done(attached);
     }
 
     void BeginTransaction() override {
         if (tx_) throw AppError(QStringLiteral("A transaction is already open"));
         Open();
-        QSqlDatabase db = Db();
         // The transaction's pages stay in memory until the commit (the file is copied alongside
         // meanwhile); they are bounded by what the command changes, not by the catalog's size.
-        Exec(db, QStringLiteral("PRAGMA cache_spill = OFF"));
-        Exec(db, QStringLiteral("BEGIN"));
+        Exec(db_, QStringLiteral("PRAGMA cache_spill = OFF"));
+        Exec(db_, QStringLiteral("BEGIN"));
         tx_ = true;
         Forget();
     }
 
     void CommitTransaction() override {
         if (!tx_) throw AppError(QStringLiteral("No transaction is open"));
-        QSqlDatabase db = Db();
-        Exec(db, QStringLiteral("COMMIT"));
+        Exec(db_, QStringLiteral("COMMIT"));
         tx_ = false;
         Forget();
-        Detach(db, txAttached_);
-        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_spill = ON"));
+        Detach(txAttached_);
+        ExecQuietly(db_, QStringLiteral("PRAGMA cache_spill = ON"));
     }
 
     bool RollbackTransaction() override {
         if (!tx_) return true;
-        QSqlDatabase db = Db();
-        QSqlQuery q(db);
         // A failed commit may have ended the transaction already (SQLite rolls back by itself
         // after some write errors); there is then nothing left to undo.
-        const bool ok = q.exec(QStringLiteral("ROLLBACK")) ||
-                        q.lastError().text().contains(QLatin1String("no transaction"));
+        bool ok = true;
+        if (sqlite3_get_autocommit(db_) == 0) {
+            try {
+                Exec(db_, QStringLiteral("ROLLBACK"));
+            } catch (const AppError& e) {
+                ok = e.message().contains(QLatin1String("no transaction"));
+            }
+        }
         tx_ = false;
         Forget();
-        Detach(db, txAttached_);
-        q.exec(QStringLiteral("PRAGMA cache_spill = ON"));
+        Detach(txAttached_);
+        ExecQuietly(db_, QStringLiteral("PRAGMA cache_spill = ON"));
         return ok;
     }
 
@@ -813,56 +891,43 @@ class SqliteConnection : public DbConnection {
 
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
         Open();
-        QSqlDatabase db = Db();
-        QList<Attached> attached = Attach(db, {Statement{sql, params}});
+        QList<Attached> attached = Attach({Statement{sql, params}});
         FirstRow row;
         try {
             const QList<Attached> visible = Visible(attached);
-            Translator tr(MainNames(db), visible, Columns(db));
+            Translator tr(MainNames(), visible, Columns());
             const Translated t = tr.Translate(sql);
             // A select run again (the same text, other values) is prepared once; one that
             // reads an attached file is prepared anew, for the file's name in it is the
             // attachment's.
-            std::optional<QSqlQuery> own;
-            if (!attached.isEmpty()) {
-                own.emplace(db);
-                own->setForwardOnly(true);
-                if (!own->prepare(t.sql)) throw AppError(EngineText(own->lastError()));
-            }
-            QSqlQuery& q = own ? *own : Prepared(db, t.sql);
+            std::optional<Stmt> own;
+            if (!attached.isEmpty()) own.emplace(db_, t.sql);
+            Stmt& q = own ? *own : Prepared(t.sql);
             const struct Finish {
-                QSqlQuery& q;
-                ~Finish() { q.finish(); }
+                Stmt& q;
+                ~Finish() { q.Reset(); }
             } finish{q};
-            for (const QString& p : t.params) q.addBindValue(ValueOf(p, params));
-            if (!q.exec()) throw AppError(EngineText(q.lastError()));
-            const QSqlRecord rec = q.record();
-            for (int i = 0; i < rec.count(); ++i) row.names << rec.fieldName(i);
-            if (q.next()) {
-                for (int i = 0; i < rec.count(); ++i) {
-                    const QVariant v = q.value(i);
-                    row.values << (v.isNull() ? QString() : v.toString());
-                }
-            } else if (q.lastError().isValid()) {
-                throw AppError(EngineText(q.lastError()));
-            }
+            QVariantList binds;
+            for (const QString& p : t.params) binds << ValueOf(p, params);
+            q.Bind(binds);
+            const bool any = q.Step();
+            for (int i = 0; i < q.Columns(); ++i) row.names << q.Name(i);
+            if (any)
+                for (int i = 0; i < q.Columns(); ++i) row.values << q.Text(i);
         } catch (...) {
-            Done(db, attached);
+            Done(attached);
             throw;
         }
-        Done(db, attached);
+        Done(attached);
         return row;
     }
 
     void VacuumInto(const QString& destAbs) {
         Open();
-        QSqlDatabase db = Db();
-        Exec(db, QStringLiteral("VACUUM INTO ?"), {QVariant(destAbs)});
+        Exec(db_, QStringLiteral("VACUUM INTO ?"), {QVariant(destAbs)});
     }
 
   private:
-    QSqlDatabase Db() const { return QSqlDatabase::database(name_, false); }
-
     // Whether the connection string `connStr` names the file this connection has open.
     bool OnFile(const QString& connStr) const {
         try {
@@ -879,28 +944,31 @@ class SqliteConnection : public DbConnection {
     // change the schema; they are then looked up once and kept until a statement of this
     // connection changes the schema, a unit is undone or the transaction ends. Outside one,
     // each statement looks anew.
-    QStringList MainNames(QSqlDatabase& db) {
+    QStringList MainNames() {
         if (tx_ && mainNamesKept_) return mainNames_;
         // Outside a transaction the file's schema counter tells whether anyone changed the
         // schema since the names were listed (one number read instead of the list).
         qint64 version = -1;
         if (!tx_) {
-            QSqlQuery& q = Prepared(db, QStringLiteral("PRAGMA main.schema_version"));
-            if (q.exec() && q.next()) version = q.value(0).toLongLong();
-            q.finish();
+            Stmt& q = Prepared(QStringLiteral("PRAGMA main.schema_version"));
+            try {
+                if (q.Step()) version = q.Integer(0);
+            } catch (const AppError&) {
+            }
+            q.Reset();
             if (version >= 0 && mainNamesKept_ && version == namesVersion_) return mainNames_;
         }
-        mainNames_ = ListNames(db, QStringLiteral("main"), false);
+        mainNames_ = ListNames(db_, QStringLiteral("main"), false);
         mainNamesKept_ = tx_ || version >= 0;
         namesVersion_ = version;
         return mainNames_;
     }
-    ColumnsOf Columns(QSqlDatabase& db) {
+    ColumnsOf Columns() {
         if (!tx_)
-            return [this, &db](const QString& schema, const QString& table) {
-                return ColumnNames(db, schema, table);
+            return [this](const QString& schema, const QString& table) {
+                return ColumnNames(schema, table);
             };
-        return [this, &db](const QString& schema, const QString& table) {
+        return [this](const QString& schema, const QString& table) {
             const QString key = schema + QChar(0) + table;
             auto it = columns_.constFind(key);
             if (it != columns_.constEnd()) return *it;
@@ -908,43 +976,43 @@ class SqliteConnection : public DbConnection {
             // for each table); a definition not read here goes to the pragma.
             if (!definitions_.contains(schema)) {
                 QHash<QString, QString>& defs = definitions_[schema];
-                QSqlQuery q(db);
-                q.setForwardOnly(true);
-                if (q.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = "
-                                          "'table'")
-                               .arg(QuoteName(schema))))
-                    while (q.next()) defs.insert(q.value(0).toString(), q.value(1).toString());
+                try {
+                    Stmt q(db_, QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE "
+                                               "type = 'table'")
+                                    .arg(QuoteName(schema)));
+                    while (q.Step()) defs.insert(q.Text(0), q.Text(1));
+                } catch (const AppError&) {
+                }
             }
             const QString sql = definitions_[schema].value(table);
             const std::optional<QStringList> read =
                 sql.isEmpty() ? std::nullopt : SqliteColumnsOfDefinition(sql);
-            const QStringList names = read ? *read : ColumnNames(db, schema, table);
+            const QStringList names = read ? *read : ColumnNames(schema, table);
             if (!names.isEmpty()) columns_.insert(key, names);
             return names;
         };
     }
     // The columns of a table in their order; none when there is no such table.
-    QStringList ColumnNames(QSqlDatabase& db, const QString& schema, const QString& table) {
-        QSqlQuery& q = Prepared(db, QStringLiteral("SELECT name FROM pragma_table_info(?, ?)"));
-        q.addBindValue(table);
-        q.addBindValue(schema);
+    QStringList ColumnNames(const QString& schema, const QString& table) {
+        Stmt& q = Prepared(QStringLiteral("SELECT name FROM pragma_table_info(?, ?)"));
         QStringList names;
-        if (q.exec())
-            while (q.next()) names << q.value(0).toString();
-        q.finish();
+        try {
+            q.Bind({QVariant(table), QVariant(schema)});
+            while (q.Step()) names << q.Text(0);
+        } catch (const AppError&) {
+        }
+        q.Reset();
         return names;
     }
     // A statement the connection runs again and again, prepared once while it is open.
-    QSqlQuery& Prepared(QSqlDatabase& db, const QString& sql) {
+    Stmt& Prepared(const QString& sql) {
         auto it = prepared_.find(sql);
         if (it == prepared_.end()) {
             if (prepared_.size() >= 128) prepared_.clear();  // (texts seldom seen go too)
-            QSqlQuery q(db);
-            q.setForwardOnly(true);
-            if (!q.prepare(sql)) throw AppError(EngineText(q.lastError()));
+            auto q = std::make_shared<Stmt>(db_, sql);
             it = prepared_.insert(sql, q);
         }
-        return *it;
+        return **it;
     }
     void Forget() {
         mainNamesKept_ = false;
@@ -957,7 +1025,7 @@ class SqliteConnection : public DbConnection {
                head.startsWith(QLatin1String("DROP")) || head.startsWith(QLatin1String("ALTER"));
     }
 
-    QList<Attached> Attach(QSqlDatabase& db, const QList<Statement>& statements) {
+    QList<Attached> Attach(const QList<Statement>& statements) {
         QList<Attached> out;
         try {
             for (const Statement& s : statements) {
@@ -975,21 +1043,21 @@ class SqliteConnection : public DbConnection {
                     CheckDatabaseFile(abs);
                     Attached a{abs, QStringLiteral("zelk_in_%1").arg(NextNumber()), {}};
                     try {
-                        Exec(db, QStringLiteral("ATTACH DATABASE ? AS ") + QuoteName(a.alias),
+                        Exec(db_, QStringLiteral("ATTACH DATABASE ? AS ") + QuoteName(a.alias),
                              {QVariant(UriFor(abs, "ro"))});
                     } catch (const AppError& e) {
                         FailOnFile(e.message(), abs);
                     }
                     out.append(a);  // detached on failure below
                     try {
-                        out.last().names = ListNames(db, a.alias, false);
+                        out.last().names = ListNames(db_, a.alias, false);
                     } catch (const AppError& e) {
                         FailOnFile(e.message(), abs);
                     }
                 }
             }
         } catch (...) {
-            Detach(db, out);
+            Detach(out);
             throw;
         }
         return out;
@@ -1002,26 +1070,25 @@ class SqliteConnection : public DbConnection {
     }
     // After a statement: the files attached for it are detached, or kept until the end of the
     // open transaction.
-    void Done(QSqlDatabase& db, QList<Attached>& attached) {
+    void Done(QList<Attached>& attached) {
         if (tx_) {
             txAttached_ += attached;
             attached.clear();
         } else {
-            Detach(db, attached);
+            Detach(attached);
         }
     }
 
-    static void Detach(QSqlDatabase& db, QList<Attached>& attached) {
+    void Detach(QList<Attached>& attached) {
         for (const Attached& a : attached)
-            QSqlQuery(db).exec(QStringLiteral("DETACH DATABASE ") + QuoteName(a.alias));
+            ExecQuietly(db_, QStringLiteral("DETACH DATABASE ") + QuoteName(a.alias));
         attached.clear();
     }
 
-    QString name_;
+    sqlite3* db_ = nullptr;  // while open
     QString connStr_;
     QString file_;  // while open: the key of its file in OpenFiles()
     std::optional<std::pair<std::uint64_t, std::uint64_t>> identity_;  // of the file opened
-    bool open_ = false;
     bool tx_ = false;
     QList<Attached> txAttached_;  // files attached during the open transaction
     qint64 rowsAffected_ = 0;     // by the last statement
@@ -1030,7 +1097,7 @@ class SqliteConnection : public DbConnection {
     qint64 namesVersion_ = -1;  // the schema counter the names were listed at (outside a tx)
     QHash<QString, QStringList> columns_;
     QHash<QString, QHash<QString, QString>> definitions_;  // by schema: each table's CREATE text
-    QHash<QString, QSqlQuery> prepared_;                   // while open
+    QHash<QString, std::shared_ptr<Stmt>> prepared_;       // while open
 };
 
 }  // namespace
@@ -1157,3 +1224,18 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
 }
 
 }  // namespace catalog
+
+#else  // a build without SQLite (the 32-bit Windows release, whose engine is ADO)
+
+#include "state/AppError.h"
+
+namespace catalog {
+namespace {
+[[noreturn]] void Absent() { throw AppError(QStringLiteral("SQLite is not part of this build")); }
+}  // namespace
+std::optional<QStringList> SqliteColumnsOfDefinition(const QString&) { return std::nullopt; }
+std::unique_ptr<DbConnection> SqliteEngine::NewConnection() { Absent(); }
+void SqliteEngine::CompactDatabase(const QString&, const QString&) { Absent(); }
+}  // namespace catalog
+
+#endif

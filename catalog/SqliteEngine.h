@@ -1,6 +1,6 @@
 #pragma once
 
-// The database engine built on SQLite (Qt Sql, driver QSQLITE). It takes statements in the
+// The database engine built on SQLite (its own library). It takes statements in the
 // Jet dialect the tool speaks and runs their SQLite equivalent:
 // - names in square brackets (with "-" or Cyrillic letters) become quoted identifiers;
 // - a table name is looked up without regard to letter case, Cyrillic letters included, and

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make
-    qt6-base-dev libqt6sql6-sqlite
+    qt6-base-dev libqt6sql6-sqlite libsqlite3-dev
     googletest libgtest-dev
     xvfb xauth x11-utils xdotool imagemagick
     python3-pyftpdlib
