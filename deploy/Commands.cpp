@@ -477,6 +477,12 @@ FilePlaces PlacesFor(const AppState& st, const QString& roaming, bool templateCh
 struct FilesAhead {
     explicit FilesAhead(FilePlaces p) : places(std::move(p)) {}
     void Make() {
+        Copy();
+        StageMenus();
+        Flush();
+    }
+    // The copies, under temporary names.
+    void Copy() {
         const QString images = ToolFile(places.tool, kImagesSource);
         const QString library = ToolFile(places.tool, kLibrarySource);
         folders << CopyFiles(images, places.images, batch, shortfall);
@@ -484,12 +490,18 @@ struct FilesAhead {
             ReportUnknownLibrary(library, places.year, shortfall);
         else
             folders << CopyFiles(library, places.library, batch, shortfall);
+    }
+    // The new menu files, beside theirs.
+    void StageMenus() {
         avocadmenu = places.avocadmenu;
         try {
             menus = StageMakerMenu(avocadmenu, places.support, places.tool, &menuLines);
         } catch (const AppError& e) {
             failure = e.message();
         }
+    }
+    // The sync point of the copies and the menu files.
+    void Flush() {
         try {
             if (menus)
                 menus->SyncWith(batch);  // one sync point for the copies and the menus
@@ -528,15 +540,26 @@ class FilesAheadWork {
     FilesAheadWork& operator=(const FilesAheadWork&) = delete;
     ~FilesAheadWork() { Drop(); }
 
+    // The copies are made on the second thread, the menu files meanwhile on this one (the
+    // catalog work that follows here is the shorter path).
     void Start(const FilePlaces& places) {
         Drop();
         ahead_ = std::make_unique<FilesAhead>(places);
         go_ = {};
         told_ = false;
-        done_ = std::async(std::launch::async, [a = ahead_.get(), go = go_.get_future()]() mutable {
-            a->Make();
+        std::promise<void> staged;
+        done_ = std::async(std::launch::async, [a = ahead_.get(), staged = staged.get_future(),
+                                                go = go_.get_future()]() mutable {
+            a->Copy();
+            staged.wait();
+            a->Flush();
             if (go.get()) a->Place();
         });
+        const struct Staged {
+            std::promise<void>& p;
+            ~Staged() { p.set_value(); }
+        } tell{staged};
+        ahead_->StageMenus();
     }
     // Whether the files being made are for `places`; those made for other places go.
     bool StartedFor(const FilePlaces& places) {
