@@ -547,14 +547,17 @@ class FilesAheadWork {
         ahead_ = std::make_unique<FilesAhead>(places);
         go_ = {};
         told_ = false;
-        std::promise<void> staged;
-        done_ = std::async(std::launch::async, [a = ahead_.get(), staged = staged.get_future(),
-                                                go = go_.get_future()]() mutable {
-            a->Copy();
-            staged.wait();
-            a->Flush();
-            if (go.get()) a->Place();
-        });
+        std::promise<void> staged, flushed;
+        flushed_ = flushed.get_future();
+        done_ = std::async(std::launch::async,
+                           [a = ahead_.get(), staged = staged.get_future(),
+                            flushed = std::move(flushed), go = go_.get_future()]() mutable {
+                               a->Copy();
+                               staged.wait();
+                               a->Flush();
+                               flushed.set_value();
+                               if (go.get()) a->Place();
+                           });
         const struct Staged {
             std::promise<void>& p;
             ~Staged() { p.set_value(); }
@@ -579,6 +582,20 @@ class FilesAheadWork {
         return QStringLiteral("Не удалось убрать файлы, скопированные для этой установки (%1): %2.")
             .arg(kept.size())
             .arg(Names(kept));
+    }
+    // The files made for `places`, all on the disk, the copies perhaps still taking their names
+    // on the second thread; made (and placed) now where none were made for these places.
+    FilesAhead& Flushed(const FilePlaces& places) {
+        if (done_.valid() && ahead_ && ahead_->places.SameAs(places)) {
+            Tell(true);
+            try {
+                flushed_.get();
+                return *ahead_;
+            } catch (const std::future_error&) {
+                // (the thread ended before its sync point: Finish gives what stopped it)
+            }
+        }
+        return Finish(places);
     }
     // The files made for `places`, in place: those of the second thread once it is done, else
     // made and placed now.
@@ -610,6 +627,7 @@ class FilesAheadWork {
     std::unique_ptr<FilesAhead> ahead_;
     std::promise<bool> go_;
     bool told_ = false;
+    std::future<void> flushed_;  // the second thread's sync point is behind it
     std::future<void> done_;
 };
 
@@ -729,7 +747,21 @@ void Button5Click(Context& ctx) {
                                QLatin1String(lang) + QStringLiteral("\\Support\\Images");
         if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
     }
-    // (the names reach the disk with everything else the command wrote, in Conclude)
+    // The menu files replace theirs as soon as they are on the disk, while the copies may still
+    // be taking their names. (The names reach the disk with everything else the command
+    // wrote, in Conclude.)
+    std::optional<QString> menuFailure;
+    {
+        FilesAhead& flushed = filesAhead.Flushed(places);
+        progress.Step(QStringLiteral("меню"));
+        st.avocadmenu = flushed.avocadmenu;
+        try {
+            if (flushed.failure) throw AppError(*flushed.failure);
+            flushed.menus->Replace();
+        } catch (const AppError& e) {
+            menuFailure = e.message();
+        }
+    }
     FilesAhead& files = filesAhead.Finish(places);
     QStringList& shortfall = files.shortfall;
     const QStringList& unplaced = files.unplaced;
@@ -744,14 +776,9 @@ void Button5Click(Context& ctx) {
                          .arg(unplaced.size())
                          .arg(Names(unplaced));
 
-    progress.Step(QStringLiteral("меню"));
-    st.avocadmenu = files.avocadmenu;
-    try {
-        if (files.failure) throw AppError(*files.failure);
-        files.menus->Replace();
-    } catch (const AppError& e) {
-        fs::SyncFolders({st.path_images, st.path_library});  // the copies placed so far
-        FailWith(e.message(), shortfall);
+    if (menuFailure) {
+        fs::SyncFolders({st.path_images, st.path_library});  // the copies placed
+        FailWith(*menuFailure, shortfall);
     }
     progress.Step(QStringLiteral("запись на диск"));
     Conclude(ctx, true, shortfall, log.changes, groups, files.folders, files.menuLines);

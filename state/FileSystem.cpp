@@ -35,13 +35,17 @@ bool FolderExists(const QString& path) {
 QList<Entry> List(const QString& folder) {
     QList<Entry> out;
     if (folder.isEmpty()) return out;
-    for (const platform::FolderEntry& e : platform::ListFolder(platform::ToU16(Native(folder))))
-        out.append(Entry{platform::FromU16(e.name), e.isFolder});
     // By name, letter case aside (and by case where only that differs).
-    std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) {
-        const int c = a.name.compare(b.name, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.name < b.name;
+    std::vector<std::pair<QString, Entry>> sorted;  // with the name in one letter case
+    for (platform::FolderEntry& e : platform::ListFolder(platform::ToU16(Native(folder)))) {
+        QString name = platform::FromU16(e.name);
+        sorted.push_back({name.toCaseFolded(), Entry{std::move(name), e.isFolder}});
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
     });
+    out.reserve(qsizetype(sorted.size()));
+    for (auto& [key, e] : sorted) out.append(std::move(e));
     return out;
 }
 
