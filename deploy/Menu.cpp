@@ -19,7 +19,6 @@
 #include "deploy/Menu.h"
 
 #include <map>
-#include <optional>
 #include <vector>
 
 #include "state/AppError.h"
@@ -206,20 +205,18 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
-    std::optional<MakerLines> maker;
-    auto plan = [&](TextLines text, const QStringList& block) {
-        const qsizetype read = text.lines.size();
-        StripMaker(avocadmenu, text, *maker);
-        InsertEntries(text.lines);
-        text.lines += block;
-        writes.push_back({avocadmenu, std::move(text), read});
-    };
-
     TextLines first = ReadTextFile(avocadmenu);
     const QStringList menu_zelk = ReadMakerBlockForInstall(tool);
     QList<QStringList> blocks{menu_zelk};
     if (fs::FileExists(installedBlock)) blocks << ReadTextFile(installedBlock).lines;
-    maker.emplace(std::move(blocks));
+    MakerLines maker(std::move(blocks));
+    auto plan = [&](TextLines text, const QStringList& block) {
+        const qsizetype read = text.lines.size();
+        StripMaker(avocadmenu, text, maker);
+        InsertEntries(text.lines);
+        text.lines += block;
+        writes.push_back({avocadmenu, std::move(text), read});
+    };
     plan(std::move(first), menu_zelk);
     if (HasFollowUp(avocadmenu, pathSupport)) {
         avocadmenu = pathSupport + kFollowUpMenuName;
