@@ -510,6 +510,7 @@ TEST_P(EngineContract, LiteralsStayLiteralAndErrorsAreTheEngines) {
         const char* sql;
         const char* names;
     } rows[] = {{"select from where", ""},
+                {"select count(*) from [L]; delete * from [L]", ""},  // one statement at a time
                 {"select count(*) from [L] in 'missing.mdb'", "missing.mdb"},
                 {"select count(*) from [L] in 'notadb.mdb'", "notadb.mdb"}};
     for (const auto& r : rows) {
@@ -519,6 +520,7 @@ TEST_P(EngineContract, LiteralsStayLiteralAndErrorsAreTheEngines) {
         EXPECT_TRUE(err.contains(QString::fromUtf8(r.names))) << err.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(tmp.file(QStringLiteral("missing.mdb"))));
+    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from L"), {}), 1);
 }
 
 // A path with spaces and Cyrillic letters through creation, opening, "in" and compaction;
