@@ -21,6 +21,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QTextEdit>
 #include <algorithm>
 #include <iterator>
 
@@ -202,6 +203,31 @@ QPixmap MakerLogo() {
     return logo;
 }
 
+void AddDetails(QMessageBox& box, const QString& details) {
+    box.setDetailedText(details);
+    // Wide enough for a path on one line. Its height is fixed: the box works out its own height
+    // when the details show from the field's least height, and a field that may grow beyond
+    // that would be cut off at the box's lower edge.
+    if (QTextEdit* field = box.findChild<QTextEdit*>()) {
+        field->setMinimumWidth(520);
+        field->setFixedHeight(200);
+    }
+    for (QAbstractButton* b : box.buttons()) {
+        if (box.buttonRole(b) != QMessageBox::ActionRole) continue;
+        b->setText(QStringLiteral("Подробнее"));
+        // The box names the button anew on each click; the Russian name follows it.
+        QObject::connect(b, &QAbstractButton::clicked, &box, [b, shown = false]() mutable {
+            shown = !shown;
+            QMetaObject::invokeMethod(
+                b,
+                [b, shown] {
+                    b->setText(shown ? QStringLiteral("Скрыть") : QStringLiteral("Подробнее"));
+                },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
 }  // namespace view
 
 TForm2::TForm2(AppState& st, catalog::CatalogDb& db, update::IdFtp* ftp, QWidget* parent)
@@ -211,27 +237,8 @@ TForm2::TForm2(AppState& st, catalog::CatalogDb& db, update::IdFtp* ftp, QWidget
 
     dialogs.message = [this](QWidget* owner, const QString& caption, const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
-        if (!messageDetails_.isEmpty()) {
-            // What the command changed, behind "Подробнее".
-            box.setDetailedText(messageDetails_);
-            // Wide enough for a path on one line.
-            box.setStyleSheet(QStringLiteral("QTextEdit { min-width: 520px; min-height: 200px; }"));
-            for (QAbstractButton* b : box.buttons()) {
-                if (box.buttonRole(b) != QMessageBox::ActionRole) continue;
-                b->setText(QStringLiteral("Подробнее"));
-                // The box names the button anew on each click; the Russian name follows it.
-                connect(b, &QAbstractButton::clicked, &box, [b, shown = false]() mutable {
-                    shown = !shown;
-                    QMetaObject::invokeMethod(
-                        b,
-                        [b, shown] {
-                            b->setText(shown ? QStringLiteral("Скрыть")
-                                             : QStringLiteral("Подробнее"));
-                        },
-                        Qt::QueuedConnection);
-                });
-            }
-        }
+        // What the command changed, behind "Подробнее".
+        if (!messageDetails_.isEmpty()) view::AddDetails(box, messageDetails_);
         box.exec();
     };
     dialogs.error = [](QWidget* owner, const QString& caption, const QString& text) {

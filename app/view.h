@@ -19,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMessageBox;
 class QProgressDialog;
 class QPushButton;
 
@@ -46,6 +47,11 @@ void ProvideFonts();
 
 // The maker's logo, 145 x 44 pixels, drawn at run time.
 QPixmap MakerLogo();
+
+// Gives a message box `details` behind a button "Подробнее" (it reads "Скрыть" while they show),
+// in a field wide enough for a path and of a fixed height, so that the box, which sizes itself
+// when they show, holds all of the field.
+void AddDetails(QMessageBox& box, const QString& details);
 
 }  // namespace view
 

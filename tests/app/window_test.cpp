@@ -9,9 +9,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextEdit>
 
 #include "app/AppSupport.h"
 #include "app/DownloadWindow.h"
@@ -363,6 +365,38 @@ TEST(MainWindow, BoxesDialogsAndStatusBar) {
     f.ShowError(QStringLiteral("Ошибка"));
     f.ShowMessage(QStringLiteral("Сообщение"));
     EXPECT_EQ(w.errors.size() + w.messages.size(), 2);
+}
+
+// The closing message's details: behind "Подробнее", which reads "Скрыть" while they show, and
+// in a field the box holds whole (its last lines can be scrolled to and read).
+TEST(MainWindow, DetailsShowWholeInTheirBox) {
+    TestApp();
+    QStringList lines;
+    for (int i = 0; i < 40; ++i)
+        lines << QStringLiteral(
+                     "- \"C:/Users/Пользователь/AppData/Roaming/Autodesk/AutoCAD "
+                     "Electrical 2017/R21.0/rus/Support/Images\": скопировано %1")
+                     .arg(i);
+    QMessageBox box(QMessageBox::NoIcon, view::kAppTitle, QStringLiteral("Готово"),
+                    QMessageBox::Ok);
+    view::AddDetails(box, lines.join(u'\n'));
+    QAbstractButton* more = nullptr;
+    for (QAbstractButton* b : box.buttons())
+        if (box.buttonRole(b) == QMessageBox::ActionRole) more = b;
+    ASSERT_NE(more, nullptr);
+    EXPECT_EQ(more->text(), QStringLiteral("Подробнее"));
+    box.show();
+    more->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(more->text(), QStringLiteral("Скрыть"));
+    const QTextEdit* field = box.findChild<QTextEdit*>();
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(field->isVisible());
+    const QRect inBox(field->mapTo(&box, QPoint(0, 0)), field->size());
+    EXPECT_TRUE(box.rect().contains(inBox))
+        << "field " << inBox.y() << "+" << inBox.height() << " in a box " << box.height();
+    EXPECT_GE(field->width(), 520);
+    box.close();
 }
 
 // The progress window of the update download: what it shows, and its cancel.
