@@ -149,8 +149,11 @@ std::vector<FolderEntry> ListFolder(const std::u16string& folder) {
     std::u16string pattern = folder;
     if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
     pattern += u'*';
-    // A long path is passed in the form that lifts the old length limit.
+    // A long path is passed in the form that lifts the old length limit (which takes
+    // backslashes only).
     if (pattern.size() >= MAX_PATH && pattern.rfind(u"\\\\?\\", 0) != 0) {
+        for (char16_t& c : pattern)
+            if (c == u'/') c = u'\\';
         if (pattern.size() > 2 && pattern[1] == u':')
             pattern.insert(0, u"\\\\?\\");
         else if (pattern.rfind(u"\\\\", 0) == 0)
