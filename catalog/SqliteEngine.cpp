@@ -77,12 +77,17 @@ struct Tok {
                         // is inside the quotes, doubled quotes still doubled (StrValue)
 };
 
+// What is inside a pair of quotes `quote`, where a doubled one stands for one.
+QString Undoubled(QStringView inside, QChar quote) {
+    QString v = inside.toString();
+    if (v.contains(quote)) v.replace(QString(2, quote), QString(quote));
+    return v;
+}
+
 // The text a Str token stands for.
 QString StrValue(const Tok& t) {
-    QString v = t.value.toString();
     const QChar quote = t.text.front();
-    if (quote != u'#' && v.contains(quote)) v.replace(QString(2, quote), QString(quote));
-    return v;
+    return quote == u'#' ? t.value.toString() : Undoubled(t.value, quote);
 }
 
 bool IsWordStart(QChar c) { return c.isLetter() || c == u'_' || c.unicode() >= 0x80; }
@@ -582,9 +587,7 @@ struct SqlTok {
 
     // The name or text it stands for.
     QString Value() const {
-        QString v = text.toString();
-        if (kind == Quoted && quote != u']') v.replace(QString(2, quote), QString(quote));
-        return v;
+        return kind == Quoted && quote != u']' ? Undoubled(text, quote) : text.toString();
     }
 };
 

@@ -135,9 +135,8 @@ bool HasMakerName(const QString& name) {
 FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
                               QStringList& shortfall) {
     FolderReport report{folder};
-    if (fs::FolderExists(folder)) fs::RemoveLeftovers(folder);
     QStringList candidates;
-    for (const fs::Entry& e : fs::List(folder))
+    for (const fs::Entry& e : fs::RemoveLeftovers(folder))
         if (!e.isFolder && HasMakerName(e.name)) candidates << e.name;
     if (candidates.isEmpty()) return report;
 
@@ -862,7 +861,7 @@ void Button6Click(Context& ctx) {
     progress.Step(QStringLiteral("меню"));
     QList<MenuFileLines> menus;
     try {
-        menus = RemoveMakerMenuCounted(st);
+        menus = RemoveMakerMenu(st);
     } catch (const AppError& e) {
         deleting.get();
         FailWith(e.message(), shortfall);

@@ -152,11 +152,12 @@ struct PlannedWrite {
     qsizetype linesRead = -1;  // of a menu file
 };
 
-// The menu files among `writes`, with their lines before and after, added to `lines`.
-void CountLines(const std::vector<PlannedWrite>& writes, QList<MenuFileLines>* lines) {
-    if (!lines) return;
+// The menu files among `writes`, with their lines before and after.
+QList<MenuFileLines> CountLines(const std::vector<PlannedWrite>& writes) {
+    QList<MenuFileLines> lines;
     for (const PlannedWrite& w : writes)
-        if (w.linesRead >= 0) lines->append({w.path, w.linesRead, w.text.lines.size()});
+        if (w.linesRead >= 0) lines.append({w.path, w.linesRead, w.text.lines.size()});
+    return lines;
 }
 
 // The planned files with their bytes, in the order they replace their files.
@@ -232,19 +233,20 @@ std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QStri
                                                 const QString& tool, QList<MenuFileLines>* lines) {
     const std::vector<PlannedWrite> writes = PlanMakerMenu(avocadmenu, pathSupport, tool);
     auto staged = std::make_unique<fs::StagedFiles>(Encoded(writes));
-    CountLines(writes, lines);
+    if (lines) *lines = CountLines(writes);
     return staged;
 }
 
 // Every planned file is written and on the disk before the first replaces its file (one sync
 // point).
-void InsertMakerMenu(AppState& st) {
-    fs::WriteAtomicTogether(Encoded(PlanMakerMenu(st.avocadmenu, st.path_support, QString())));
+QList<MenuFileLines> InsertMakerMenu(AppState& st) {
+    const std::vector<PlannedWrite> writes =
+        PlanMakerMenu(st.avocadmenu, st.path_support, QString());
+    fs::WriteAtomicTogether(Encoded(writes));
+    return CountLines(writes);
 }
 
-void RemoveMakerMenu(AppState& st) { RemoveMakerMenuCounted(st); }
-
-QList<MenuFileLines> RemoveMakerMenuCounted(AppState& st) {
+QList<MenuFileLines> RemoveMakerMenu(AppState& st) {
     // (the temporaries an Install killed while it wrote the block's copy go too)
     fs::RemoveStagedLeftovers(kInstalledBlockFile);
     std::vector<PlannedWrite> writes;
@@ -261,9 +263,7 @@ QList<MenuFileLines> RemoveMakerMenuCounted(AppState& st) {
         plan(ReadTextFile(st.avocadmenu), maker);
     }
     fs::WriteAtomicTogether(Encoded(writes));
-    QList<MenuFileLines> lines;
-    CountLines(writes, &lines);
-    return lines;
+    return CountLines(writes);
 }
 
 }  // namespace deploy

@@ -19,10 +19,9 @@ struct MenuFileLines {
     qsizetype before = 0, after = 0;
 };
 
-void InsertMakerMenu(AppState& st);
-void RemoveMakerMenu(AppState& st);
-// RemoveMakerMenu, telling the menu files it rewrote.
-QList<MenuFileLines> RemoveMakerMenuCounted(AppState& st);
+// Each gives the menu files it rewrote.
+QList<MenuFileLines> InsertMakerMenu(AppState& st);
+QList<MenuFileLines> RemoveMakerMenu(AppState& st);
 
 // The tool's own file `name` ("data\..."), in the folder `tool`; with `tool` empty, relative
 // to the current directory as the tool names its files.
@@ -36,7 +35,7 @@ inline QString ToolFile(const QString& tool, const QString& name) {
 // InsertMakerMenu reads them; `avocadmenu` ends as InsertMakerMenu leaves st.avocadmenu, also
 // when it raises. The tool's files are read and written in the folder `tool` (ToolFile), so a
 // second thread can do this without the current directory. With `lines`, the menu files it
-// will rewrite are added there.
+// will rewrite are put there.
 std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport,
                                                 const QString& tool,
                                                 QList<MenuFileLines>* lines = nullptr);

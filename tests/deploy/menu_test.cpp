@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "deploy/DeployFixture.h"
 #include "state/AppError.h"
 #include "state/AppState.h"
@@ -189,7 +191,7 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
         EXPECT_EQ(Read("ACE_IEC_MENU.DAT"), first);
         EXPECT_EQ(Read("ACE_IEC-60617_MENU.DAT"), follow);
     };
-    auto failure = [&](void (*op)(AppState&)) -> QString {
+    auto failure = [&](const std::function<void(AppState&)>& op) -> QString {
         ResetMenu();
         try {
             op(st);
