@@ -9,7 +9,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
-#include "state/Form.h"
+#include "core/Form.h"
 
 class QLabel;
 class QProgressBar;

@@ -1,6 +1,6 @@
 #include "app/GroupTransfer.h"
 
-#include "state/SortedStringList.h"
+#include "core/SortedStringList.h"
 
 namespace view {
 

@@ -14,8 +14,8 @@
 
 #include "app/view.h"
 #include "catalog/CatalogDb.h"
+#include "core/AppState.h"
 #include "platform/platform.h"
-#include "state/AppState.h"
 #include "update/IdFtp.h"
 
 namespace {

@@ -27,9 +27,9 @@
 
 #include "app/DownloadWindow.h"
 #include "app/GroupTransfer.h"
+#include "core/AppError.h"
 #include "deploy/Commands.h"
 #include "platform/platform.h"
-#include "state/AppError.h"
 #include "state/Discovery.h"
 #include "state/ProjectTemplate.h"
 #include "state/Selection.h"

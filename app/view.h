@@ -11,8 +11,8 @@
 #include <QWidget>
 #include <functional>
 
-#include "state/Context.h"
-#include "state/Form.h"
+#include "core/Context.h"
+#include "core/Form.h"
 #include "update/Update.h"
 
 class QComboBox;

@@ -17,8 +17,8 @@
 #include "catalog/CatalogDb.h"
 #include "catalog/Engine.h"
 #include "catalog/Transfer.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "state/AppError.h"
+#include "core/AppError.h"
 #include "update/IdFtp.h"
 
 namespace {

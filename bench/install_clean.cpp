@@ -36,13 +36,13 @@
 #include <vector>
 
 #include "catalog/CatalogDb.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "core/Form.h"
 #include "deploy/Commands.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/Context.h"
 #include "state/Discovery.h"
-#include "state/FileSystem.h"
-#include "state/Form.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "catalog/Engine.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/FileSystem.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/FileSystem.h"
 
 namespace catalog {
 

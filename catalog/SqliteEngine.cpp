@@ -18,10 +18,10 @@
 #include <optional>
 #include <thread>
 
+#include "core/AppError.h"
+#include "core/FileSystem.h"
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
-#include "state/AppError.h"
-#include "state/FileSystem.h"
 
 namespace catalog {
 namespace {
@@ -1230,7 +1230,7 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
 
 #else  // a build without SQLite (the 32-bit Windows release, whose engine is ADO)
 
-#include "state/AppError.h"
+#include "core/AppError.h"
 
 namespace catalog {
 namespace {

@@ -5,9 +5,9 @@
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Engine.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/FileSystem.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/FileSystem.h"
 
 namespace catalog {
 namespace {

@@ -10,15 +10,15 @@
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Transfer.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "core/IniFile.h"
+#include "core/TextFile.h"
 #include "deploy/Menu.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/Context.h"
-#include "state/FileSystem.h"
-#include "state/IniFile.h"
 #include "state/Releases.h"
 #include "state/Selection.h"
-#include "state/TextFile.h"
 
 namespace deploy {
 

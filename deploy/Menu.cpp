@@ -21,10 +21,10 @@
 #include <map>
 #include <vector>
 
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/FileSystem.h"
-#include "state/TextFile.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/FileSystem.h"
+#include "core/TextFile.h"
 
 namespace deploy {
 

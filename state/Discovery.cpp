@@ -8,14 +8,14 @@
 #include <optional>
 
 #include "catalog/CatalogDb.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/Context.h"
-#include "state/FileSystem.h"
-#include "state/IniFile.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "core/IniFile.h"
+#include "core/TextFile.h"
 #include "state/Releases.h"
 #include "state/Selection.h"
-#include "state/TextFile.h"
 
 namespace state {
 

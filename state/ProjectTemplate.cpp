@@ -3,10 +3,10 @@
 
 #include "state/ProjectTemplate.h"
 
-#include "state/AppState.h"
-#include "state/Context.h"
-#include "state/FileSystem.h"
-#include "state/TextFile.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "core/TextFile.h"
 
 namespace state {
 

@@ -4,11 +4,11 @@
 #include "state/Selection.h"
 
 #include "catalog/CatalogDb.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/Context.h"
-#include "state/FileSystem.h"
-#include "state/IniFile.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "core/IniFile.h"
 #include "state/Releases.h"
 
 namespace state {

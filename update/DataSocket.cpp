@@ -3,7 +3,7 @@
 #include <QDeadlineTimer>
 #include <QString>
 
-#include "state/AppError.h"
+#include "core/AppError.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

@@ -9,7 +9,7 @@
 #include <deque>
 #include <memory>
 
-#include "state/AppError.h"
+#include "core/AppError.h"
 
 namespace update {
 

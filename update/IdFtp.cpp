@@ -12,8 +12,8 @@
 #include <exception>
 #include <initializer_list>
 
-#include "state/AppError.h"
-#include "state/FileSystem.h"
+#include "core/AppError.h"
+#include "core/FileSystem.h"
 #include "update/DataSocket.h"
 #include "update/TcpConnect.h"
 

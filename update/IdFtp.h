@@ -23,8 +23,8 @@
 #include <functional>
 #include <memory>
 
-#include "state/AppError.h"
-#include "state/FileSystem.h"
+#include "core/AppError.h"
+#include "core/FileSystem.h"
 
 namespace update {
 

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <optional>
 
-#include "state/AppError.h"
-#include "state/IniFile.h"
+#include "core/AppError.h"
+#include "core/IniFile.h"
 
 namespace update {
 

@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
+#include "core/AppError.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "core/IniFile.h"
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
-#include "state/AppError.h"
-#include "state/Context.h"
-#include "state/FileSystem.h"
-#include "state/IniFile.h"
 #include "update/IdFtp.h"
 #include "update/Signature.h"
 #include "update/TcpConnect.h"

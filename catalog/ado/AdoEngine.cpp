@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "state/AppError.h"
-#include "state/FileSystem.h"
+#include "core/AppError.h"
+#include "core/FileSystem.h"
 
 namespace catalog {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "app/view.h"
 #include "catalog/CatalogDb.h"
-#include "state/AppState.h"
+#include "core/AppState.h"
 
 inline QApplication& TestApp() {
     static int argc = 1;

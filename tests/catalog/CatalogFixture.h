@@ -16,8 +16,8 @@
 #include "catalog/Engine.h"
 #include "catalog/SqliteEngine.h"
 #include "catalog/Transfer.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
 #include "support/TempDir.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

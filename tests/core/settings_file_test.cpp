@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFile>
 
-#include "state/AppError.h"
-#include "state/IniFile.h"
+#include "core/AppError.h"
+#include "core/IniFile.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "state/SortedStringList.h"
+#include "core/SortedStringList.h"
 #include "support/Groups.h"
 
 TEST(SortedStringList, GroupNamesSortInTheAlphabetOrder) {

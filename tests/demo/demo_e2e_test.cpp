@@ -14,8 +14,8 @@
 #include "DemoSupport.h"
 #include "app/view.h"
 #include "catalog/CatalogDb.h"
-#include "state/AppState.h"
-#include "state/TextFile.h"
+#include "core/AppState.h"
+#include "core/TextFile.h"
 #include "support/TempDir.h"
 
 namespace {

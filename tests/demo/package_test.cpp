@@ -14,7 +14,7 @@
 #include <QUuid>
 
 #include "DemoSupport.h"
-#include "state/TextFile.h"
+#include "core/TextFile.h"
 
 namespace {
 

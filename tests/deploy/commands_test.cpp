@@ -25,10 +25,10 @@
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Transfer.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
 #include "deploy/DeployFixture.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/Context.h"
 #include "state/Discovery.h"
 #include "state/Selection.h"
 #include "support/ErrorOf.h"

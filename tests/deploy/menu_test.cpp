@@ -7,9 +7,9 @@
 
 #include <functional>
 
+#include "core/AppError.h"
+#include "core/AppState.h"
 #include "deploy/DeployFixture.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
 
 namespace {
 

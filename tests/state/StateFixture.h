@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "catalog/CatalogDb.h"
-#include "state/AppError.h"
-#include "state/AppState.h"
-#include "state/Context.h"
-#include "state/IniFile.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/IniFile.h"
 #include "support/FakeForm.h"
 #include "support/TempDir.h"
 

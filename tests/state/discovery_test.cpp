@@ -3,7 +3,7 @@
 #include "state/Discovery.h"
 
 #include "StateFixture.h"
-#include "state/TextFile.h"
+#include "core/TextFile.h"
 
 namespace state_test {
 namespace {

@@ -5,8 +5,8 @@
 #include <QStringEncoder>
 
 #include "StateFixture.h"
+#include "core/TextFile.h"
 #include "state/ProjectTemplate.h"
-#include "state/TextFile.h"
 
 namespace state_test {
 namespace {

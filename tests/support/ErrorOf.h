@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "state/AppError.h"
+#include "core/AppError.h"
 
 // The message of the AppError that `f` raises; empty when it raises none.
 template <class F>

@@ -10,7 +10,7 @@
 #include <map>
 #include <memory>
 
-#include "state/Form.h"
+#include "core/Form.h"
 
 class FakeForm : public IForm {
   public:

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "state/Context.h"
+#include "core/Context.h"
 #include "update/IdFtp.h"
 
 // A child process that prints its port on its first line of output. A Windows test (under

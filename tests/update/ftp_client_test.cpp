@@ -26,7 +26,7 @@ inline void CloseSocket(Socket s) { ::close(s); }
 #include <vector>
 
 #include "FtpTestSupport.h"
-#include "state/AppError.h"
+#include "core/AppError.h"
 #include "support/TempDir.h"
 #include "update/IdFtp.h"
 #include "update/Update.h"

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "FtpTestSupport.h"
-#include "state/AppState.h"
+#include "core/AppState.h"
 #include "support/FakeForm.h"
 #include "support/TempDir.h"
 #include "update/IdFtp.h"

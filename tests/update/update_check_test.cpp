@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "FtpTestSupport.h"
-#include "state/AppState.h"
+#include "core/AppState.h"
 #include "support/FakeForm.h"
 #include "support/TempDir.h"
 #include "update/IdFtp.h"

@@ -1,8 +1,8 @@
-#include "state/Context.h"
+#include "core/Context.h"
 
 #include <exception>
 
-#include "state/AppError.h"
+#include "core/AppError.h"
 
 void RunGuarded(IForm& form, const std::function<void()>& body) {
     try {

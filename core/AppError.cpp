@@ -1,4 +1,4 @@
-#include "state/AppError.h"
+#include "core/AppError.h"
 
 QString ErrorBoxText(const QString& message) {
     if (!message.isEmpty() && message.back().unicode() > u'.') return message + u'.';

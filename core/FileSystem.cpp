@@ -1,4 +1,4 @@
-#include "state/FileSystem.h"
+#include "core/FileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "core/AppError.h"
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
-#include "state/AppError.h"
 
 namespace fs {
 

@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "state/AppState.h"
-#include "state/Form.h"
+#include "core/AppState.h"
+#include "core/Form.h"
 
 namespace catalog {
 class CatalogDb;

@@ -1,11 +1,11 @@
-#include "state/TextFile.h"
+#include "core/TextFile.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include "core/FileSystem.h"
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
-#include "state/FileSystem.h"
 
 QString AnsiToString(const QByteArray& bytes) {
     return platform::FromU16(platform::AnsiDecode(bytes.toStdString()));

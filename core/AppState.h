@@ -5,8 +5,8 @@
 #include <memory>
 #include <optional>
 
-#include "state/IniFile.h"
-#include "state/SortedStringList.h"
+#include "core/IniFile.h"
+#include "core/SortedStringList.h"
 
 // The process-wide variables of the tool. One object of this type exists per process; every
 // module reaches it through the Context it is given. All text variables start empty.

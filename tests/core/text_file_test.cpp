@@ -13,10 +13,11 @@
 #include <unistd.h>
 #endif
 
-#include "deploy/DeployFixture.h"
-#include "state/AppError.h"
-#include "state/FileSystem.h"
-#include "state/TextFile.h"
+#include "core/AppError.h"
+#include "core/FileSystem.h"
+#include "core/TextFile.h"
+#include "support/TempDir.h"
+#include "support/TextBytes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "state/SortedStringList.h"
+#include "core/SortedStringList.h"
 
 #include <QLocale>
 #include <algorithm>

@@ -1,11 +1,11 @@
-#include "state/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QFileInfo>
 #include <QStringList>
 
-#include "state/AppError.h"
-#include "state/FileSystem.h"
-#include "state/TextFile.h"
+#include "core/AppError.h"
+#include "core/FileSystem.h"
+#include "core/TextFile.h"
 
 namespace {
 
