@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 // A window that shows a long transfer while it runs, with a button "Отмена" that cancels it.
@@ -70,6 +71,16 @@ class IForm {
         static_cast<void>(text);
         static_cast<void>(step);
         static_cast<void>(steps);
+    }
+
+    // Runs `work` on a second thread (a Worker) while a progress window shows `text` with no
+    // steps (an indeterminate bar): for a long step that cannot say how far it is, such as a
+    // compaction. The window stays painted and takes no input meanwhile; returns once the work
+    // has ended, raising what it raised. `work` touches neither the window nor the catalog
+    // connection and names files by absolute paths. Without a window it simply runs `work`.
+    virtual void RunAside(const QString& text, const std::function<void()>& work) {
+        ShowProgress(text, 0, 0);
+        work();
     }
 
     // The two open-file dialogs: 1 is OpenDialog1 (project template), 2 is OpenDialog2
