@@ -28,7 +28,8 @@
 #include "app/DownloadWindow.h"
 #include "app/GroupTransfer.h"
 #include "core/AppError.h"
-#include "deploy/Commands.h"
+#include "deploy/Clean.h"
+#include "deploy/Install.h"
 #include "platform/platform.h"
 #include "state/Discovery.h"
 #include "state/ProjectTemplate.h"
@@ -522,10 +523,10 @@ void TForm2::Button4Click() {
 // ---- the other modules' handlers
 
 void TForm2::Button5Click() {
-    RunHandler([this] { deploy::Button5Click(ctx_); });
+    RunHandler([this] { deploy::Install(ctx_); });
 }
 void TForm2::Button6Click() {
-    RunHandler([this] { deploy::Button6Click(ctx_); });
+    RunHandler([this] { deploy::Clean(ctx_); });
 }
 void TForm2::Button7Click() {
     RunHandler([this] { state::Button7Click(ctx_); });

@@ -41,7 +41,8 @@
 #include "core/Context.h"
 #include "core/FileSystem.h"
 #include "core/Form.h"
-#include "deploy/Commands.h"
+#include "deploy/Clean.h"
+#include "deploy/Install.h"
 #include "state/Discovery.h"
 
 namespace {
@@ -132,9 +133,9 @@ double RunCommand(const Layout& l, bool install) {
     form.groups = Groups(l.tool() + "/ZELK_install.mdb");  // the user chose every group
     form.clock.start();
     if (install)
-        RunGuarded(form, [&] { deploy::Button5Click(ctx); });
+        RunGuarded(form, [&] { deploy::Install(ctx); });
     else
-        RunGuarded(form, [&] { deploy::Button6Click(ctx); });
+        RunGuarded(form, [&] { deploy::Clean(ctx); });
     const double ms = double(form.clock.nsecsElapsed()) / 1e6;
     form.ShowProgress(QStringLiteral("(end)"), 0, 0);
     form.PrintSteps();

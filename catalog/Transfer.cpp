@@ -64,19 +64,31 @@ void CheckFamilyCodes(const QStringList& codes) {
     }
 }
 
-void CreateCatalogTables(CatalogDb& db) {
+void CreateCatalogTables(CatalogDb& db, QStringList* created) {
     RequireCatalog(db);
     QStringList names;
     db.ADOConnection2().GetTableNames(names);
-    const bool pinList = HasTable(names, kPinList);
-    const bool pneuGau = HasTable(names, QStringLiteral("PNEU-GAU"));
-    if (pinList && pneuGau) return;
-    // Both creations in one transaction where the engine can take them back.
-    std::optional<CatalogTransaction> tx;
-    if (db.ADOConnection2().RollsBackTableChanges()) tx.emplace(db);
-    if (!pinList) db.ADOQuery2().SetSQL(kCreatePinList);
-    if (!pneuGau) db.ADOQuery2().SetSQL(kCreatePneuGau);
-    if (tx) tx->Commit();
+    // Each on its own, outside any transaction: Jet does not take a table's creation back.
+    if (!HasTable(names, kPinList)) {
+        db.ADOQuery2().SetSQL(kCreatePinList);
+        if (created) *created << kPinList;
+    }
+    if (!HasTable(names, QStringLiteral("PNEU-GAU"))) {
+        db.ADOQuery2().SetSQL(kCreatePneuGau);
+        if (created) *created << QStringLiteral("PNEU-GAU");
+    }
+}
+
+QStringList DropTables(CatalogDb& db, const QStringList& tables) {
+    QStringList left;
+    for (const QString& t : tables) {
+        try {
+            db.ADOQuery2().SetSQL(QStringLiteral("drop table [") + t + QStringLiteral("]"));
+        } catch (const AppError&) {
+            left << t;
+        }
+    }
+    return left;
 }
 
 void FamilyLookup(CatalogDb& db, AppState& st, const QStringList& groups) {
@@ -174,16 +186,11 @@ void RemovePinListTable(CatalogDb& db, StepLog* log) {
         if (log)
             log->changes << TableChange{kPinList, db.ADOConnection2().RowsAffected().value_or(0), 0,
                                         true};
-        // An engine that cannot take a table's removal back drops it only once the deletions
-        // are committed (a failure then leaves the table empty of the maker's rows, and the
-        // next Clean removes it).
-        const auto drop = [&db] {
-            db.ADOQuery2().SetSQL(QStringLiteral("drop table _PINLIST_ЗЕЛК"));
-        };
-        if (db.ADOConnection2().RollsBackTableChanges())
-            drop();
-        else
-            tx.AfterCommit(drop);
+        // Jet cannot take a table's removal back: the table is dropped only once the deletions
+        // are committed (a failure then leaves it empty of the maker's rows, and the next Clean
+        // removes it).
+        tx.AfterCommit(
+            [&db] { db.ADOQuery2().SetSQL(QStringLiteral("drop table _PINLIST_ЗЕЛК")); });
         tx.Commit();
     }
     if (log) log->current.clear();
@@ -205,12 +212,12 @@ bool HasPinListTable(CatalogDb& db) {
     return HasTable(names, kPinList);
 }
 
-void CompactCatalog(CatalogDb& db) {
+void CompactCatalog(CatalogDb& db, const Aside& aside) {
     RequireCatalog(db);
     DbConnection& conn = db.ADOConnection2();
     // The catalog file is the Data Source value itself; its base name (for the copy and the
-    // stray file) is that path without a final ".mdb".
-    const QString catalogFile = CatalogFileOf(conn.ConnectionString());
+    // stray file) is that path without a final ".mdb". Absolute, for the second thread.
+    const QString catalogFile = fs::FullPath(CatalogFileOf(conn.ConnectionString()));
     QString dbpath = catalogFile;
     if (dbpath.endsWith(QStringLiteral(".mdb"), Qt::CaseInsensitive)) dbpath.chop(4);
     const QString copy = dbpath + QStringLiteral("~$.mdb");
@@ -225,27 +232,39 @@ void CompactCatalog(CatalogDb& db) {
                            "\"%1\"")
                 .arg(fs::FullPath(copy)));
     const QString prefix = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=");
-    try {
-        db.DbEngine().CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
-                                      prefix + QuoteConnectionValue(copy));
-    } catch (const AppError&) {
-        // A copy begun and not finished (and the lock file Jet keeps beside an open one) goes.
-        fs::DeleteFile(copy);
-        fs::DeleteFile(dbpath + QStringLiteral("~$.ldb"));
-        throw;
-    }
-    fs::DeleteFile(dbpath + QStringLiteral("db1.mdb"));
-    // The copy takes the catalog's place in one step, and only once it is wholly on the disk;
-    // if it cannot, the catalog stays as it was and the failure is reported.
-    if (!fs::SyncFile(copy) || !fs::ReplaceFile(copy, catalogFile)) {
-        fs::DeleteFile(copy);
+    Engine& engine = db.DbEngine();
+    // The engine's call and the file swap touch neither the connection nor the window: they
+    // may run on a second thread while the window shows the step.
+    bool replaced = false;
+    const auto compact = [&] {
+        try {
+            engine.CompactDatabase(prefix + QuoteConnectionValue(catalogFile),
+                                   prefix + QuoteConnectionValue(copy));
+        } catch (const AppError&) {
+            // A copy begun and not finished (and the lock file Jet keeps beside an open one)
+            // goes.
+            fs::DeleteFile(copy);
+            fs::DeleteFile(dbpath + QStringLiteral("~$.ldb"));
+            throw;
+        }
+        fs::DeleteFile(dbpath + QStringLiteral("db1.mdb"));
+        // The copy takes the catalog's place in one step, and only once it is wholly on the
+        // disk; if it cannot, the catalog stays as it was.
+        replaced = fs::SyncFile(copy) && fs::ReplaceFile(copy, catalogFile);
+        if (!replaced) fs::DeleteFile(copy);
+    };
+    if (aside)
+        aside(compact);
+    else
+        compact();
+    if (!replaced) {
         try {
             conn.Open();
         } catch (const AppError&) {
         }
         throw AppError(QStringLiteral("Не удаётся заменить базу изделий \"%1\" её сжатой копией; "
                                       "база изделий оставлена без изменений")
-                           .arg(fs::FullPath(catalogFile)));
+                           .arg(catalogFile));
     }
     conn.Open();
 }

@@ -39,7 +39,12 @@ struct StepLog {
     }
 };
 
-void CreateCatalogTables(CatalogDb& db);
+// Creates the pin-list table and "PNEU-GAU" where the catalog lacks them (in any letter case),
+// each on its own outside any transaction; `created` gets the name of each table made, also
+// when a later one fails.
+void CreateCatalogTables(CatalogDb& db, QStringList* created = nullptr);
+// Drops the tables (outside any transaction); gives those that could not be dropped.
+QStringList DropTables(CatalogDb& db, const QStringList& tables);
 // Fills st.socr anew with the family code of each entry of `groups` (ListBox2's entries).
 void FamilyLookup(CatalogDb& db, AppState& st, const QStringList& groups);
 void SourceCheck(CatalogDb& db, const AppState& st);
@@ -52,7 +57,12 @@ void RowTransfer(CatalogDb& db, const AppState& st, StepLog* log = nullptr);
 void RemoveMakerRows(CatalogDb& db, AppState& st, const QStringList& groups,
                      StepLog* log = nullptr);
 void RemovePinListTable(CatalogDb& db, StepLog* log = nullptr);
-void CompactCatalog(CatalogDb& db);
+// Runs a piece of work, perhaps on a second thread while the window shows it; returns once it
+// has ended, raising what it raised.
+using Aside = std::function<void(const std::function<void()>& work)>;
+// Compacts the catalog file through a copy that then takes its place; the catalog connection is
+// closed meanwhile and opened again. The engine's call and the swap run through `aside`.
+void CompactCatalog(CatalogDb& db, const Aside& aside = {});
 
 // The maker's rows that the catalog's table holds now (through the catalog connection, so
 // inside an open transaction its changes count).

@@ -54,4 +54,12 @@ struct AppState {
         if (!Finifile) BindSettings();
         return *Finifile;
     }
+    // The catalog used last: [BASE] PATH of the settings file, read from the file each time
+    // (empty when missing); a write the system refuses raises "Unable to write to %s".
+    QString LastCatalog() {
+        return Settings().ReadString(QStringLiteral("BASE"), QStringLiteral("PATH"), QString());
+    }
+    void SetLastCatalog(const QString& path) {
+        Settings().WriteString(QStringLiteral("BASE"), QStringLiteral("PATH"), path);
+    }
 };

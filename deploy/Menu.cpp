@@ -18,6 +18,8 @@
 
 #include "deploy/Menu.h"
 
+#include <QCryptographicHash>
+#include <QScopeGuard>
 #include <map>
 #include <vector>
 
@@ -199,14 +201,24 @@ QList<QStringList> KnownBlocks() {
 bool HasFollowUp(const QString& avocadmenu, const QString& pathSupport) {
     return avocadmenu == pathSupport + kFirstMenuName;
 }
-// Install's new menu files: the copy of the block first, then each menu file.
+// A menu file read whole, with the digest of its bytes when `digests` is given.
+TextLines ReadMenuFile(const QString& path, QList<std::pair<QString, QByteArray>>* digests) {
+    const QByteArray bytes = fs::ReadAll(path);
+    if (digests)
+        digests->append({path, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)});
+    return DecodeText(bytes);
+}
+
+// Install's new menu files: the copy of the block first, then each menu file. The digest of
+// each menu file as read goes to `digests`.
 std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& pathSupport,
-                                        const QString& tool) {
+                                        const QString& tool,
+                                        QList<std::pair<QString, QByteArray>>* digests) {
     const QString installedBlock = ToolFile(tool, kInstalledBlockFile);
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
-    TextLines first = ReadTextFile(avocadmenu);
+    TextLines first = ReadMenuFile(avocadmenu, digests);
     const QStringList menu_zelk = ReadMakerBlockForInstall(tool);
     QList<QStringList> blocks{menu_zelk};
     if (fs::FileExists(installedBlock)) blocks << ReadTextFile(installedBlock).lines;
@@ -221,7 +233,7 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
     plan(std::move(first), menu_zelk);
     if (HasFollowUp(avocadmenu, pathSupport)) {
         avocadmenu = pathSupport + kFollowUpMenuName;
-        plan(ReadTextFile(avocadmenu), menu_zelk);
+        plan(ReadMenuFile(avocadmenu, digests), menu_zelk);
     }
     writes.front() = {installedBlock, TextLines{menu_zelk, TextEncoding::Utf8}};
     return writes;
@@ -229,21 +241,52 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
 
 }  // namespace
 
-std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport,
-                                                const QString& tool, QList<MenuFileLines>* lines) {
-    const std::vector<PlannedWrite> writes = PlanMakerMenu(avocadmenu, pathSupport, tool);
-    auto staged = std::make_unique<fs::StagedFiles>(Encoded(writes));
-    if (lines) *lines = CountLines(writes);
-    return staged;
+StagedMenu::StagedMenu(QString& avocadmenu, const QString& pathSupport, const QString& tool)
+    : avocadmenu_(avocadmenu), support_(pathSupport), tool_(tool), leftAt_(avocadmenu) {
+    Stage();
 }
 
-// Every planned file is written and on the disk before the first replaces its file (one sync
-// point).
-QList<MenuFileLines> InsertMakerMenu(AppState& st) {
-    const std::vector<PlannedWrite> writes =
-        PlanMakerMenu(st.avocadmenu, st.path_support, QString());
-    fs::WriteAtomicTogether(Encoded(writes));
-    return CountLines(writes);
+StagedMenu::~StagedMenu() = default;
+
+void StagedMenu::Stage() {
+    QString at = avocadmenu_;
+    QList<std::pair<QString, QByteArray>> digests;
+    const auto left = qScopeGuard([&] { leftAt_ = at; });
+    const std::vector<PlannedWrite> writes = PlanMakerMenu(at, support_, tool_, &digests);
+    staged_ = std::make_unique<fs::StagedFiles>(Encoded(writes));
+    lines_ = CountLines(writes);
+    read_.clear();
+    for (const auto& [file, digest] : digests) read_.append({file, digest});
+}
+
+QString StagedMenu::Changed() const {
+    for (const Read& r : read_) {
+        QByteArray now;
+        try {
+            now = QCryptographicHash::hash(fs::ReadAll(r.file), QCryptographicHash::Sha256);
+        } catch (const AppError&) {
+        }
+        if (now != r.digest) return r.file;
+    }
+    return {};
+}
+
+void StagedMenu::Replace() {
+    // Worked out again at most twice: a file that changes every time is being written by
+    // someone else right now.
+    for (int attempt = 0;; ++attempt) {
+        const QString changed = Changed();
+        if (changed.isEmpty()) break;
+        if (attempt == 2)
+            throw AppError(QStringLiteral("Файл меню \"%1\" изменялся во время установки "
+                                          "(его сохраняет другая программа, например AutoCAD "
+                                          "Electrical). Файлы меню не изменены; повторите "
+                                          "установку")
+                               .arg(fs::FullPath(changed)));
+        Stage();
+        staged_->Sync();
+    }
+    staged_->Replace();
 }
 
 QList<MenuFileLines> RemoveMakerMenu(AppState& st) {

@@ -19,8 +19,8 @@ struct MenuFileLines {
     qsizetype before = 0, after = 0;
 };
 
-// Each gives the menu files it rewrote.
-QList<MenuFileLines> InsertMakerMenu(AppState& st);
+// Clean's edit: the maker's lines out of the menu file st.avocadmenu (and its follow-up file);
+// gives the menu files it rewrote.
 QList<MenuFileLines> RemoveMakerMenu(AppState& st);
 
 // The tool's own file `name` ("data\..."), in the folder `tool`; with `tool` empty, relative
@@ -29,15 +29,42 @@ inline QString ToolFile(const QString& tool, const QString& name) {
     return tool.isEmpty() ? name : tool + QLatin1Char('\\') + name;
 }
 
-// InsertMakerMenu's new files, worked out from the menu files as they are now and written
-// beside them, for an Install that lets them replace the menu files only after its other steps
-// (Sync, then Replace). `avocadmenu` (st.avocadmenu) and `pathSupport` (st.path_support) as
-// InsertMakerMenu reads them; `avocadmenu` ends as InsertMakerMenu leaves st.avocadmenu, also
-// when it raises. The tool's files are read and written in the folder `tool` (ToolFile), so a
-// second thread can do this without the current directory. With `lines`, the menu files it
-// will rewrite are put there.
-std::unique_ptr<fs::StagedFiles> StageMakerMenu(QString& avocadmenu, const QString& pathSupport,
-                                                const QString& tool,
-                                                QList<MenuFileLines>* lines = nullptr);
+// Install's edit, in the steps Install takes: the new menu files are worked out from the menu
+// files as they are when it is made and written beside them (fs::StagedFiles: not yet synced,
+// for the command's one sync point); they replace the menu files only at Replace(), after the
+// command's other steps. The tool's files ("data\menu.txt", "data\menu_installed.txt") are
+// read and written in the folder `tool` (ToolFile).
+class StagedMenu {
+  public:
+    // `avocadmenu` (st.avocadmenu) ends as the edit leaves it (the follow-up file when there is
+    // one), also when this raises; `pathSupport` is st.path_support.
+    StagedMenu(QString& avocadmenu, const QString& pathSupport, const QString& tool);
+    ~StagedMenu();
+    StagedMenu(const StagedMenu&) = delete;
+    StagedMenu& operator=(const StagedMenu&) = delete;
+
+    fs::StagedFiles& Files() { return *staged_; }
+    // The menu files it rewrites, with their lines before and after.
+    const QList<MenuFileLines>& Lines() const { return lines_; }
+    // Replaces the menu files by the staged ones, which are on the disk by then. A menu file
+    // that changed since it was read (AutoCAD Electrical saved it meanwhile) is never
+    // overwritten: the new files are worked out again from what the menu files hold now, and
+    // when they keep changing the edit stops with a message naming the file.
+    void Replace();
+
+  private:
+    struct Read {
+        QString file;
+        QByteArray digest;
+    };
+    void Stage();
+    QString Changed() const;  // a menu file that no longer holds what was read, or ""
+
+    const QString avocadmenu_, support_, tool_;
+    QString& leftAt_;
+    std::unique_ptr<fs::StagedFiles> staged_;
+    QList<MenuFileLines> lines_;
+    QList<Read> read_;
+};
 
 }  // namespace deploy

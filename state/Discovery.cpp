@@ -21,9 +21,6 @@ namespace state {
 
 namespace {
 
-const QString kBase = QStringLiteral("BASE");
-const QString kPath = QStringLiteral("PATH");
-const QString kRoaming = QStringLiteral("\\AppData\\Roaming\\Autodesk");
 const QString kProduct = QStringLiteral("AutoCAD Electrical");
 
 // The catalog connection template: the first line of "data\bd_info.txt" (relative to the
@@ -44,17 +41,17 @@ void ReadConnectionTemplate(Context& ctx) {
 // left empty again. A settings file that refuses the write keeps its catalog; the refusal is
 // kept in `refused` and reported once discovery has connected that catalog, so that Install
 // and Clean both work on the catalog the settings file names.
-void ProbeDefaultCatalog(Context& ctx, const QString& tail, std::optional<AppError>& refused) {
+void ProbeDefaultCatalog(Context& ctx, const QString& language, std::optional<AppError>& refused) {
     AppState& st = ctx.st;
     const auto store = [&] {
         try {
-            st.Settings().WriteString(kBase, kPath, ctx.form.Edit2Text());
+            st.SetLastCatalog(ctx.form.Edit2Text());
         } catch (const AppError& e) {
             if (!refused) refused = e;
         }
     };
-    const QString d = st.userprofile + QStringLiteral("\\Documents\\Acade ") + st.year + tail;
-    const QString m = st.userprofile + QStringLiteral("\\My Documents\\Acade ") + st.year + tail;
+    const QString d = DefaultCatalog(st.userprofile, st.year, language);
+    const QString m = DefaultCatalog(st.userprofile, st.year, language, true);
     if (fs::FileExists(d)) {
         SetEdit2(ctx, d);
         store();
@@ -86,7 +83,7 @@ void Discover(Context& ctx) {
     if (fs::FileExists(st.exeDir + QStringLiteral("ZELK_install.mdb"))) ReadConnectionTemplate(ctx);
 
     // Version: the last roaming folder named with the product's name.
-    const QString roaming = st.userprofile + kRoaming;
+    const QString roaming = RoamingAutodesk(st.userprofile);
     if (fs::FolderExists(roaming)) flist1 = fs::ListFolders(roaming + QLatin1Char('\\'));
     for (const QString& name : flist1)
         if (name.contains(kProduct)) st.year = name.mid(19, 4);
@@ -94,8 +91,7 @@ void Discover(Context& ctx) {
     form.SetComboBox1Text(st.year);
 
     // Release folder: the last one listed.
-    const QString versionFolder =
-        roaming + QLatin1Char('\\') + kProduct + QLatin1Char(' ') + st.year;
+    const QString versionFolder = VersionFolder(st.userprofile, st.year);
     for (const QString& name : fs::ListFolders(versionFolder + QLatin1Char('\\'))) st.ver = name;
 
     // Language: "rus" wins when both profiles exist.
@@ -109,8 +105,7 @@ void Discover(Context& ctx) {
     }
 
     // Support and image folders: a support folder counts only when it has a subfolder.
-    const QString support =
-        release + QLatin1Char('\\') + st.language + QStringLiteral("\\Support\\");
+    const QString support = SupportFolder(st.userprofile, st.year, st.ver, st.language);
     for (const QString& name : fs::ListFolders(support)) {
         st.path_support = support;
         if (name == QLatin1String("Images") || name == QLatin1String("IMAGES"))
@@ -127,20 +122,17 @@ void Discover(Context& ctx) {
         st.avocadmenu = st.path_support + QStringLiteral("ACE_NFPA_MENU.DAT");
 
     std::optional<AppError> refused;
-    if (form.ComboBox2Text() == QLatin1String("rus"))
-        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\ru-RU\\Catalogs\\default_cat.mdb"),
-                            refused);
-    if (form.ComboBox2Text() == QLatin1String("enu"))
-        ProbeDefaultCatalog(ctx, QStringLiteral("\\AeData\\en-US\\Catalogs\\default_cat.mdb"),
-                            refused);
+    for (const char* language : {"rus", "enu"})
+        if (form.ComboBox2Text() == QLatin1String(language))
+            ProbeDefaultCatalog(ctx, QLatin1String(language), refused);
 
     st.tablelist = form.ListBox1Items();
 
     // The catalog remembered from the last run, when its file still exists.
-    const QString stored = st.Settings().ReadString(kBase, kPath, QString());
+    const QString stored = st.LastCatalog();
     if (fs::FileExists(stored)) {
         ctx.db.Reconnect(stored);
-        SetEdit2(ctx, st.Settings().ReadString(kBase, kPath, QString()));
+        SetEdit2(ctx, st.LastCatalog());
         ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
         form.SetListBox1Items(*st.tablelist);
     }

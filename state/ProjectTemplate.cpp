@@ -7,6 +7,7 @@
 #include "core/Context.h"
 #include "core/FileSystem.h"
 #include "core/TextFile.h"
+#include "state/Releases.h"
 
 namespace state {
 
@@ -20,13 +21,11 @@ const QString kMenuMarker = QStringLiteral("+[2]");
 QString LineValue(const QString& line) { return line.mid(4, 255); }
 
 // The library folder that a template's library name replaces "iec2" in: the standard folder
-// of the chosen version. Each template is applied to it afresh, so a second template (or the
-// same one read again) names its own library and not a mix of the two.
+// of the chosen release. Each template is applied to it afresh, so a second template (or the
+// same one read again) names its own library and not a mix of the two. A version that is no
+// release has no standard folder; the folder it has is used.
 QString LibraryBase(const AppState& st) {
-    if (st.year == QLatin1String("2016") || st.year == QLatin1String("2017"))
-        return st.publicprofile + QStringLiteral("\\Documents\\Autodesk\\Acade ") + st.year +
-               QStringLiteral("\\Libs\\iec2\\");
-    return st.path_library;
+    return IsReleaseYear(st.year) ? LibraryFolder(st.publicprofile, st.year) : st.path_library;
 }
 
 void ApplyTemplate(AppState& st, const QStringList& lines) {

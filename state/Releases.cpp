@@ -12,6 +12,41 @@ bool IsReleaseYear(const QString& year) {
     return year >= QLatin1String("2016");
 }
 
+QString RoamingAutodesk(const QString& userprofile) {
+    return userprofile + QStringLiteral("\\AppData\\Roaming\\Autodesk");
+}
+
+QString VersionFolder(const QString& userprofile, const QString& year) {
+    return RoamingAutodesk(userprofile) + QStringLiteral("\\AutoCAD Electrical ") + year;
+}
+
+QString SupportFolder(const QString& userprofile, const QString& year, const QString& ver,
+                      const QString& language) {
+    return VersionFolder(userprofile, year) + QLatin1Char('\\') + ver + QLatin1Char('\\') +
+           language + QStringLiteral("\\Support\\");
+}
+
+QString ImagesFolder(const QString& userprofile, const QString& year, const QString& ver,
+                     const QString& language) {
+    return SupportFolder(userprofile, year, ver, language) + QStringLiteral("Images\\");
+}
+
+QString DefaultCatalog(const QString& userprofile, const QString& year, const QString& language,
+                       bool myDocuments) {
+    QString culture;
+    if (language == QLatin1String("rus"))
+        culture = QStringLiteral("ru-RU");
+    else if (language == QLatin1String("enu"))
+        culture = QStringLiteral("en-US");
+    else
+        return QString();
+    return userprofile +
+           (myDocuments ? QStringLiteral("\\My Documents\\Acade ")
+                        : QStringLiteral("\\Documents\\Acade ")) +
+           year + QStringLiteral("\\AeData\\") + culture +
+           QStringLiteral("\\Catalogs\\default_cat.mdb");
+}
+
 QString LibraryFolder(const QString& publicprofile, const QString& year) {
     if (!IsReleaseYear(year)) return QString();
     return publicprofile + QStringLiteral("\\Documents\\Autodesk\\Acade ") + year +

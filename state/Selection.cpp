@@ -15,18 +15,15 @@ namespace state {
 
 namespace {
 
-const QString kBase = QStringLiteral("BASE");
-const QString kPath = QStringLiteral("PATH");
-
 // Stores a chosen catalog under [BASE] PATH. A settings file that refuses the write keeps the
 // catalog it names, and the choice does not take: the field shows that catalog again and the
 // connection stays on it, so that Install (which connects the stored catalog) and Clean work
 // on the same one. The refusal is then raised.
-void StoreCatalogChoice(Context& ctx, IniFile& ini) {
+void StoreCatalogChoice(Context& ctx) {
     try {
-        ini.WriteString(kBase, kPath, ctx.form.Edit2Text());
+        ctx.st.SetLastCatalog(ctx.form.Edit2Text());
     } catch (const AppError&) {
-        SetEdit2(ctx, ini.ReadString(kBase, kPath, QString()));
+        SetEdit2(ctx, ctx.st.LastCatalog());
         throw;
     }
 }
@@ -38,30 +35,17 @@ void UseDefaultCatalog(Context& ctx) {
     IForm& form = ctx.form;
     const QString version = form.ComboBox1Text();
     const QString language = form.ComboBox2Text();
-    const QString path = DefaultCatalogPath(ctx.st.userprofile, version, language);
+    const QString path = DefaultCatalog(ctx.st.userprofile, version, language);
     if (version.isEmpty() || path.isEmpty()) return;
 
     SetEdit2(ctx, path);
-    IniFile& ini = ctx.st.Settings();
-    StoreCatalogChoice(ctx, ini);
-    ctx.db.Reconnect(ini.ReadString(kBase, kPath, QString()));
-    SetEdit2(ctx, ini.ReadString(kBase, kPath, QString()));
+    StoreCatalogChoice(ctx);
+    ctx.db.Reconnect(ctx.st.LastCatalog());
+    SetEdit2(ctx, ctx.st.LastCatalog());
     ctx.db.Activate({&ctx.db.ADOQuery1(), &ctx.db.ADOQuery2(), &ctx.db.ADOQuery3()});
 }
 
 }  // namespace
-
-QString DefaultCatalogPath(const QString& userprofile, const QString& version,
-                           const QString& language) {
-    QString tail;
-    if (language == QLatin1String("rus"))
-        tail = QStringLiteral("\\AeData\\ru-RU\\Catalogs\\default_cat.mdb");
-    else if (language == QLatin1String("enu"))
-        tail = QStringLiteral("\\AeData\\en-US\\Catalogs\\default_cat.mdb");
-    else
-        return QString();
-    return userprofile + QStringLiteral("\\Documents\\Acade ") + version + tail;
-}
 
 void SetEdit2(Context& ctx, const QString& text) {
     if (ctx.form.Edit2Text() == text) return;
@@ -114,7 +98,7 @@ void Button8Click(Context& ctx) {
     if (chosen.isEmpty()) return;
 
     SetEdit2(ctx, chosen);
-    StoreCatalogChoice(ctx, *st.Finifile);
+    StoreCatalogChoice(ctx);
     // The dialog may have moved the current directory, against which the tool names its own
     // files; it is set back before the catalog is opened.
     ctx.db.Reconnect(form.Edit2Text(), [&st] { fs::SetCurrentDir(st.path_mem); });

@@ -17,9 +17,4 @@ void ComboBox1Change(Context& ctx);  // version field changed by the user
 void ComboBox2Change(Context& ctx);  // language field changed by the user
 void Button8Click(Context& ctx);     // catalog choice
 
-// The default catalog path for a version text and a language text ("rus" or "enu");
-// empty for any other language.
-QString DefaultCatalogPath(const QString& userprofile, const QString& version,
-                           const QString& language);
-
 }  // namespace state

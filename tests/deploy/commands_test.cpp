@@ -1,7 +1,8 @@
 // Install and Clean on a fake profile, a fake public folder and a fake tool folder (the current
 // directory during the test), with a real catalog connection on SQLite files.
 
-#include "deploy/Commands.h"
+#include "deploy/Clean.h"
+#include "deploy/Install.h"
 
 #include <gtest/gtest.h>
 
@@ -150,11 +151,11 @@ class CommandsTest : public ::testing::Test {
     Context Ctx() { return Context{st, form, *db, nullptr, {}}; }
     void Install() {
         Context ctx = Ctx();
-        RunGuarded(form, [&] { deploy::Button5Click(ctx); });
+        RunGuarded(form, [&] { deploy::Install(ctx); });
     }
     void Clean() {
         Context ctx = Ctx();
-        RunGuarded(form, [&] { deploy::Button6Click(ctx); });
+        RunGuarded(form, [&] { deploy::Clean(ctx); });
     }
     QByteArray Menu(const char* name) const { return tmp.read(support + name); }
     int MakerRows(const char* table) const {

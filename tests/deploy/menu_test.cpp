@@ -9,11 +9,21 @@
 
 #include "core/AppError.h"
 #include "core/AppState.h"
+#include "core/FileSystem.h"
 #include "deploy/DeployFixture.h"
 
 namespace {
 
 const QString kEntry = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png|$S=M400");
+
+// Install's menu edit as Install runs it: staged beside the menu files, put on the disk, then
+// replacing them.
+QList<deploy::MenuFileLines> InsertMakerMenu(AppState& st) {
+    deploy::StagedMenu menu(st.avocadmenu, st.path_support, QString());
+    menu.Files().Sync();
+    menu.Replace();
+    return menu.Lines();
+}
 
 // A tool folder holding "data\menu.txt" (the current directory during the test) and a support
 // folder holding the menu files.
@@ -54,7 +64,7 @@ TEST_F(MenuTest, EntriesFollowTheFixedBoundAndTheBlockIsAppended) {
     Write("short.DAT", Bytes("**M0\r\nx\r\n", TextEncoding::Ansi));
     st.avocadmenu = st.path_support + "ACE_NFPA_MENU.DAT";
 
-    deploy::InsertMakerMenu(st);
+    InsertMakerMenu(st);
     // Heads at 4 and 5 get entries 3 and 4 lines below them; the quoted head none; the
     // entries use up visits, so the head at 9 is never looked at, nor those of the last lines.
     const QStringList expected =
@@ -65,7 +75,7 @@ TEST_F(MenuTest, EntriesFollowTheFixedBoundAndTheBlockIsAppended) {
     EXPECT_EQ(st.avocadmenu, st.path_support + "ACE_NFPA_MENU.DAT");  // no follow-up file
 
     st.avocadmenu = st.path_support + "short.DAT";
-    deploy::InsertMakerMenu(st);
+    InsertMakerMenu(st);
     EXPECT_EQ(Lines("short.DAT"), QStringList({"**M0", "x"}) + block);
 }
 
@@ -99,7 +109,7 @@ TEST_F(MenuTest, CleanGivesBackTheMenuAfterOneOrTwoInstalls) {
         Write("ACE_IEC-60617_MENU.DAT", Bytes(followMenu.join("\n") + "\n", c.enc, c.bom));
         ResetMenu();
 
-        deploy::InsertMakerMenu(st);
+        InsertMakerMenu(st);
         EXPECT_EQ(st.avocadmenu, FollowUp());
         const QByteArray once = Read("ACE_IEC_MENU.DAT");
         const QByteArray onceFollow = Read("ACE_IEC-60617_MENU.DAT");
@@ -117,7 +127,7 @@ TEST_F(MenuTest, CleanGivesBackTheMenuAfterOneOrTwoInstalls) {
                   QStringList({"**M0", "IEC 60617", "a", kEntry, "b", "c", "**M0"}) + storedBlock);
 
         ResetMenu();
-        deploy::InsertMakerMenu(st);  // again: the earlier lines are replaced, not doubled
+        InsertMakerMenu(st);  // again: the earlier lines are replaced, not doubled
         EXPECT_EQ(Read("ACE_IEC_MENU.DAT"), once);
         EXPECT_EQ(Read("ACE_IEC-60617_MENU.DAT"), onceFollow);
 
@@ -144,7 +154,7 @@ TEST_F(MenuTest, OnlyTheExactFirstMenuPathBringsInTheFollowUpFile) {
     for (const char* name : {"ace_iec_menu.dat", "ACE_NFPA_MENU.DAT", "ACE_IEC-60617_MENU.DAT"}) {
         SCOPED_TRACE(name);
         st.avocadmenu = st.path_support + name;
-        deploy::InsertMakerMenu(st);
+        InsertMakerMenu(st);
         EXPECT_EQ(st.avocadmenu, st.path_support + name);
         EXPECT_EQ(Lines(name), QStringList({"**M0", "a", "b", kEntry, "c"}) + block);
         deploy::RemoveMakerMenu(st);
@@ -171,7 +181,7 @@ TEST_F(MenuTest, UsersOwnLinesStayThroughInstallAndClean) {
     Write("ACE_IEC_MENU.DAT", Bytes(CrLf(menu), TextEncoding::Ansi));
     Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf(menu), TextEncoding::Utf16LE));
 
-    deploy::InsertMakerMenu(st);
+    InsertMakerMenu(st);
     EXPECT_EQ(Lines("ACE_IEC_MENU.DAT").mid(0, 4),
               QStringList({"**M0", "Меню", "**M4001", kEntry}));
     ResetMenu();
@@ -181,6 +191,23 @@ TEST_F(MenuTest, UsersOwnLinesStayThroughInstallAndClean) {
 }
 
 // Whatever cannot be read or told apart stops the edit before any menu file is written.
+// AutoCAD Electrical saves a menu file while Install runs, between the staging of the new menu
+// files and their replacing: the save is kept and the maker's lines go into it.
+TEST_F(MenuTest, AMenuFileSavedWhileInstallRunsKeepsTheSave) {
+    const QStringList block = MakerBlock(12);
+    WriteMakerMenu(Bytes(CrLf(block), TextEncoding::Ansi));
+    Write("ACE_IEC_MENU.DAT", Bytes(CrLf({"**M0", "a", "b", "c"}), TextEncoding::Ansi));
+    Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf({"x"}), TextEncoding::Utf16LE));
+
+    deploy::StagedMenu menu(st.avocadmenu, st.path_support, QString());
+    menu.Files().Sync();
+    Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf({"x", "saved"}), TextEncoding::Utf16LE));
+    menu.Replace();
+    EXPECT_EQ(Lines("ACE_IEC_MENU.DAT"), QStringList({"**M0", "a", "b", kEntry, "c"}) + block);
+    EXPECT_EQ(Lines("ACE_IEC-60617_MENU.DAT"), QStringList({"x", "saved"}) + block);
+    EXPECT_EQ(menu.Lines().value(1).after, 2 + block.size());
+}
+
 TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     const QStringList menu{"**M0", "a", "b", "c"};
     const QByteArray first = Bytes(CrLf(menu), TextEncoding::Utf8);
@@ -203,7 +230,7 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     };
 
     // No "data\menu.txt": reported after the first menu file was read, nothing written.
-    QString msg = failure(deploy::InsertMakerMenu);
+    QString msg = failure(InsertMakerMenu);
     EXPECT_TRUE(msg.startsWith("Cannot open file \"") && msg.contains("menu.txt\". "))
         << msg.toStdString();
     EXPECT_EQ(st.avocadmenu, First());
@@ -215,7 +242,7 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
 
     // A "data\menu.txt" whose first line does not open submenu M400.
     WriteMakerMenu(Bytes("Заголовок\r\n**M400\r\n", TextEncoding::Ansi));
-    msg = failure(deploy::InsertMakerMenu);
+    msg = failure(InsertMakerMenu);
     EXPECT_TRUE(msg.contains("*M400")) << msg.toStdString();
     expectUnchanged();
 
@@ -223,7 +250,7 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     const QStringList block = MakerBlock(20);
     WriteMakerMenu(Bytes(CrLf(block), TextEncoding::Ansi));
     QFile::remove(tmp.file("Support/ACE_IEC-60617_MENU.DAT"));
-    msg = failure(deploy::InsertMakerMenu);
+    msg = failure(InsertMakerMenu);
     EXPECT_TRUE(msg.startsWith("Cannot open file \"") && msg.contains("ACE_IEC-60617_MENU.DAT"));
     EXPECT_EQ(st.avocadmenu, FollowUp());
     EXPECT_EQ(Read("ACE_IEC_MENU.DAT"), first);
@@ -232,13 +259,13 @@ TEST_F(MenuTest, FailuresLeaveEveryMenuFileAsItWas) {
     // The maker's block edited in the follow-up file: its lines cannot be told apart, so
     // neither file is written by Clean or Install.
     ResetMenu();
-    deploy::InsertMakerMenu(st);
+    InsertMakerMenu(st);
     const QByteArray installed = Read("ACE_IEC_MENU.DAT");
     QStringList edited = Lines("ACE_IEC-60617_MENU.DAT");
     edited[edited.size() - 5] = "правка пользователя";
     const QByteArray editedFollow = Bytes(CrLf(edited), TextEncoding::Ansi);
     Write("ACE_IEC-60617_MENU.DAT", editedFollow);
-    for (auto op : {deploy::RemoveMakerMenu, deploy::InsertMakerMenu}) {
+    for (auto op : {deploy::RemoveMakerMenu, InsertMakerMenu}) {
         msg = failure(op);
         EXPECT_TRUE(msg.contains("Не удалось распознать подменю ЗЕЛК") &&
                     msg.contains("ACE_IEC-60617_MENU.DAT"))
@@ -282,7 +309,7 @@ TEST_F(MenuUpdateTest, BlockFromBeforeAnUpdateIsStillTakenOut) {
         Write("ACE_IEC-60617_MENU.DAT", Bytes(CrLf(followMenu), TextEncoding::Ansi));
         WriteMakerMenu(Bytes(CrLf(oldBlock), TextEncoding::Ansi));
         ResetMenu();
-        deploy::InsertMakerMenu(st);
+        InsertMakerMenu(st);
         WriteMakerMenu(Bytes(CrLf(newBlock), TextEncoding::Ansi));
         ResetMenu();
     };
@@ -300,7 +327,7 @@ TEST_F(MenuUpdateTest, BlockFromBeforeAnUpdateIsStillTakenOut) {
     // Install, update, Install again: the new block replaces the old one; Clean then
     // takes it out.
     installThenUpdate();
-    deploy::InsertMakerMenu(st);
+    InsertMakerMenu(st);
     const QStringList installed = Lines("ACE_IEC_MENU.DAT");
     EXPECT_EQ(installed.count(kEntry), 1);
     EXPECT_EQ(installed.mid(installed.size() - newBlock.size()), newBlock);

@@ -7,6 +7,7 @@
 #include "StateFixture.h"
 #include "core/TextFile.h"
 #include "state/ProjectTemplate.h"
+#include "state/Releases.h"
 
 namespace state_test {
 namespace {
@@ -111,8 +112,8 @@ TEST_F(SelectionTest, CatalogFieldAdjustsOnlyTheFields) {
     state::SetEdit2(s->ctx, QStringLiteral("D:\\Acade 2016\\ru-RU\\a.mdb"));
     state::SetEdit2(s->ctx, QString());
     EXPECT_EQ(s->form.comboBox1 + s->form.comboBox2, QStringLiteral("xx"));
-    EXPECT_TRUE(state::DefaultCatalogPath(profile, QStringLiteral("2016"), QStringLiteral("RUS"))
-                    .isEmpty());
+    EXPECT_TRUE(
+        state::DefaultCatalog(profile, QStringLiteral("2016"), QStringLiteral("RUS")).isEmpty());
     // A later release by its last folder "Acade <year>", after the two rules above.
     const char* later[][3] = {{"2017", "C:\\u2016\\Acade 2025\\AeData\\ru-RU\\a.mdb", "2025"},
                               {"2025 SP1", "C:\\Acade 2025\\a.mdb", "2025 SP1"},

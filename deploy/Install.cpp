@@ -1,0 +1,199 @@
+#include "deploy/Install.h"
+
+#include <memory>
+#include <optional>
+
+#include "catalog/CatalogDb.h"
+#include "catalog/Transfer.h"
+#include "core/AppError.h"
+#include "core/AppState.h"
+#include "core/Context.h"
+#include "core/FileSystem.h"
+#include "deploy/CommandReport.h"
+#include "deploy/CommandSteps.h"
+#include "deploy/CopyBatch.h"
+#include "deploy/Menu.h"
+#include "state/Releases.h"
+#include "state/Selection.h"
+
+namespace deploy {
+
+namespace {
+
+class InstallRun {
+  public:
+    explicit InstallRun(Context& ctx) : ctx_(ctx), st_(ctx.st), db_(ctx.db), backup_(ctx.db) {}
+
+    void Run() {
+        RefreshRelease();
+        ProbeDefaultCatalog();
+        ConnectCatalog();
+        SetPlaces();
+        CreateTables();
+        fs::SetCurrentDir(st_.path_mem);  // "data\..." and the install database lie there
+        if (!Checked()) return;
+        ChangeCatalog();
+        PlaceFiles();
+        ReplaceMenus();
+        progress_->Step(QStringLiteral("запись на диск"));
+        Conclude(ctx_, report_);
+    }
+
+  private:
+    // The release folder: the last one the version's roaming folder lists.
+    void RefreshRelease() {
+        for (const fs::Entry& e : fs::List(state::VersionFolder(st_.userprofile, st_.year)))
+            if (e.isFolder) st_.ver = e.name;
+    }
+
+    // The default catalog, when none is shown (the Russian one; the second probe wins).
+    void ProbeDefaultCatalog() {
+        if (!ctx_.form.Edit2Text().isEmpty()) return;
+        for (const bool myDocuments : {false, true}) {
+            const QString probe = state::DefaultCatalog(st_.userprofile, st_.year,
+                                                        QStringLiteral("rus"), myDocuments);
+            if (!fs::FileExists(probe)) continue;
+            state::SetEdit2(ctx_, probe);
+            st_.SetLastCatalog(ctx_.form.Edit2Text());
+        }
+    }
+
+    // The catalog the settings file names, and the install database.
+    void ConnectCatalog() {
+        db_.Reconnect(st_.LastCatalog());
+        state::SetEdit2(ctx_, st_.LastCatalog());
+        if (!db_.ADOConnection1().Connected()) RequireInstallDatabase();
+        db_.Activate({&db_.ADOQuery1(), &db_.ADOQuery3()});
+    }
+
+    // The support, image and library folders and the menu file of the version, language and
+    // release; a project template keeps the library and the menu file it named.
+    void SetPlaces() {
+        st_.path_support = state::SupportFolder(st_.userprofile, st_.year, st_.ver, st_.language);
+        st_.path_images = state::ImagesFolder(st_.userprofile, st_.year, st_.ver, st_.language);
+        if (!ctx_.form.Edit1Text().isEmpty()) return;
+        // A version that is no release keeps the library folder it had.
+        if (state::IsReleaseYear(st_.year))
+            st_.path_library = state::LibraryFolder(st_.publicprofile, st_.year);
+        st_.avocadmenu = st_.path_support + QStringLiteral("ACE_IEC_MENU.DAT");
+    }
+
+    // The pin-list table and "PNEU-GAU" where missing, each on its own (Jet does not take a
+    // creation back). A failure takes back what was created before it.
+    void CreateTables() {
+        try {
+            catalog::CreateCatalogTables(db_, &created_);
+        } catch (const AppError& e) {
+            if (IsBackupFailure(e)) throw;
+            const QString left = TablesLeft();
+            throw AppError(CatalogFailure(
+                db_, kInstallStopped,
+                QStringLiteral("создание таблиц %1 и PNEU-GAU").arg(catalog::kPinList), e.message(),
+                left.isEmpty() ? QStringLiteral("Создание отменено: база изделий не изменена.")
+                               : QStringLiteral("Строки базы изделий не изменены; %1.").arg(left)));
+        }
+    }
+
+    // Drops the tables this run created; what is left of them, for a message ("" for none).
+    QString TablesLeft() {
+        const QStringList left = catalog::DropTables(db_, std::exchange(created_, {}));
+        if (left.isEmpty()) return {};
+        return QStringLiteral("созданы таблицы %1, удалить их не удалось")
+            .arg(left.join(QStringLiteral(", ")));
+    }
+
+    bool Checked() {
+        IForm& form = ctx_.form;
+        if (form.ComboBox1Text().isEmpty() || form.ComboBox2Text().isEmpty()) {
+            form.ShowMessage(QStringLiteral("Укажите версию программы и используемый язык"));
+            return false;
+        }
+        report_.groups = form.ListBox2Items();
+        if (report_.groups.isEmpty()) {
+            form.ShowMessage(QStringLiteral("Выберите группы компонентов для переноса"));
+            return false;
+        }
+        return true;
+    }
+
+    // The maker's rows of the chosen groups and the pin lists, in one transaction. The copies
+    // are made meanwhile when their image folder is there already, and take their names while
+    // the transaction is committed; the new menu files are written beside theirs first.
+    void ChangeCatalog() {
+        places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
+        if (fs::FolderExists(st_.path_images)) copies_.emplace(places_);
+        progress_.emplace(ctx_.form, db_, QStringLiteral("Установка"));
+        catalog::FamilyLookup(db_, st_, report_.groups);
+        report_.codes = st_.socr;
+        progress_->Families(report_.groups, st_.socr);
+        progress_->Step(QStringLiteral("проверка данных ЗЕЛК"));
+        catalog::SourceCheck(db_, st_);
+        RequireInstallDatabase();
+        menus_ = std::make_unique<StagedMenu>(st_.avocadmenu, st_.path_support, places_.tool);
+        report_.menus = menus_->Lines();
+
+        catalog::StepLog log;
+        log.starting = [&](const QString& table) { progress_->Table(table); };
+        TransactionPlan plan;
+        plan.stopped = kInstallStopped;
+        plan.groups = report_.groups;
+        plan.changes = [&] { catalog::RowTransfer(db_, st_, &log); };
+        if (copies_) {
+            plan.alongside = [&] { copies_->PlaceAside(&menus_->Files()); };
+            plan.undo = [&] { return copies_->TakeBack(); };
+        }
+        plan.afterRollback = [&] { return TablesLeft(); };
+        InOneTransaction(db_, st_, log, plan);
+        report_.rows = log.changes;
+    }
+
+    // The image folders of both languages, then the copies in place.
+    void PlaceFiles() {
+        progress_->Step(QStringLiteral("копирование файлов"));
+        for (const char* language : {"enu", "rus"}) {
+            QString folder =
+                state::ImagesFolder(st_.userprofile, st_.year, st_.ver, QLatin1String(language));
+            folder.chop(1);
+            if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
+        }
+        if (!copies_) {
+            copies_.emplace(places_);
+            copies_->PlaceAside(&menus_->Files());
+        }
+        try {
+            copies_->Finish();
+        } catch (const AppError& e) {
+            FailWith(e.message(), copies_->Shortfall());
+        }
+        report_.folders = copies_->Folders();
+        report_.shortfall += copies_->Shortfall();
+    }
+
+    void ReplaceMenus() {
+        progress_->Step(QStringLiteral("меню"));
+        try {
+            menus_->Replace();
+        } catch (const AppError& e) {
+            fs::SyncFolders({st_.path_images, st_.path_library});  // the copies placed
+            FailWith(e.message(), report_.shortfall);
+        }
+        report_.menus = menus_->Lines();
+    }
+
+    Context& ctx_;
+    AppState& st_;
+    catalog::CatalogDb& db_;
+    const BackupScope backup_;
+    QStringList created_;  // tables this run created
+    CopyPlaces places_;
+    CommandReport report_;
+    std::optional<Progress> progress_;
+    std::unique_ptr<StagedMenu> menus_;
+    std::optional<CopyBatch> copies_;  // last: its thread is joined before the rest goes
+};
+
+}  // namespace
+
+void Install(Context& ctx) { InstallRun(ctx).Run(); }
+
+}  // namespace deploy
