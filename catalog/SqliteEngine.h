@@ -35,10 +35,21 @@ namespace catalog {
 // by a select, a generated column), where the pragma is to be asked.
 std::optional<QStringList> SqliteColumnsOfDefinition(const QString& sql);
 
+// Two profiles. `Sqlite` answers as SQLite can: a rollback takes back the tables created or
+// dropped in the transaction, and the file holds none of a transaction's changes before its
+// commit. `Jet` answers and behaves as the ADO engine on Jet does where the tool's commands can
+// tell: tables created or dropped inside a transaction stay created or dropped after its
+// rollback (and after the failure of an atomic unit), the file is not promised to stay as it
+// was until the commit, and a reconnection opens the file anew.
 class SqliteEngine : public Engine {
   public:
+    enum class Profile { Sqlite, Jet };
+    explicit SqliteEngine(Profile profile = Profile::Sqlite);
     std::unique_ptr<DbConnection> NewConnection() override;
     void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) override;
+
+  private:
+    Profile profile_;
 };
 
 }  // namespace catalog
