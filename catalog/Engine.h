@@ -109,6 +109,9 @@ class Engine {
     // left unchanged. Fails when the destination file exists. Both are connection strings of
     // the form "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file path.
     virtual void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) = 0;
+    // Creates an empty database file of this engine (for Jet: an Access file of Jet 4.0);
+    // fails with the engine's message, and leaves the file as it was, when it exists.
+    virtual void CreateDatabase(const QString& file) = 0;
 };
 
 // The engine of this platform build: ADO with the Jet provider in Windows builds, the SQLite

@@ -1257,6 +1257,38 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
     c.Close();
 }
 
+void SqliteEngine::CreateDatabase(const QString& file) {
+    const QString abs = AbsoluteFile(file);
+    // Made new or not at all: an existing file is never opened for writing here.
+    QFile f(abs);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        FailOnFile(QFileInfo::exists(abs) ? QStringLiteral("file already exists")
+                                          : QStringLiteral("unable to open database file"),
+                   abs);
+    f.close();
+    sqlite3* db = nullptr;
+    QString failure;
+    if (sqlite3_open_v2(UriFor(abs, "rw").toUtf8().constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+        failure = EngineText(db);
+    } else {
+        // SQLite writes its header with the first change; this one leaves nothing behind.
+        try {
+            Exec(db, QStringLiteral("CREATE TABLE zelk_new (x)"));
+            Exec(db, QStringLiteral("DROP TABLE zelk_new"));
+        } catch (const AppError& e) {
+            failure = e.message();
+        }
+    }
+    sqlite3_close_v2(db);
+    if (!failure.isNull()) {
+        fs::DeleteFile(abs);
+        FailOnFile(failure, abs);
+    }
+}
+
+QString SqliteEngine::Unavailable() { return QString(); }
+
 }  // namespace catalog
 
 #else  // a build without SQLite (the 32-bit Windows release, whose engine is ADO)
@@ -1265,12 +1297,14 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
 
 namespace catalog {
 namespace {
-[[noreturn]] void Absent() { throw AppError(QStringLiteral("SQLite is not part of this build")); }
+[[noreturn]] void Absent() { throw AppError(SqliteEngine::Unavailable()); }
 }  // namespace
 std::optional<QStringList> SqliteColumnsOfDefinition(const QString&) { return std::nullopt; }
 SqliteEngine::SqliteEngine(Profile profile) : profile_(profile) {}
 std::unique_ptr<DbConnection> SqliteEngine::NewConnection() { Absent(); }
 void SqliteEngine::CompactDatabase(const QString&, const QString&) { Absent(); }
+void SqliteEngine::CreateDatabase(const QString&) { Absent(); }
+QString SqliteEngine::Unavailable() { return QStringLiteral("SQLite is not part of this build"); }
 }  // namespace catalog
 
 #endif

@@ -21,7 +21,7 @@
 // Like Jet, it compacts no database that a connection (of this process) holds open.
 // Its messages are SQLite's (in English), without the schema names it adds itself.
 // Database files are never created by opening: a missing file or one that is not a
-// database fails with the engine's message.
+// database fails with the engine's message; CreateDatabase writes an empty one.
 
 #include <QStringList>
 #include <optional>
@@ -47,6 +47,10 @@ class SqliteEngine : public Engine {
     explicit SqliteEngine(Profile profile = Profile::Sqlite);
     std::unique_ptr<DbConnection> NewConnection() override;
     void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) override;
+    void CreateDatabase(const QString& file) override;
+
+    // Why this build cannot run the engine (it has no SQLite library), or the empty text.
+    static QString Unavailable();
 
   private:
     Profile profile_;

@@ -553,8 +553,8 @@ QString AdoEngine::Unavailable() {
     }
 }
 
-void AdoEngine::CreateDatabase(const QString& path) {
-    const QString abs = QFileInfo(fs::Native(path)).absoluteFilePath();
+void AdoEngine::CreateDatabase(const QString& file) {
+    const QString abs = QFileInfo(fs::Native(file)).absoluteFilePath();
     if (QFileInfo::exists(abs))
         throw AppError(
             QStringLiteral("Файл уже существует: \"%1\"").arg(QDir::toNativeSeparators(abs)));
