@@ -86,8 +86,9 @@ class DbConnection {
     // before it and none of the transaction's until the commit: the file can then be copied
     // while the transaction runs.
     virtual bool FileStaysUntilCommit() const { return false; }
-    // The rows that the last statement run by Execute inserted or deleted; nullopt where the
-    // engine does not tell (the callers then count the rows themselves).
+    // The rows that the last statement run by Execute inserted or deleted (none for a table's
+    // creation or removal); nullopt where the engine does not tell (the callers then count the
+    // rows themselves). ADO on Jet and the SQLite stand-in tell it for inserts and deletes.
     virtual std::optional<qint64> RowsAffected() const { return std::nullopt; }
 
     // Grows by one with every successful opening; a query opened in an earlier session of

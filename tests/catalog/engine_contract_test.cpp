@@ -286,6 +286,21 @@ TEST_P(EngineContract, InsertSelectAllMapsColumnsByNameFromAnotherFile) {
     c->GetTableNames(names);
     names.sort();
     EXPECT_EQ(names, (QStringList{"C", "S", "т-1"}));
+
+    // What each engine tells of the rows a statement inserted or deleted.
+    const struct {
+        const char* sql;
+        std::optional<qint64> rows;
+    } told[] = {{"insert into [т-1] select * from [Т-1] in '%1'", 2},
+                {"delete * from [т-1] where v=:v", 2},
+                {"delete * from [т-1] where v=:v", 0}};
+    for (const auto& t : told) {
+        Exec(*c,
+             QString::fromUtf8(t.sql).replace(QStringLiteral("%1"),
+                                              QDir::toNativeSeparators("../a/src.mdb")),
+             {{QStringLiteral("v"), QStringLiteral("x")}});
+        EXPECT_EQ(c->RowsAffected(), t.rows) << t.sql;
+    }
 }
 
 TEST_P(EngineContract, CompactionMakesACopyAndNeverOverwrites) {
