@@ -86,8 +86,9 @@ class DbConnection {
     // before it and none of the transaction's until the commit: the file can then be copied
     // while the transaction runs.
     virtual bool FileStaysUntilCommit() const { return false; }
-    // The rows that the last statement run by Execute inserted or deleted; nullopt where the
-    // engine does not tell (the callers then count the rows themselves).
+    // The rows that the last statement run by Execute inserted or deleted (none for a table's
+    // creation or removal); nullopt where the engine does not tell (the callers then count the
+    // rows themselves). ADO on Jet and the SQLite stand-in tell it for inserts and deletes.
     virtual std::optional<qint64> RowsAffected() const { return std::nullopt; }
 
     // Grows by one with every successful opening; a query opened in an earlier session of
@@ -109,6 +110,9 @@ class Engine {
     // left unchanged. Fails when the destination file exists. Both are connection strings of
     // the form "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file path.
     virtual void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) = 0;
+    // Creates an empty database file of this engine (for Jet: an Access file of Jet 4.0);
+    // fails with the engine's message, and leaves the file as it was, when it exists.
+    virtual void CreateDatabase(const QString& file) = 0;
 };
 
 // The engine of this platform build: ADO with the Jet provider in Windows builds, the SQLite

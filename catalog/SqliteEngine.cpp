@@ -715,7 +715,8 @@ QString FileKey(const QString& abs) {
 
 class SqliteConnection : public DbConnection {
   public:
-    SqliteConnection() = default;
+    explicit SqliteConnection(SqliteEngine::Profile profile = SqliteEngine::Profile::Sqlite)
+        : jet_(profile == SqliteEngine::Profile::Jet) {}
     ~SqliteConnection() override { Close(); }
 
     void SetConnectionString(const QString& connStr) override { connStr_ = connStr; }
@@ -761,7 +762,7 @@ class SqliteConnection : public DbConnection {
     // that has taken its name) and no transaction is open: its schema need not be read again.
     // The schema counter is looked at as an opening does, so that what others changed is seen.
     void Reopen() override {
-        if (db_ && !tx_ && identity_ && OnFile(connStr_)) {
+        if (!jet_ && db_ && !tx_ && identity_ && OnFile(connStr_)) {
             try {
                 Exec(db_, QStringLiteral("SELECT count(*) FROM sqlite_master"));
                 Forget();
@@ -806,10 +807,16 @@ class SqliteConnection : public DbConnection {
         const auto run = [&](const Statement& s, const Translated& t) {
             QVariantList binds;
             for (const QString& p : t.params) binds << ValueOf(p, s.params);
-            if (ChangesSchema(t)) Forget();
+            const bool schema = ChangesSchema(t);
+            if (schema) Forget();
             rowsAffected_ = Exec(db_, t.sql, binds);
             for (const QString& x : t.extra) Exec(db_, x);
+            if (schema) {
+                rowsAffected_ = 0;
+                if (jet_ && (tx_ || statements.size() > 1)) tableChanges_.append({t, binds});
+            }
         };
+        const qsizetype mark = tableChanges_.size();
         try {
             const QList<Attached> visible = Visible(attached);
             std::optional<Translated> single;
@@ -830,6 +837,7 @@ class SqliteConnection : public DbConnection {
                     for (const Statement& s : statements)
                         run(s, Translator(MainNames(), visible, Columns()).Translate(s.sql));
                     Exec(db_, tx_ ? QStringLiteral("RELEASE zelk_unit") : QStringLiteral("COMMIT"));
+                    if (!tx_) tableChanges_.clear();
                 } catch (...) {
                     Forget();
                     if (tx_) {
@@ -838,6 +846,7 @@ class SqliteConnection : public DbConnection {
                     } else {
                         ExecQuietly(db_, QStringLiteral("ROLLBACK"));
                     }
+                    PutBackTableChanges(mark);
                     throw;
                 }
             }
@@ -863,6 +872,7 @@ class SqliteConnection : public DbConnection {
         if (!tx_) throw AppError(QStringLiteral("No transaction is open"));
         Exec(db_, QStringLiteral("COMMIT"));
         tx_ = false;
+        tableChanges_.clear();
         Forget();
         Detach(txAttached_);
         ExecQuietly(db_, QStringLiteral("PRAGMA cache_spill = ON"));
@@ -882,14 +892,15 @@ class SqliteConnection : public DbConnection {
         }
         tx_ = false;
         Forget();
+        PutBackTableChanges(0);
         Detach(txAttached_);
         ExecQuietly(db_, QStringLiteral("PRAGMA cache_spill = ON"));
         return ok;
     }
 
     bool InTransaction() const override { return tx_; }
-    bool RollsBackTableChanges() const override { return true; }
-    bool FileStaysUntilCommit() const override { return true; }
+    bool RollsBackTableChanges() const override { return !jet_; }
+    bool FileStaysUntilCommit() const override { return !jet_; }
     std::optional<qint64> RowsAffected() const override { return rowsAffected_; }
 
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
@@ -931,6 +942,21 @@ class SqliteConnection : public DbConnection {
     }
 
   private:
+    // Jet keeps the tables a transaction created or dropped when it is rolled back: the table
+    // changes made since the `from`-th are made again after SQLite has undone them.
+    void PutBackTableChanges(qsizetype from) {
+        for (qsizetype i = from; i < tableChanges_.size(); ++i) {
+            const auto& [t, binds] = tableChanges_[i];
+            try {
+                Exec(db_, t.sql, binds);
+                for (const QString& x : t.extra) Exec(db_, x);
+            } catch (const AppError&) {
+            }
+        }
+        if (!tx_) tableChanges_.clear();
+        Forget();
+    }
+
     // Whether the connection string `connStr` names the file this connection has open.
     bool OnFile(const QString& connStr) const {
         try {
@@ -1095,6 +1121,9 @@ class SqliteConnection : public DbConnection {
     bool tx_ = false;
     QList<Attached> txAttached_;  // files attached during the open transaction
     qint64 rowsAffected_ = 0;     // by the last statement
+    const bool jet_;              // the Jet-shaped profile
+    // Jet-shaped: the table changes of the open transaction (or unit), put back after a rollback
+    QList<QPair<Translated, QVariantList>> tableChanges_;
     QStringList mainNames_;
     bool mainNamesKept_ = false;
     qint64 namesVersion_ = -1;  // the schema counter the names were listed at (outside a tx)
@@ -1171,8 +1200,10 @@ std::optional<QStringList> SqliteColumnsOfDefinition(const QString& sql) {
     return names;
 }
 
+SqliteEngine::SqliteEngine(Profile profile) : profile_(profile) {}
+
 std::unique_ptr<DbConnection> SqliteEngine::NewConnection() {
-    return std::make_unique<SqliteConnection>();
+    return std::make_unique<SqliteConnection>(profile_);
 }
 
 namespace {
@@ -1226,6 +1257,38 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
     c.Close();
 }
 
+void SqliteEngine::CreateDatabase(const QString& file) {
+    const QString abs = AbsoluteFile(file);
+    // Made new or not at all: an existing file is never opened for writing here.
+    QFile f(abs);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        FailOnFile(QFileInfo::exists(abs) ? QStringLiteral("file already exists")
+                                          : QStringLiteral("unable to open database file"),
+                   abs);
+    f.close();
+    sqlite3* db = nullptr;
+    QString failure;
+    if (sqlite3_open_v2(UriFor(abs, "rw").toUtf8().constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+        failure = EngineText(db);
+    } else {
+        // SQLite writes its header with the first change; this one leaves nothing behind.
+        try {
+            Exec(db, QStringLiteral("CREATE TABLE zelk_new (x)"));
+            Exec(db, QStringLiteral("DROP TABLE zelk_new"));
+        } catch (const AppError& e) {
+            failure = e.message();
+        }
+    }
+    sqlite3_close_v2(db);
+    if (!failure.isNull()) {
+        fs::DeleteFile(abs);
+        FailOnFile(failure, abs);
+    }
+}
+
+QString SqliteEngine::Unavailable() { return QString(); }
+
 }  // namespace catalog
 
 #else  // a build without SQLite (the 32-bit Windows release, whose engine is ADO)
@@ -1234,11 +1297,14 @@ void SqliteEngine::CompactDatabase(const QString& srcConnStr, const QString& des
 
 namespace catalog {
 namespace {
-[[noreturn]] void Absent() { throw AppError(QStringLiteral("SQLite is not part of this build")); }
+[[noreturn]] void Absent() { throw AppError(SqliteEngine::Unavailable()); }
 }  // namespace
 std::optional<QStringList> SqliteColumnsOfDefinition(const QString&) { return std::nullopt; }
+SqliteEngine::SqliteEngine(Profile profile) : profile_(profile) {}
 std::unique_ptr<DbConnection> SqliteEngine::NewConnection() { Absent(); }
 void SqliteEngine::CompactDatabase(const QString&, const QString&) { Absent(); }
+void SqliteEngine::CreateDatabase(const QString&) { Absent(); }
+QString SqliteEngine::Unavailable() { return QStringLiteral("SQLite is not part of this build"); }
 }  // namespace catalog
 
 #endif

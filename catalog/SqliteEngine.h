@@ -21,7 +21,7 @@
 // Like Jet, it compacts no database that a connection (of this process) holds open.
 // Its messages are SQLite's (in English), without the schema names it adds itself.
 // Database files are never created by opening: a missing file or one that is not a
-// database fails with the engine's message.
+// database fails with the engine's message; CreateDatabase writes an empty one.
 
 #include <QStringList>
 #include <optional>
@@ -35,10 +35,25 @@ namespace catalog {
 // by a select, a generated column), where the pragma is to be asked.
 std::optional<QStringList> SqliteColumnsOfDefinition(const QString& sql);
 
+// Two profiles. `Sqlite` answers as SQLite can: a rollback takes back the tables created or
+// dropped in the transaction, and the file holds none of a transaction's changes before its
+// commit. `Jet` answers and behaves as the ADO engine on Jet does where the tool's commands can
+// tell: tables created or dropped inside a transaction stay created or dropped after its
+// rollback (and after the failure of an atomic unit), the file is not promised to stay as it
+// was until the commit, and a reconnection opens the file anew.
 class SqliteEngine : public Engine {
   public:
+    enum class Profile { Sqlite, Jet };
+    explicit SqliteEngine(Profile profile = Profile::Sqlite);
     std::unique_ptr<DbConnection> NewConnection() override;
     void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) override;
+    void CreateDatabase(const QString& file) override;
+
+    // Why this build cannot run the engine (it has no SQLite library), or the empty text.
+    static QString Unavailable();
+
+  private:
+    Profile profile_;
 };
 
 }  // namespace catalog

@@ -323,7 +323,7 @@ class JetDatabase : public Database {
     explicit JetDatabase(const QString& path) : path_(path), temp_(path + QStringLiteral(".tmp")) {
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile::remove(temp_);
-        catalog::AdoEngine::CreateDatabase(temp_);
+        engine_.CreateDatabase(temp_);
         conn_ = engine_.NewConnection();
         conn_->SetConnectionString(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
                                    catalog::QuoteConnectionValue(QDir::toNativeSeparators(temp_)));

@@ -383,11 +383,15 @@ class AdoConnection : public DbConnection {
 
     void Execute(const QString& sql, const Params& params) override {
         Open();
+        rowsAffected_.reset();
         Guard([&] { Run(sql, params, false); });
     }
 
+    std::optional<qint64> RowsAffected() const override { return rowsAffected_; }
+
     void ExecuteAtomically(const QList<Statement>& statements) override {
         Open();
+        rowsAffected_.reset();
         Guard([&] { conn_.Call(L"BeginTrans"); });
         try {
             for (const Statement& s : statements) Guard([&] { Run(s.sql, s.params, false); });
@@ -471,11 +475,16 @@ class AdoConnection : public DbConnection {
         a.push_back(Var::Missing());
         a.push_back(Var::Missing());
         a.emplace_back(rows ? adCmdText : adCmdText | adExecuteNoRecords);
-        if (!rows) {
-            cmd.Call(L"Execute", std::move(a));
-            return Disp();
-        }
-        return cmd.Object(L"Execute", std::move(a));
+        if (rows) return cmd.Object(L"Execute", std::move(a));
+        // The rows changed are the provider's own count: ADO returns it in Command.Execute's
+        // first argument, RecordsAffected (an out parameter, passed by reference). Jet tells
+        // it for inserts, updates and deletes; where it says nothing (or -1), nothing is known.
+        Var affected;
+        a[0].v.vt = VT_BYREF | VT_VARIANT;
+        a[0].v.pvarVal = &affected.v;
+        cmd.Call(L"Execute", std::move(a));
+        if (!affected.IsNull() && affected.Long() >= 0) rowsAffected_ = affected.Long();
+        return Disp();
     }
 
     // Runs `f`; a COM failure becomes an AppError carrying the descriptions of the
@@ -517,6 +526,7 @@ class AdoConnection : public DbConnection {
     QString connStr_;
     bool open_ = false;
     bool tx_ = false;  // Jet nests the transaction of ExecuteAtomically inside this one
+    std::optional<qint64> rowsAffected_;  // by the last statement run, as the provider told
 };
 
 }  // namespace
@@ -553,8 +563,8 @@ QString AdoEngine::Unavailable() {
     }
 }
 
-void AdoEngine::CreateDatabase(const QString& path) {
-    const QString abs = QFileInfo(fs::Native(path)).absoluteFilePath();
+void AdoEngine::CreateDatabase(const QString& file) {
+    const QString abs = QFileInfo(fs::Native(file)).absoluteFilePath();
     if (QFileInfo::exists(abs))
         throw AppError(
             QStringLiteral("Файл уже существует: \"%1\"").arg(QDir::toNativeSeparators(abs)));

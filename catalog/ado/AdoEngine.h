@@ -26,11 +26,11 @@ class AdoEngine : public Engine {
   public:
     std::unique_ptr<DbConnection> NewConnection() override;
     void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) override;
+    // Through ADOX.Catalog: an empty Jet 4.0 database file.
+    void CreateDatabase(const QString& file) override;
 
     // Why the Jet provider cannot serve this process, or the empty text when it can.
     static QString Unavailable();
-    // Creates an empty Jet 4.0 database file (fails when the file exists).
-    static void CreateDatabase(const QString& path);
 };
 
 }  // namespace catalog

@@ -2,19 +2,16 @@
 
 #include "support/ErrorOf.h"
 
-// Scratch databases for the catalog tests: an empty database file made directly through
-// SQLite, tables and rows put in through the tool's own engine (so in its dialect), and a
+// Scratch databases for the catalog tests, made through the engine the tool runs on
+// (DefaultEngine: its empty database files, then tables and rows in the Jet dialect), and a
 // fixture that works in a scratch current directory holding "ZELK_install.mdb".
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include "catalog/CatalogDb.h"
 #include "catalog/Engine.h"
-#include "catalog/SqliteEngine.h"
 #include "catalog/Transfer.h"
 #include "core/AppError.h"
 #include "core/AppState.h"
@@ -26,27 +23,9 @@ namespace catalog_test {
 
 using catalog::Params;
 
-// The files these fixtures make are SQLite files: the tool's catalog code runs here on the
-// SQLite stand-in whatever the platform's engine (the engine contract runs every engine).
-inline const bool kOnStandIn = [] {
-    static catalog::SqliteEngine engine;
-    catalog::SetDefaultEngine(&engine);
-    return true;
-}();
-
-// Creates an empty database file (SQLite writes a file only once it holds something).
+// An empty database file of the engine the tool runs on.
 inline void MakeEmptyDb(const QString& path) {
-    static int n = 0;
-    const QString name = QStringLiteral("test_maker_%1").arg(++n);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        EXPECT_TRUE(db.open());
-        QSqlQuery(db).exec(QStringLiteral("CREATE TABLE t(x)"));
-        QSqlQuery(db).exec(QStringLiteral("DROP TABLE t"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    catalog::DefaultEngine().CreateDatabase(QDir::toNativeSeparators(path));
 }
 
 inline QString DataSource(const QString& path) {

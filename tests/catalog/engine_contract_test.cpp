@@ -22,34 +22,30 @@ namespace {
 struct EngineCase {
     std::string name;
     std::function<catalog::Engine&()> engine;
-    std::function<void(const QString&)> createEmpty;  // an empty database file of the engine
-    std::function<QString()> unavailable;             // why the engine cannot run here
-    bool jet;
+    std::function<QString()> unavailable;  // why the engine cannot run here
+    bool jet;                              // ADO on Jet itself
 };
 
 void PrintTo(const EngineCase& c, std::ostream* os) { *os << c.name; }
 
-catalog::Engine& Sqlite() {
-    static catalog::SqliteEngine e;
+template <catalog::SqliteEngine::Profile profile>
+catalog::Engine& StandIn() {
+    static catalog::SqliteEngine e(profile);
     return e;
 }
 
-// A Windows build of 32 bits (the one Jet serves) may come without the SQLite driver.
-QString SqliteUnavailable() {
-    return QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))
-               ? QString()
-               : QStringLiteral("no SQLite driver in this build");
-}
-
 std::vector<EngineCase> Engines() {
-    std::vector<EngineCase> out{{"Sqlite", Sqlite, MakeEmptyDb, SqliteUnavailable, false}};
+    using Profile = catalog::SqliteEngine::Profile;
+    std::vector<EngineCase> out{
+        {"Sqlite", StandIn<Profile::Sqlite>, catalog::SqliteEngine::Unavailable, false},
+        {"JetShaped", StandIn<Profile::Jet>, catalog::SqliteEngine::Unavailable, false}};
 #ifdef _WIN32
     out.push_back({"AdoJet",
                    []() -> catalog::Engine& {
                        static catalog::AdoEngine e;
                        return e;
                    },
-                   catalog::AdoEngine::CreateDatabase, catalog::AdoEngine::Unavailable, true});
+                   catalog::AdoEngine::Unavailable, true});
 #endif
     return out;
 }
@@ -80,7 +76,7 @@ class EngineContract : public ::testing::TestWithParam<EngineCase> {
     // Paths as the system writes them (Jet is given Windows paths).
     QString NewDb(const QString& rel) {
         const QString path = QDir::toNativeSeparators(tmp.file(rel));
-        GetParam().createEmpty(path);
+        engine().CreateDatabase(path);
         return path;
     }
     std::unique_ptr<DbConnection> Open(const QString& path) {
@@ -290,6 +286,21 @@ TEST_P(EngineContract, InsertSelectAllMapsColumnsByNameFromAnotherFile) {
     c->GetTableNames(names);
     names.sort();
     EXPECT_EQ(names, (QStringList{"C", "S", "т-1"}));
+
+    // What each engine tells of the rows a statement inserted or deleted.
+    const struct {
+        const char* sql;
+        std::optional<qint64> rows;
+    } told[] = {{"insert into [т-1] select * from [Т-1] in '%1'", 2},
+                {"delete * from [т-1] where v=:v", 2},
+                {"delete * from [т-1] where v=:v", 0}};
+    for (const auto& t : told) {
+        Exec(*c,
+             QString::fromUtf8(t.sql).replace(QStringLiteral("%1"),
+                                              QDir::toNativeSeparators("../a/src.mdb")),
+             {{QStringLiteral("v"), QStringLiteral("x")}});
+        EXPECT_EQ(c->RowsAffected(), t.rows) << t.sql;
+    }
 }
 
 TEST_P(EngineContract, CompactionMakesACopyAndNeverOverwrites) {
@@ -543,11 +554,9 @@ TEST_P(EngineContract, PathsWithSpacesAndCyrillicLetters) {
                              kJet + catalog::QuoteConnectionValue(dest));
     EXPECT_EQ(Scalar(*Open(dest), QStringLiteral("select v from [Т]")), QStringLiteral("ё"));
 
-    if (jet()) {  // the stand-in creates no database files: the tests make its files
-        const QByteArray before = tmp.read(rel);
-        EXPECT_FALSE(ErrorOf([&] { GetParam().createEmpty(cat); }).isEmpty());
-        EXPECT_EQ(tmp.read(rel), before);
-    }
+    const QByteArray before = tmp.read(rel);
+    EXPECT_TRUE(ErrorOf([&] { engine().CreateDatabase(cat); }).contains(QStringLiteral("ЗЕЛК")));
+    EXPECT_EQ(tmp.read(rel), before);
 }
 
 // The install database as the data generator writes it for this engine: each family's rows,
@@ -602,6 +611,7 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     auto c = Open(NewDb(QStringLiteral("t.mdb")));
     Exec(*c, QStringLiteral("create table [T] ([v]varchar(5))"));
     Exec(*c, QStringLiteral("insert into T values ('old')"));
+    Exec(*c, QStringLiteral("create table [Gone] ([v]varchar(5))"));
     const auto rows = [&] { return Count(*c, QStringLiteral("select count(*) from T")); };
     const auto work = [&] {
         Exec(*c, QStringLiteral("delete * from T"));
@@ -612,6 +622,9 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     c->BeginTransaction();
     EXPECT_TRUE(c->InTransaction());
     EXPECT_FALSE(ErrorOf([&] { c->BeginTransaction(); }).isEmpty());
+    Exec(*c, QStringLiteral("create table [K] ([v]varchar(5))"));
+    Exec(*c, QStringLiteral("insert into K values ('k')"));
+    Exec(*c, QStringLiteral("drop table [Gone]"));
     work();
     EXPECT_EQ(rows(), 2);  // the connection sees its own changes
     // An engine that tells the rows a statement changed tells them right.
@@ -621,6 +634,16 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     EXPECT_TRUE(c->RollbackTransaction());
     EXPECT_FALSE(c->InTransaction());
     EXPECT_EQ(Scalar(*c, QStringLiteral("select v from T")), QStringLiteral("old"));
+    // The table created in it, and the one dropped, are undone with it only where the engine
+    // says so; a table that stays holds none of the transaction's rows.
+    QStringList tables;
+    c->GetTableNames(tables);
+    EXPECT_EQ(tables.contains(QStringLiteral("K")), !c->RollsBackTableChanges());
+    EXPECT_EQ(tables.contains(QStringLiteral("Gone")), c->RollsBackTableChanges());
+    if (!c->RollsBackTableChanges()) {
+        EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from K")), 0);
+        Exec(*c, QStringLiteral("drop table K"));
+    }
 
     // A failed unit inside takes back itself only; the commit keeps the rest.
     c->BeginTransaction();
@@ -671,7 +694,8 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     c->GetTableNames(names);
     EXPECT_TRUE(names.contains(QStringLiteral("T")));
     if (c->RollsBackTableChanges()) {
-        EXPECT_EQ(names, QStringList{QStringLiteral("T")});
+        names.sort();
+        EXPECT_EQ(names, (QStringList{"Gone", "T"}));
     }
 }
 
