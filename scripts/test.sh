@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds the tool and runs the whole test suite: in an ordinary
 # build; cross-built for Windows (the 32-bit release and the 64-bit tests, which run under
-# wine64); and with AddressSanitizer and UndefinedBehaviorSanitizer.
+# wine64); with ThreadSanitizer (the suites whose code runs threads: the commands, the engines
+# and the core); and with AddressSanitizer and UndefinedBehaviorSanitizer.
 # The last line printed is CTest's summary of the sanitizer run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +24,12 @@ cmake --build build -j"$jobs"
 echo "== Windows: cross-build (the i686 release, the x86_64 tests) and the tests under wine64"
 ZELK_HOST_DATAGEN=$root/build/zelk_datagen bash scripts/build-windows.sh all
 bash scripts/test-wine.sh
+
+echo "== build and test the commands, the engines and the core with ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE_THREAD=ON -DZELK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target test_core test_catalog test_deploy
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --output-on-failure -j"$jobs" --timeout 300 -E _NOT_BUILT)
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_BUILD_BENCH=OFF >/dev/null

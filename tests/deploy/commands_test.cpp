@@ -1,8 +1,7 @@
 // Install and Clean on a fake profile, a fake public folder and a fake tool folder (the current
-// directory during the test), with a real catalog connection on SQLite files.
-
-#include "deploy/Clean.h"
-#include "deploy/Install.h"
+// directory during the test), with a real catalog connection, on every engine: the SQLite
+// stand-in, the stand-in shaped as Jet, and ADO on real Jet files where the build has it. The
+// suites that break the catalog file itself or kill the tool run on the stand-in's files.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,9 @@
 #include <QUuid>
 #include <QVariant>
 #include <random>
+
+#include "deploy/Clean.h"
+#include "deploy/Install.h"
 
 #ifdef __linux__
 #include <sys/wait.h>
@@ -32,6 +34,7 @@
 #include "deploy/DeployFixture.h"
 #include "state/Discovery.h"
 #include "state/Selection.h"
+#include "support/Engines.h"
 #include "support/ErrorOf.h"
 #include "support/FakeForm.h"
 #include "support/ScratchMounts.h"
@@ -42,8 +45,33 @@ const QString kBreakers = QStringLiteral("Автоматические выкл�
 const QString kFuses = QStringLiteral("Предохранители");
 const QString kEntry = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png|$S=M400");
 
-// Runs statements on a SQLite file (created when missing).
+// Runs statements in the Jet dialect through the engine the tool runs on, on a database file
+// it creates when missing.
 void Sql(const QString& file, const QStringList& statements) {
+    if (!QFileInfo::exists(file))
+        catalog::DefaultEngine().CreateDatabase(QDir::toNativeSeparators(file));
+    auto c = catalog::DefaultEngine().NewConnection();
+    c->SetConnectionString(catalog::JetConnectionString(
+        catalog::QuoteConnectionValue(QDir::toNativeSeparators(file))));
+    for (const QString& s : statements) c->Execute(s, {});
+}
+
+// The first column of the first row of a query through the engine, -1 when it fails.
+int Count(const QString& file, const QString& select) {
+    try {
+        auto c = catalog::DefaultEngine().NewConnection();
+        c->SetConnectionString(catalog::JetConnectionString(
+            catalog::QuoteConnectionValue(QDir::toNativeSeparators(file))));
+        const catalog::FirstRow r = c->OpenQuery(select, {});
+        return r.values.isEmpty() ? -1 : r.values.first().toInt();
+    } catch (const AppError&) {
+        return -1;
+    }
+}
+
+// The same on the SQLite file underneath the stand-in, for what only SQLite can say or do
+// (its schema, its integrity check, a recursive fill).
+void RawSql(const QString& file, const QStringList& statements) {
     const QString name = QUuid::createUuid().toString();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -55,8 +83,7 @@ void Sql(const QString& file, const QStringList& statements) {
     QSqlDatabase::removeDatabase(name);
 }
 
-// The first column of the first row of a query, -1 when it fails.
-int Count(const QString& file, const QString& select) {
+int RawCount(const QString& file, const QString& select) {
     const QString name = QUuid::createUuid().toString();
     int n = -1;
     {
@@ -71,10 +98,14 @@ int Count(const QString& file, const QString& select) {
     return n;
 }
 
-const char* kFamilyColumns = "(CATALOG varchar(60), MANUFACTURER varchar(24), DESCRIPTION text)";
+const char* kFamilyColumns =
+    "([CATALOG] varchar(60), [MANUFACTURER] varchar(24), [DESCRIPTION] text)";
+const char* kFamilyDescription = "create table _FAMILY_DESCRIPTION ([DESC] text, [FAMILY] text)";
 
-class CommandsTest : public ::testing::Test {
+// The fixture of every suite below; each runs on the engine its parameter names.
+class CommandsFixture : public ::testing::Test {
   protected:
+    virtual const engines::EngineCase& Engine() const = 0;
     TempDir tmp;
     CurrentDirGuard cwd;
     AppState st;
@@ -84,6 +115,8 @@ class CommandsTest : public ::testing::Test {
     QStringList menu, followMenu, block;
 
     void SetUp() override {
+        const std::string why = engines::Use(Engine());
+        if (!why.empty()) GTEST_SKIP() << why;
         tool = tmp.mkdir("tool");
         tmp.mkdir("tool/data/IMAGES/old");
         tmp.write("tool/data/IMAGES/old/zelk_old.png", "old");
@@ -96,8 +129,7 @@ class CommandsTest : public ::testing::Test {
         block = MakerBlock(298);
         tmp.write("tool/data/menu.txt", Bytes(CrLf(block), TextEncoding::Ansi));
         Sql(tmp.file("tool/ZELK_install.mdb"),
-            {"create table DS (ID integer)",
-             "create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)",
+            {"create table DS ([ID] integer)", kFamilyDescription,
              "insert into _FAMILY_DESCRIPTION values ('" + kBreakers + "', 'CB')",
              "insert into _FAMILY_DESCRIPTION values ('" + kFuses + "', 'FU')",
              QString("create table CB ") + kFamilyColumns,
@@ -105,10 +137,11 @@ class CommandsTest : public ::testing::Test {
              "insert into CB values ('QF-2', 'ЗЕЛК', 'Выключатель 2')",
              QString("create table FU ") + kFamilyColumns,
              "insert into FU values ('FU-1', 'ЗЕЛК', 'Предохранитель')",
-             "create table [_PINLIST_ЗЕЛК] (RECNUM integer, manufacturer varchar(24), CATALOG "
-             "varchar(60), ASSEMBLYCODE varchar(24), COILPINS varchar(255), PINLIST text, "
-             "PEER_COILPINS text, PEER_PINLIST text)",
-             "insert into [_PINLIST_ЗЕЛК] values (1, 'ЗЕЛК', 'QF-1', '', '', 'A1,A2', '', '')"});
+             "create table [_PINLIST_ЗЕЛК] ([RECNUM] integer, [manufacturer] varchar(24), "
+             "[CATALOG] varchar(60), [ASSEMBLYCODE] varchar(24), [COILPINS] varchar(255), "
+             "[PINLIST] text, [PEER_COILPINS] text, [PEER_PINLIST] text)",
+             "insert into [_PINLIST_ЗЕЛК] values (1, 'ЗЕЛК', 'QF-1', null, null, 'A1,A2', null, "
+             "null)"});
 
         const QString roaming = "user/AppData/Roaming/Autodesk/AutoCAD Electrical 2017/";
         tmp.mkdir(roaming + "R20.0");
@@ -163,13 +196,30 @@ class CommandsTest : public ::testing::Test {
                      QString("select count(*) from %1 where MANUFACTURER='ЗЕЛК'").arg(table));
     }
     bool CatalogHas(const QString& table) const {
-        return Count(catalogFile, "select count(*) from sqlite_master where lower(name)=lower('" +
-                                      table + "')") == 1;
+        QStringList names;
+        try {
+            auto c = catalog::DefaultEngine().NewConnection();
+            c->SetConnectionString(catalog::JetConnectionString(
+                catalog::QuoteConnectionValue(QDir::toNativeSeparators(catalogFile))));
+            c->GetTableNames(names);
+        } catch (const AppError&) {
+        }
+        return names.contains(table, Qt::CaseInsensitive);
     }
     bool Exists(const QString& path) const { return QFileInfo::exists(path); }
+    // The suites that break the catalog's file or kill the tool work on SQLite's files.
+    bool OnSqliteFiles() const { return !Engine().jet; }
 };
 
-TEST_F(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
+std::string EngineName(const engines::EngineCase& c) { return c.name; }
+
+class CommandsTest : public CommandsFixture,
+                     public ::testing::WithParamInterface<engines::EngineCase> {
+  protected:
+    const engines::EngineCase& Engine() const override { return GetParam(); }
+};
+
+TEST_P(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
     tmp.write(support.mid(tmp.path().size()) + "Images/zelk_cb.png", "user's own");
     const QByteArray firstBefore = Bytes(CrLf(menu), TextEncoding::Ansi);
     const QByteArray followBefore = Menu("ACE_IEC-60617_MENU.DAT");
@@ -246,6 +296,9 @@ TEST_F(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
             << part << "\n"
             << form.details[2].toStdString();
     EXPECT_FALSE(CatalogHas("_PINLIST_ЗЕЛК"));
+    // The compaction, which cannot tell how far it is, runs aside under a progress window.
+    EXPECT_TRUE(form.progress.contains("Чистка: сжатие базы изделий [0/0]"))
+        << form.progress.join('\n').toStdString();
     EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), firstBefore);
     EXPECT_EQ(Menu("ACE_IEC-60617_MENU.DAT"), followBefore);
     // Only the maker's files with the maker's name go; the user's own stay.
@@ -255,7 +308,7 @@ TEST_F(CommandsTest, InstallTwiceThenCleanGivesEverythingBack) {
     EXPECT_TRUE(Exists(library + "my_zelk_notes.dwg") && Exists(library + "iec_std.dwg"));
 }
 
-TEST_F(CommandsTest, RefusalsComeAfterTheCatalogIsRetargetedAndItsTablesCreated) {
+TEST_P(CommandsTest, RefusalsComeAfterTheCatalogIsRetargetedAndItsTablesCreated) {
     const QByteArray firstBefore = Menu("ACE_IEC_MENU.DAT");
     // The catalog field already shows the stored catalog, so its change handler does not run
     // and cannot fill the version and language fields.
@@ -290,7 +343,7 @@ TEST_F(CommandsTest, RefusalsComeAfterTheCatalogIsRetargetedAndItsTablesCreated)
     }
 }
 
-TEST_F(CommandsTest, CleanBeforeAnyCatalogIsConnectedTouchesNothing) {
+TEST_P(CommandsTest, CleanBeforeAnyCatalogIsConnectedTouchesNothing) {
     Install();
     ASSERT_EQ(form.errors, QStringList());
     const QByteArray first = Menu("ACE_IEC_MENU.DAT");
@@ -313,7 +366,7 @@ TEST_F(CommandsTest, CleanBeforeAnyCatalogIsConnectedTouchesNothing) {
     EXPECT_EQ(tmp.read(catalogFile), catalogDb);
 }
 
-TEST_F(CommandsTest, MissingMakerDataIsReportedBeforeMenusOrFilesAreTouched) {
+TEST_P(CommandsTest, MissingMakerDataIsReportedBeforeMenusOrFilesAreTouched) {
     // Install without "data\menu.txt": the error comes before any menu file is written.
     QFile::remove(tmp.file("tool/data/menu.txt"));
     const QByteArray first = Menu("ACE_IEC_MENU.DAT");
@@ -348,7 +401,7 @@ TEST_F(CommandsTest, MissingMakerDataIsReportedBeforeMenusOrFilesAreTouched) {
     EXPECT_EQ(Menu("ACE_IEC_MENU.DAT"), Bytes(CrLf(menu), TextEncoding::Ansi));
 }
 
-TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
+TEST_P(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
     Install();
     ASSERT_EQ(form.errors, QStringList());
     QStringList lines = DecodeText(Menu("ACE_IEC_MENU.DAT")).lines;
@@ -372,7 +425,7 @@ TEST_F(CommandsTest, CleanStopsBeforeCompactionWhenTheMenuCannotBeToldApart) {
     EXPECT_FALSE(Exists(catalogFile.chopped(4) + "~$.mdb"));
 }
 
-TEST_F(CommandsTest, TheBackupKeepsTheCatalogAsItWasBeforeTheRunsFirstChange) {
+TEST_P(CommandsTest, TheBackupKeepsTheCatalogAsItWasBeforeTheRunsFirstChange) {
     const QString bak = catalogFile + ".bak";
     const QByteArray original = tmp.read(catalogFile);
     // Install, Install again, Clean: the backup stays the catalog from before the first one.
@@ -402,7 +455,7 @@ TEST_F(CommandsTest, TheBackupKeepsTheCatalogAsItWasBeforeTheRunsFirstChange) {
 
 // A backup that cannot be made (here its name is taken by a folder) stops the command with
 // the catalog as it was, even where it is copied while the catalog's changes are made.
-TEST_F(CommandsTest, ACatalogThatCannotBeBackedUpIsNotChanged) {
+TEST_P(CommandsTest, ACatalogThatCannotBeBackedUpIsNotChanged) {
     ASSERT_TRUE(QDir().mkpath(catalogFile + ".bak"));
     const QByteArray catalogBytes = tmp.read(catalogFile);
     Install();
@@ -414,7 +467,7 @@ TEST_F(CommandsTest, ACatalogThatCannotBeBackedUpIsNotChanged) {
     EXPECT_FALSE(db->ADOConnection2().InTransaction());
 }
 
-TEST_F(CommandsTest, FailedCatalogChoiceLeavesNoCatalogReadyUntilOneSucceeds) {
+TEST_P(CommandsTest, FailedCatalogChoiceLeavesNoCatalogReadyUntilOneSucceeds) {
     Install();
     ASSERT_EQ(form.errors, QStringList());
     const QString good = st.fstr;
@@ -459,7 +512,7 @@ TEST_F(CommandsTest, FailedCatalogChoiceLeavesNoCatalogReadyUntilOneSucceeds) {
     EXPECT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
 }
 
-TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
+TEST_P(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
     if (!ScratchMounts::Unavailable().isEmpty())
         GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
     const QString stored =
@@ -468,7 +521,7 @@ TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
     tmp.write("tool/config.ini", settings);
     ScratchMounts mounts;
     ASSERT_TRUE(mounts.ReadOnly(tool + "/config.ini"));
-    Sql(catalogFile, {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)"});
+    Sql(catalogFile, {kFamilyDescription});
     const QByteArray oldProfile = qgetenv("USERPROFILE"), oldPublic = qgetenv("PUBLIC");
     qputenv("USERPROFILE", st.userprofile.toLocal8Bit());
     qputenv("PUBLIC", st.publicprofile.toLocal8Bit());
@@ -492,12 +545,13 @@ TEST_F(CommandsTest, ReadOnlySettingsFileGivesInstallAndCleanTheSameCatalog) {
     EXPECT_EQ(tmp.read(tool + "/config.ini"), settings);
 }
 
-TEST_F(CommandsTest, CatalogColumnsInAnotherOrderOrOneMoreGetTheRowsByName) {
+TEST_P(CommandsTest, CatalogColumnsInAnotherOrderOrOneMoreGetTheRowsByName) {
     QFile::remove(catalogFile);
     Sql(catalogFile,
-        {"create table CB (MANUFACTURER varchar(24), NOTE text, DESCRIPTION text, CATALOG "
-         "varchar(60))",
-         "create table FU (DESCRIPTION text, CATALOG varchar(60), MANUFACTURER varchar(24))"});
+        {"create table CB ([MANUFACTURER] varchar(24), [NOTE] text, [DESCRIPTION] text, "
+         "[CATALOG] varchar(60))",
+         "create table FU ([DESCRIPTION] text, [CATALOG] varchar(60), [MANUFACTURER] "
+         "varchar(24))"});
     for (int run = 0; run < 2; ++run) {  // Install, Clean, Install
         Install();
         if (run == 0) Clean();
@@ -535,7 +589,7 @@ TEST_F(CommandsTest, CatalogColumnsInAnotherOrderOrOneMoreGetTheRowsByName) {
 }
 
 #ifdef __linux__
-TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGoOn) {
+TEST_P(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGoOn) {
     // One cycle before the kills: the menus as Install leaves them and as Clean leaves them
     // (line ends normalised).
     QElapsedTimer cycle;
@@ -629,6 +683,18 @@ TEST_F(CommandsTest, KilledAtRandomMomentsInstallAndCleanLeaveOldOrNewStateAndGo
 }
 #endif
 
+INSTANTIATE_TEST_SUITE_P(Engines, CommandsTest, ::testing::ValuesIn(engines::All()),
+                         [](const auto& info) { return EngineName(info.param); });
+
+// A suite of cases, each run on every engine.
+template <class Case>
+class CasesOnEngines : public CommandsFixture,
+                       public ::testing::WithParamInterface<std::tuple<engines::EngineCase, Case>> {
+  protected:
+    const engines::EngineCase& Engine() const override { return std::get<0>(this->GetParam()); }
+    const Case& TheCase() const { return std::get<1>(this->GetParam()); }
+};
+
 // ---- every release from 2016 on ---------------------------------------------------------
 
 // The installations on a machine, the version discovery chooses, the version field's items,
@@ -637,10 +703,10 @@ struct ReleaseCase {
     QString installed, found, versions, picked;
 };
 void PrintTo(const ReleaseCase& c, std::ostream* os) { *os << c.installed.toStdString(); }
-class ReleasesTest : public CommandsTest, public ::testing::WithParamInterface<ReleaseCase> {};
+class ReleasesTest : public CasesOnEngines<ReleaseCase> {};
 
 TEST_P(ReleasesTest, DiscoveryVersionChangeAndInstallServeTheRelease) {
-    const ReleaseCase& c = GetParam();
+    const ReleaseCase& c = TheCase();
     const QString user = tmp.path() + "machine/user", pub = tmp.path() + "machine/public";
     const auto catalog = [&](const QString& y) {
         return user + "/Documents/Acade " + y + "/AeData/ru-RU/Catalogs/default_cat.mdb";
@@ -656,7 +722,7 @@ TEST_P(ReleasesTest, DiscoveryVersionChangeAndInstallServeTheRelease) {
             tmp.write(support + menuFile, Bytes(CrLf(menu), TextEncoding::Ansi));
         QDir().mkpath(QFileInfo(catalog(y)).absolutePath());
         QFile::copy(catalogFile, catalog(y));
-        Sql(catalog(y), {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)"});
+        Sql(catalog(y), {kFamilyDescription});
         QDir().mkpath(library(y));
     }
     // A new start of the tool on that machine.
@@ -695,15 +761,20 @@ TEST_P(ReleasesTest, DiscoveryVersionChangeAndInstallServeTheRelease) {
 
 INSTANTIATE_TEST_SUITE_P(
     Machines, ReleasesTest,
-    ::testing::Values(ReleaseCase{"2016", "2016", "2017 2016", "-"},
-                      ReleaseCase{"2017", "2017", "2017 2016", "-"},
-                      ReleaseCase{"2021", "2021", "2021 2017 2016", "-"},
-                      ReleaseCase{"2025", "2025", "2025 2017 2016", "-"},
-                      ReleaseCase{"2017 2025", "2025", "2025 2017 2016", "2017"},
-                      ReleaseCase{"2025 2021", "2025", "2025 2021 2017 2016", "2021"},
-                      // no library folder is known before 2016
-                      ReleaseCase{"2015", "2015", "2017 2016", "-"}),
-    [](const auto& info) { return QString(info.param.installed).replace(' ', '_').toStdString(); });
+    ::testing::Combine(::testing::ValuesIn(engines::All()),
+                       ::testing::Values(ReleaseCase{"2016", "2016", "2017 2016", "-"},
+                                         ReleaseCase{"2017", "2017", "2017 2016", "-"},
+                                         ReleaseCase{"2021", "2021", "2021 2017 2016", "-"},
+                                         ReleaseCase{"2025", "2025", "2025 2017 2016", "-"},
+                                         ReleaseCase{"2017 2025", "2025", "2025 2017 2016", "2017"},
+                                         ReleaseCase{"2025 2021", "2025", "2025 2021 2017 2016",
+                                                     "2021"},
+                                         // no library folder is known before 2016
+                                         ReleaseCase{"2015", "2015", "2017 2016", "-"})),
+    [](const auto& info) {
+        return EngineName(std::get<0>(info.param)) + '_' +
+               QString(std::get<1>(info.param).installed).replace(' ', '_').toStdString();
+    });
 
 // ---- full disks, read-only folders and missing data -------------------------------------
 
@@ -724,7 +795,7 @@ struct UsersFilesCase {
 
 void PrintTo(const UsersFilesCase& c, std::ostream* os) { *os << c.name; }
 
-class UsersFilesTest : public CommandsTest, public ::testing::WithParamInterface<UsersFilesCase> {
+class UsersFilesTest : public CasesOnEngines<UsersFilesCase> {
   protected:
     ScratchMounts mounts;
 
@@ -750,7 +821,7 @@ class UsersFilesTest : public CommandsTest, public ::testing::WithParamInterface
 };
 
 TEST_P(UsersFilesTest, NothingIsLostAndNoSuccessIsClaimedForWorkNotDone) {
-    const UsersFilesCase& c = GetParam();
+    const UsersFilesCase& c = TheCase();
     if (c.trouble != Trouble::Missing && !ScratchMounts::Unavailable().isEmpty())
         GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
     // The settings as the tool writes them: a changed byte is a write that should not be.
@@ -809,92 +880,96 @@ const QStringList kUserFiles{"menus", "config"};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UsersFilesTest,
-    ::testing::Values(UsersFilesCase{"MenusOnAFullDiskInstall",
-                                     false,
-                                     "support",
-                                     Trouble::Full,
-                                     Command::Install,
-                                     "ACE_IEC_MENU.DAT",
-                                     nullptr,
-                                     {},
-                                     kUserFiles},
-                      UsersFilesCase{"MenusOnAFullDiskClean",
-                                     true,
-                                     "support",
-                                     Trouble::Full,
-                                     Command::Clean,
-                                     "ACE_IEC_MENU.DAT",
-                                     nullptr,
-                                     {},
-                                     kUserFiles},
-                      UsersFilesCase{"SettingsOnAFullDiskInstall",
-                                     false,
-                                     "tool",
-                                     Trouble::Full,
-                                     Command::Install,
-                                     "Unable to write to",
-                                     nullptr,
-                                     {},
-                                     kUserFiles + QStringList{"catalog"}},
-                      UsersFilesCase{"BlockCopyOnAFullDiskInstall",
-                                     true,
-                                     "data",
-                                     Trouble::Full,
-                                     Command::Install,
-                                     "menu_installed.txt",
-                                     nullptr,
-                                     {},
-                                     kUserFiles + QStringList{"block"}},
-                      // No room for the catalog's backup: it is copied while the transaction
-                      // runs, and the transaction is rolled back when the backup fails.
-                      UsersFilesCase{"BackupOnAFullDiskInstall",
-                                     false,
-                                     "catalogs",
-                                     Trouble::Full,
-                                     Command::Install,
-                                     "Не удалось сохранить резервную копию базы изделий",
-                                     nullptr,
-                                     {},
-                                     kUserFiles + QStringList{"catalog", "files"}},
-                      // The catalog's disk is full: the deletions are rolled back and
-                      // nothing at all changes; the message names the backup.
-                      UsersFilesCase{"CatalogOnAFullDiskClean",
-                                     true,
-                                     "catalogs",
-                                     Trouble::Full,
-                                     Command::Clean,
-                                     "default_cat.mdb.bak",
-                                     nullptr,
-                                     {},
-                                     kUserFiles + QStringList{"catalog", "files"}},
-                      UsersFilesCase{"ReadOnlyImagesInstall",
-                                     false,
-                                     "images",
-                                     Trouble::ReadOnly,
-                                     Command::Install,
-                                     nullptr,
-                                     "Установка выполнена не полностью",
-                                     {"(3)", "zelk.png", "zelk_cb.png", "panel.png"},
-                                     {"config"}},
-                      UsersFilesCase{"ReadOnlyLibraryClean",
-                                     true,
-                                     "library",
-                                     Trouble::ReadOnly,
-                                     Command::Clean,
-                                     nullptr,
-                                     "Чистка выполнена не полностью",
-                                     {"(2)", "ZELK_QF.dwg", "zelk_fu.dwg"},
-                                     {"config"}},
-                      UsersFilesCase{"MissingImagesInstall",
-                                     false,
-                                     "IMAGES",
-                                     Trouble::Missing,
-                                     Command::Install,
-                                     nullptr,
-                                     "Установка выполнена не полностью",
-                                     {"IMAGES\" не найдена"},
-                                     {"config"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::ValuesIn(engines::All()),
+        ::testing::Values(UsersFilesCase{"MenusOnAFullDiskInstall",
+                                         false,
+                                         "support",
+                                         Trouble::Full,
+                                         Command::Install,
+                                         "ACE_IEC_MENU.DAT",
+                                         nullptr,
+                                         {},
+                                         kUserFiles},
+                          UsersFilesCase{"MenusOnAFullDiskClean",
+                                         true,
+                                         "support",
+                                         Trouble::Full,
+                                         Command::Clean,
+                                         "ACE_IEC_MENU.DAT",
+                                         nullptr,
+                                         {},
+                                         kUserFiles},
+                          UsersFilesCase{"SettingsOnAFullDiskInstall",
+                                         false,
+                                         "tool",
+                                         Trouble::Full,
+                                         Command::Install,
+                                         "Unable to write to",
+                                         nullptr,
+                                         {},
+                                         kUserFiles + QStringList{"catalog"}},
+                          UsersFilesCase{"BlockCopyOnAFullDiskInstall",
+                                         true,
+                                         "data",
+                                         Trouble::Full,
+                                         Command::Install,
+                                         "menu_installed.txt",
+                                         nullptr,
+                                         {},
+                                         kUserFiles + QStringList{"block"}},
+                          // No room for the catalog's backup: it is copied while the transaction
+                          // runs, and the transaction is rolled back when the backup fails.
+                          UsersFilesCase{"BackupOnAFullDiskInstall",
+                                         false,
+                                         "catalogs",
+                                         Trouble::Full,
+                                         Command::Install,
+                                         "Не удалось сохранить резервную копию базы изделий",
+                                         nullptr,
+                                         {},
+                                         kUserFiles + QStringList{"catalog", "files"}},
+                          // The catalog's disk is full: the deletions are rolled back and
+                          // nothing at all changes; the message names the backup.
+                          UsersFilesCase{"CatalogOnAFullDiskClean",
+                                         true,
+                                         "catalogs",
+                                         Trouble::Full,
+                                         Command::Clean,
+                                         "default_cat.mdb.bak",
+                                         nullptr,
+                                         {},
+                                         kUserFiles + QStringList{"catalog", "files"}},
+                          UsersFilesCase{"ReadOnlyImagesInstall",
+                                         false,
+                                         "images",
+                                         Trouble::ReadOnly,
+                                         Command::Install,
+                                         nullptr,
+                                         "Установка выполнена не полностью",
+                                         {"(3)", "zelk.png", "zelk_cb.png", "panel.png"},
+                                         {"config"}},
+                          UsersFilesCase{"ReadOnlyLibraryClean",
+                                         true,
+                                         "library",
+                                         Trouble::ReadOnly,
+                                         Command::Clean,
+                                         nullptr,
+                                         "Чистка выполнена не полностью",
+                                         {"(2)", "ZELK_QF.dwg", "zelk_fu.dwg"},
+                                         {"config"}},
+                          UsersFilesCase{"MissingImagesInstall",
+                                         false,
+                                         "IMAGES",
+                                         Trouble::Missing,
+                                         Command::Install,
+                                         nullptr,
+                                         "Установка выполнена не полностью",
+                                         {"IMAGES\" не найдена"},
+                                         {"config"}})),
+    [](const auto& info) {
+        return EngineName(std::get<0>(info.param)) + '_' + std::get<1>(info.param).name;
+    });
 
 // ---- catalog faults: damaged, full, read-only catalogs, a compaction that does not fit ----
 
@@ -911,8 +986,7 @@ struct CatalogFaultCase {
 
 void PrintTo(const CatalogFaultCase& c, std::ostream* os) { *os << c.name; }
 
-class CatalogFaultTest : public CommandsTest,
-                         public ::testing::WithParamInterface<CatalogFaultCase> {
+class CatalogFaultTest : public CasesOnEngines<CatalogFaultCase> {
   protected:
     ScratchMounts mounts;
 
@@ -954,7 +1028,7 @@ class CatalogFaultTest : public CommandsTest,
     // A garbage page over the root page of a table.
     void Damage(const QString& table) {
         const int page =
-            Count(catalogFile, "select rootpage from sqlite_master where name='" + table + "'");
+            RawCount(catalogFile, "select rootpage from sqlite_master where name='" + table + "'");
         QFile f(catalogFile);
         ASSERT_TRUE(page > 1 && f.open(QIODevice::ReadWrite));
         f.seek(qint64(page - 1) * 4096);
@@ -963,7 +1037,8 @@ class CatalogFaultTest : public CommandsTest,
 };
 
 TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside) {
-    const CatalogFaultCase& c = GetParam();
+    const CatalogFaultCase& c = TheCase();
+    if (!OnSqliteFiles()) GTEST_SKIP() << "the faults are made in SQLite's files";
     if (c.fault != Fault::DamagedFamilyTable && !ScratchMounts::Unavailable().isEmpty())
         GTEST_SKIP() << ScratchMounts::Unavailable().toStdString();
     // The profile's images folder is there, as AutoCAD Electrical makes it: Install copies
@@ -973,7 +1048,8 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     if (c.fault == Fault::FullDisk && c.command == Command::Install) {
         // Many maker rows a family: the first families fit, the later ones do not.
         for (const char* f : {"CB", "FU"})
-            Sql(tmp.file("tool/ZELK_install.mdb"),
+            RawSql(
+                tmp.file("tool/ZELK_install.mdb"),
                 {QString("with recursive n(i) as (select 1 union all select i + 1 from n where i < "
                          "3000) insert into %1 select '%1-' || i, 'ЗЕЛК', 'Изделие номер ' || i "
                          "from n")
@@ -981,9 +1057,9 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
     }
     if (c.command == Command::Clean || c.fault == Fault::CompactionDoesNotFit) {
         if (c.fault == Fault::CompactionDoesNotFit)  // another maker's rows make it big
-            Sql(catalogFile, {"with recursive n(i) as (select 1 union all select i + 1 from n "
-                              "where i < 3000) insert into CB select 'U-' || i, 'ABB', "
-                              "'Свой выключатель номер ' || i from n"});
+            RawSql(catalogFile, {"with recursive n(i) as (select 1 union all select i + 1 from n "
+                                 "where i < 3000) insert into CB select 'U-' || i, 'ABB', "
+                                 "'Свой выключатель номер ' || i from n"});
         Install();
         ASSERT_EQ(form.errors, QStringList());
         form.messages.clear();
@@ -1065,22 +1141,26 @@ TEST_P(CatalogFaultTest, RowsStayWholeTheMessageSaysWhereAndNothingIsLeftBeside)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CatalogFaultTest,
-    ::testing::Values(CatalogFaultCase{"DamagedFamilyTableInstall", Fault::DamagedFamilyTable,
-                                       Command::Install, "группа «Предохранители» (семейство FU)",
-                                       "malformed", true},
-                      CatalogFaultCase{"DamagedFamilyTableClean", Fault::DamagedFamilyTable,
-                                       Command::Clean, "группа «Предохранители» (семейство FU)",
-                                       "malformed", true},
-                      CatalogFaultCase{"FullDiskMidInstall", Fault::FullDisk, Command::Install,
-                                       "(семейств", "full", true},
-                      CatalogFaultCase{"FullDiskMidClean", Fault::FullDisk, Command::Clean,
-                                       "(семейство CB)", "full", true},
-                      CatalogFaultCase{"ReadOnlyCatalogInstall", Fault::ReadOnlyCatalog,
-                                       Command::Install, "создание таблиц", "readonly", true},
-                      CatalogFaultCase{"ReadOnlyCatalogClean", Fault::ReadOnlyCatalog,
-                                       Command::Clean, "(семейство CB)", "readonly", true},
-                      CatalogFaultCase{"CompactionDoesNotFitClean", Fault::CompactionDoesNotFit,
-                                       Command::Clean, "сжатие базы изделий", "full", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::ValuesIn(engines::All()),
+        ::testing::Values(
+            CatalogFaultCase{"DamagedFamilyTableInstall", Fault::DamagedFamilyTable,
+                             Command::Install, "группа «Предохранители» (семейство FU)",
+                             "malformed", true},
+            CatalogFaultCase{"DamagedFamilyTableClean", Fault::DamagedFamilyTable, Command::Clean,
+                             "группа «Предохранители» (семейство FU)", "malformed", true},
+            CatalogFaultCase{"FullDiskMidInstall", Fault::FullDisk, Command::Install, "(семейств",
+                             "full", true},
+            CatalogFaultCase{"FullDiskMidClean", Fault::FullDisk, Command::Clean, "(семейство CB)",
+                             "full", true},
+            CatalogFaultCase{"ReadOnlyCatalogInstall", Fault::ReadOnlyCatalog, Command::Install,
+                             "создание таблиц", "readonly", true},
+            CatalogFaultCase{"ReadOnlyCatalogClean", Fault::ReadOnlyCatalog, Command::Clean,
+                             "(семейство CB)", "readonly", true},
+            CatalogFaultCase{"CompactionDoesNotFitClean", Fault::CompactionDoesNotFit,
+                             Command::Clean, "сжатие базы изделий", "full", false})),
+    [](const auto& info) {
+        return EngineName(std::get<0>(info.param)) + '_' + std::get<1>(info.param).name;
+    });
 
 }  // namespace
