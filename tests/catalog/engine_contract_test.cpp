@@ -9,7 +9,7 @@
 #include <string>
 
 #include "CatalogFixture.h"
-#include "catalog/SqliteEngine.h"
+#include "catalog/sqlite/SqliteEngine.h"
 #ifdef _WIN32
 #include "catalog/ado/AdoEngine.h"
 #endif
