@@ -23,7 +23,9 @@ namespace {
 // SQLite's message without the schema names this engine puts before table names ("main"
 // and the private names of files read by "in 'file'"), which mean nothing to the user.
 QString EngineText(sqlite3* db) {
-    static const QRegularExpression schema(QStringLiteral("\\b(main|zelk_in_[0-9]+)\\."));
+    // (one for each thread: the compaction may fail on a worker)
+    static thread_local const QRegularExpression schema(
+        QStringLiteral("\\b(main|zelk_in_[0-9]+)\\."));
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory")
         .trimmed()
         .replace(schema, QString());
