@@ -53,7 +53,7 @@ add_custom_target(zelk_data_package ALL DEPENDS ${ZELK_PACKAGE_DIR}/ZELK_install
 
 # The demo test: the real window offscreen on a generated profile.
 if(ZELK_BUILD_TESTS AND COMMAND zelk_test)
-    zelk_test(test_demo demo zelk_view)
+    zelk_test(test_demo demo zelk_view Qt6::Sql)
     if(TARGET test_demo)
         target_compile_definitions(test_demo PRIVATE
             ZELK_DATAGEN_PATH="${ZELK_TEST_ROOT}$<TARGET_FILE:zelk_datagen>"

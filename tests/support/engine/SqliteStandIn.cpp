@@ -3,7 +3,7 @@
 // engine contract runs every engine of the build on its own.
 
 #include "catalog/Engine.h"
-#include "catalog/SqliteEngine.h"
+#include "catalog/sqlite/SqliteEngine.h"
 
 namespace {
 
