@@ -43,7 +43,7 @@ endif()
 # the update server (a maker may put the signed status file of that release in its place).
 set(zelk_package_status ${CMAKE_BINARY_DIR}/zelk-status_up.ini)
 file(CONFIGURE OUTPUT ${zelk_package_status}
-     CONTENT "[Update]\r\ndate_global=${zelk_release_date}\r\n" NEWLINE_STYLE UNIX)
+     CONTENT "[Update]\ndate_global=${zelk_release_date}\n" NEWLINE_STYLE CRLF)
 add_custom_command(
     OUTPUT ${ZELK_PACKAGE_DIR}/ZELK_install.mdb
            ${ZELK_PACKAGE_DIR}/data/bd_info.txt

@@ -82,9 +82,11 @@ trap 'rm -f -- "$tmp"' EXIT
 mv -f -- "$tmp" "$status"
 trap - EXIT
 
-# The password, once, for a key that has one (minisign's key derivation "Sc").
-password=
+# The password, once, for a key that has one (minisign's key derivation "Sc"); minisign reads it
+# from its standard input. A key without one reads nothing.
+password= protected=
 if [[ $(sed -n 2p -- "$key" | base64 -d 2>/dev/null | head -c 4 | tail -c 2 | tr -d '\0') == Sc ]]; then
+    protected=1
     if [[ -t 0 ]]; then
         read -rsp "Password of $key: " password
         echo >&2
@@ -94,8 +96,8 @@ if [[ $(sed -n 2p -- "$key" | base64 -d 2>/dev/null | head -c 4 | tail -c 2 | tr
 fi
 
 for f in status_up.ini "${files[@]}"; do
-    printf '%s\n' "$password" |
-        minisign -S -s "$key" -m "$dir/$f" -t "date_global=$date file=autocad/$f" >/dev/null ||
+    minisign -S -s "$key" -m "$dir/$f" -t "date_global=$date file=autocad/$f" >/dev/null \
+        < <([[ -n $protected ]] && printf '%s\n' "$password") ||
         fail "minisign could not sign $dir/$f"
 done
 

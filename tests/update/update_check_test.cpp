@@ -285,7 +285,8 @@ TEST_F(UpdateCheck, ReleasePublishedBySignUpdate) {
         env.insert("ZELK_UPDATE_PUBLIC_KEY", QString::fromLatin1(pubKey.readAll().split('\n')[1]));
         sign.setProcessEnvironment(env);
         sign.start("bash", {ZELK_SOURCE_DIR "/scripts/sign-update.sh", pub.path()});
-        return sign.waitForFinished(60000) && sign.exitStatus() == QProcess::NormalExit &&
+        sign.waitForFinished(60000);  // (false also when it has already ended)
+        return sign.state() == QProcess::NotRunning && sign.exitStatus() == QProcess::NormalExit &&
                sign.exitCode() == 0;
     };
     EXPECT_FALSE(publish("31.02.2030"));
