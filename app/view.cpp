@@ -25,7 +25,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/DownloadWindow.h"
+#include "app/DownloadDialog.h"
 #include "app/GroupTransfer.h"
 #include "core/AppError.h"
 #include "deploy/Commands.h"
@@ -628,5 +628,5 @@ QString TForm2::OpenDialogFileName(int dialog) const {
 void TForm2::Terminate() { QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); }
 
 std::unique_ptr<IProgressWindow> TForm2::OpenProgress() {
-    return std::make_unique<view::DownloadWindow>(BoxOwner());
+    return std::make_unique<view::DownloadDialog>(BoxOwner());
 }

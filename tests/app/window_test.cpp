@@ -16,7 +16,7 @@
 #include <QTextEdit>
 
 #include "app/AppSupport.h"
-#include "app/DownloadWindow.h"
+#include "app/DownloadDialog.h"
 #include "support/Groups.h"
 #include "support/TempDir.h"
 
@@ -400,7 +400,7 @@ TEST(MainWindow, DetailsShowWholeInTheirBox) {
 }
 
 // The progress window of the update download: what it shows, and its cancel.
-TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
+TEST(MainWindow, DownloadDialogShowsProgressAndCancels) {
     TestWindow w;
     const auto dec = [](double v) { return QLocale::system().toString(v, 'f', 1); };
     struct Row {
@@ -416,7 +416,7 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
         {0, 0, QStringLiteral("Получено 0 Б из 0 Б"), 1, 1},
     };
     std::unique_ptr<IProgressWindow> opened = w.form->OpenProgress();
-    auto* window = dynamic_cast<view::DownloadWindow*>(opened.get());
+    auto* window = dynamic_cast<view::DownloadDialog*>(opened.get());
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
@@ -436,7 +436,7 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
 
     // Closing the window (or Esc) cancels too; the window stays until the download has ended.
     opened = w.form->OpenProgress();
-    window = static_cast<view::DownloadWindow*>(opened.get());
+    window = static_cast<view::DownloadDialog*>(opened.get());
     QCloseEvent closing;  // as the window system sends it for the title bar's close button
     QApplication::sendEvent(window, &closing);
     EXPECT_FALSE(closing.isAccepted());
@@ -444,7 +444,7 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
     EXPECT_TRUE(window->CancelRequested());
     opened = w.form->OpenProgress();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(static_cast<view::DownloadWindow*>(opened.get()), &esc);
+    QApplication::sendEvent(static_cast<view::DownloadDialog*>(opened.get()), &esc);
     EXPECT_TRUE(opened->CancelRequested());
 }
 
