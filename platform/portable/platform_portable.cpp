@@ -206,9 +206,10 @@ std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
         ::close(in);
         return Reason(err);
     }
-    // The source's permission bits as the process's umask lets a new file have them.
+    // The source's permission bits as the process's umask lets a new file have them, and
+    // writable by its owner: a read-only source makes no read-only copy (as on Windows).
     const int out = ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                           st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO));
+                           (st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)) | S_IWUSR);
     if (out < 0) {
         const int err = errno;
         ::close(in);
@@ -220,6 +221,11 @@ std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
     if (err == 0) return {};
     ::unlink(dst.constData());
     return Reason(err);
+}
+
+std::u16string DeleteOwnFile(const std::u16string& path) {
+    if (::unlink(QFile::encodeName(FromU16(path)).constData()) == 0) return {};
+    return Reason(errno);
 }
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u16string& path) {

@@ -117,33 +117,60 @@ TEST(TextFile, WholeFilesAreReplacedInOneStepAndFailuresNameTheFile) {
 }
 
 // The maker's files copied in one batch: nothing under its name before the commit, nothing
-// left of an abandoned batch, and a file that appeared meanwhile is never replaced.
+// left of an abandoned batch, and a file that appeared meanwhile is never replaced. Read-only
+// sources and leftovers (an unpacked archive, a copy from a CD) stand in the way of nothing.
 TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     TempDir tmp;
-    const QString a = tmp.write("src/a.png", "A"), b = tmp.write("src/b.png", "B");
+    const QString a = tmp.write("src/a.png", "A"), b = tmp.write("src/b.png", "B"),
+                  d = tmp.write("src/d.png", "D");
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadGroup |
+                          QFileDevice::ReadOther;
+    const auto writable = [&](const char* file) {
+        return bool(QFile::permissions(tmp.file(file)) & QFileDevice::WriteOwner);
+    };
+    ASSERT_TRUE(QFile::setPermissions(d, readOnly));
     tmp.mkdir("dst");
     {
         fs::FileBatch abandoned;
-        ASSERT_TRUE(abandoned.Copy(a, tmp.file("dst/a.png")));
+        ASSERT_TRUE(abandoned.Copy(a, tmp.file("dst/a.png")) &&
+                    abandoned.Copy(d, tmp.file("dst/d.png")));
     }
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList());
 
-    // The temporary a killed run left is taken over; the copy keeps the source's permissions.
+    // The temporaries a killed run left are taken over, a read-only one too; a copy keeps the
+    // source's permissions but its write bit.
     tmp.write(QStringLiteral("dst/a.png") + fs::kPartSuffix, "half");
+    const QString leftover = tmp.write(QStringLiteral("dst/d.png") + fs::kPartSuffix, "half");
+    ASSERT_TRUE(QFile::setPermissions(leftover, readOnly));
     const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
     ASSERT_TRUE(QFile::setPermissions(a, perms));
     fs::FileBatch batch;
-    ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")));
+    ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")) &&
+                batch.Copy(d, tmp.file("dst/d.png")));
     EXPECT_FALSE(batch.Copy(tmp.file("src/missing.png"), tmp.file("dst/c.png")));
     EXPECT_FALSE(QFileInfo::exists(tmp.file("dst/a.png")));
     tmp.write("dst/b.png", "the user's own");
+    EXPECT_TRUE(batch.Flush());  // the sync point writes through every copy
     EXPECT_EQ(batch.Commit(), QStringList{tmp.file("dst/b.png")});
-    EXPECT_EQ(tmp.read("dst/a.png"), "A");
+    EXPECT_EQ(tmp.read("dst/a.png") + tmp.read("dst/d.png"), "AD");
 #ifndef _WIN32
     EXPECT_EQ(QFile::permissions(tmp.file("dst/a.png")) & ~QFileDevice::Permissions(0x0700), perms);
 #endif
+    EXPECT_TRUE(writable("dst/a.png") && writable("dst/d.png"));  // the user's ordinary files
     EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
-    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files),
+              QStringList({"a.png", "b.png", "d.png"}));
+
+    // Taking the batch back deletes what it placed, read-only by now or not, and nothing else;
+    // a read-only leftover of a killed run goes too.
+    ASSERT_TRUE(QFile::setPermissions(tmp.file("dst/d.png"), readOnly));
+    EXPECT_EQ(batch.TakeBack(), QStringList());
+    ASSERT_TRUE(QFile::setPermissions(tmp.write(QStringLiteral("dst/e.png") + fs::kPartSuffix, "e"),
+                                      readOnly));
+    QStringList rest;
+    for (const fs::Entry& e : fs::RemoveLeftovers(tmp.file("dst"))) rest << e.name;
+    EXPECT_EQ(rest, QStringList({"b.png"}));
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"b.png"}));
 }
 
 // Menu files written together: none replaces its file unless every one could be written, and
