@@ -27,23 +27,17 @@ inline QApplication& TestApp() {
 }
 
 // The real window with a hook the product does not carry: `beforeStep` runs before each
-// progress step a command reports (to slow a command down, or to act while it runs). It counts
-// the times it was painted.
+// progress step of a command (to slow it down, or to act while it runs); `paints` counts paints.
 class HookedForm : public TForm2 {
   public:
     using TForm2::TForm2;
-    std::function<void(const QString& text)> beforeStep;
+    std::function<void()> beforeStep;
     int paints = 0;
     void ShowProgress(const QString& text, int step, int steps) override {
-        if (beforeStep) beforeStep(text);
+        if (beforeStep) beforeStep();
         TForm2::ShowProgress(text, step, steps);
     }
-
-  protected:
-    void paintEvent(QPaintEvent* e) override {
-        ++paints;
-        TForm2::paintEvent(e);
-    }
+    void paintEvent(QPaintEvent* e) override { ++paints, TForm2::paintEvent(e); }
 };
 
 struct TestWindow {
