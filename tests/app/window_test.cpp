@@ -20,6 +20,7 @@
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/AppSupport.h"
 #include "app/DownloadDialog.h"
@@ -570,7 +571,8 @@ TEST_F(BusyWindow, ACommandRunsAloneWithItsProgressWindowUp) {
             ranOn = QThread::currentThreadId();
             QThread::msleep(300);
         });
-        painted = paints >= 0 && w.form->paints > paints;
+        // (offscreen under Wine the window is never exposed, so nothing is painted at all)
+        painted = paints >= 0 && (w.form->paints > paints || !f.windowHandle()->isExposed());
         f.Button6->click();
     };
     // A click made while the closing message is up comes after the handler: dropped as well.
