@@ -107,18 +107,15 @@ QByteArray ReadAll(const QString& path) {
     return data;
 }
 
+bool DeleteOwnFile(const QString& path) {
+    return platform::DeleteOwnFile(platform::ToU16(Native(path))).empty();
+}
+
 namespace {
 
 // Pushes what the system still holds of an open file onto the disk.
 bool SyncToDisk(QFile& f) {
     return f.flush() && platform::SyncFile(f.handle(), platform::ToU16(f.fileName()));
-}
-
-// Deletes a file the tool made (a temporary copy, a leftover of a killed run, a copy it placed
-// in this run), read-only or not: a copy of a read-only source may have been left read-only by
-// an earlier run, or made so since.
-bool DeleteOwnFile(const QString& path) {
-    return platform::DeleteOwnFile(platform::ToU16(Native(path))).empty();
 }
 
 QString ErrorText(const QString& errorFormat, const QString& path, const QString& reason) {

@@ -39,6 +39,10 @@ bool SetCurrentDir(const QString& path);  // an empty path fails quietly
 
 bool CreateFolder(const QString& path);  // the last level only
 bool DeleteFile(const QString& path);
+// Deletes a file the tool made (a temporary copy, a leftover of a killed run, a maker's file it
+// copied), read-only or not: a copy of a read-only source may have been left read-only by an
+// earlier version of the tool, or made so since.
+bool DeleteOwnFile(const QString& path);
 bool ReplaceFile(const QString& from, const QString& to);  // atomic where possible
 bool SyncFile(const QString& path);  // pushes the file's content onto the disk
 
