@@ -57,6 +57,24 @@ class ScriptedFtpServer : public ServerProcess {
     QStringList Conversation() { return StopAndLog(); }
 };
 
+// A name server on loopback that takes every query and never answers, and a resolver that
+// asks it, as the system's resolver would if it were set to use it, and waits for the answer
+// until it is stopped.
+class SilentNameServer {
+  public:
+    SilentNameServer();
+    ~SilentNameServer();
+    SilentNameServer(const SilentNameServer&) = delete;
+    SilentNameServer& operator=(const SilentNameServer&) = delete;
+    update::Resolver Resolver() const;
+    int Queries();  // the queries it has swallowed so far
+
+  private:
+    qintptr socket_ = -1;
+    quint16 port_ = 0;
+    int queries_ = 0;
+};
+
 // Client settings for a local server with short limits.
 update::FtpSettings LocalSettings(quint16 port, int limitMs = 400);
 
