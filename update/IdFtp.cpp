@@ -105,7 +105,8 @@ bool SameHost(const QHostAddress& a, const QHostAddress& b) {
 // ---------------------------------------------------------------------------------------------
 // The part file of a download
 
-PartFile::PartFile(const QString& target) : file_(target), shown_(fs::FullPath(target)) {
+PartFile::PartFile(const QString& target)
+    : file_(target, fs::kPartSuffix), shown_(fs::FullPath(target)) {
     if (!file_.Open())
         throw AppError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.ErrorString()));
@@ -196,7 +197,7 @@ struct IdFtp::Impl {
 
     // What a connect, a lookup or a data connection's wait looks at between its slices.
     Waits MakeWaits() {
-        return Waits{[this] { Look(); }, watch ? kPollMs : 50, s.resolver};
+        return Waits{[this] { Look(); }, kPollMs, s.resolver};
     }
 
     // Waits up to `ms` for the control connection and moves what has arrived into the input, a

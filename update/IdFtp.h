@@ -73,7 +73,8 @@ class Cancelled : public AppError {
     Cancelled() : AppError(QStringLiteral("загрузка отменена")) {}
 };
 
-// The bytes of one download, in a temporary file beside the target. The target is replaced
+// The bytes of one download, in a temporary file beside the target ("<name>.XXXXXX.zelk-part",
+// which a later run recognises when a kill left it behind). The target is replaced
 // only by Replace(); until then, and whenever the object goes without it, the target stays as
 // it was and the temporary file goes. Failures throw AppError: "Cannot create file \"%s\". %s",
 // "Cannot write file \"%s\". %s", or the full disk.

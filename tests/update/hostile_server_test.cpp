@@ -123,6 +123,10 @@ class HostileServer : public ::testing::Test {
         for (int i = 0; i < 5; ++i) exe.write(kFiles[i], OldContent(i));
         exe.write("update.cmd", "echo old-ran >> marker.txt\n");
         exe.write("config.ini", "[Update]\r\nlocal_date=01.01.2020\r\n");
+        // Part files of a download that was killed, of this version and of an earlier one:
+        // gone after any run.
+        exe.write("7z/7z.dll.Ab3xY9.zelk-part", "half");
+        exe.write("ZELK_AE_install.7z.q7Rt2Z", "half");
         // The status file checked at start-up: the release the files must belong to.
         exe.write("data/status_up.ini", "[Update]\r\ndate_global=02.03.2026\r\n");
         const QByteArray oldScript = exe.read("update.cmd");
