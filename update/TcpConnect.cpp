@@ -99,6 +99,9 @@ QHostAddress LookUp(const QString& host, const Waits& waits) {
     QHostAddress literal;
     if (literal.setAddress(host) && literal.protocol() == QAbstractSocket::IPv4Protocol)
         return literal;
+    // (Windows' resolver takes an empty name for this machine.)
+    if (host.trimmed().isEmpty())
+        throw AppError(SocketErrorMessage(QAbstractSocket::HostNotFoundError, QString()));
     Resolver resolve = waits.resolver;
     if (!resolve) resolve = [](const QString& name, std::stop_token) { return SystemLookUp(name); };
     auto lookup = std::make_unique<Lookup>(

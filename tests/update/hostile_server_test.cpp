@@ -330,11 +330,11 @@ const HostileCase kCases[] = {
     {"endless status file", R"({"retr": {"endless": true}})", 0,
      kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
     // Replies however the network cuts them, with the progress window taking its input.
-    {"every reply one byte at a time", R"({"pieces": {"bytes": true}, )" SCRIPT "}", 2000,
+    {"every reply one byte at a time", R"({"pieces": {"bytes": true}, )" SCRIPT "}", 4000,
      QString(), 5},
     {"each line of a reply on its own, with a pause",
      R"({"pieces": {"line_pause": 0.2}, )" SCRIPT "}", 2000, QString(), 5},
-    {"both", R"({"pieces": {"bytes": true, "line_pause": 0.2}, )" SCRIPT "}", 2500, QString(), 5},
+    {"both", R"({"pieces": {"bytes": true, "line_pause": 0.2}, )" SCRIPT "}", 5000, QString(), 5},
     // Passive first; the address a server names is not where the data connection goes.
     {"a server that refuses PORT: EPSV",
      R"({"passive": ["EPSV", "PASV"], "replies": {"PORT": "500 Active mode refused"}, )" SCRIPT "}",
@@ -347,7 +347,7 @@ const HostileCase kCases[] = {
      -1, false, "^(?!.*PORT).*EPSV PASV"},
     // Limits that fit the file.
     {"no answer to SIZE: a fresh login, and the update gets through",
-     R"({"replies": {"SIZE": "SILENT"}, )" SCRIPT "}", kLimit, QString(), 5, nullptr, -1, false,
+     R"({"replies": {"SIZE": "SILENT"}, )" SCRIPT "}", 2 * kLimit, QString(), 5, nullptr, -1, false,
      "^CONN .*SIZE .*CONN (?!.*SIZE)"},
     {"a signature slower than the status file's limit, within its file's",
      R"({"passive": ["EPSV"], "sig_by_path": {"/autocad/update.cmd": {"delay": 0.8}}, )" SCRIPT "}",

@@ -2,9 +2,9 @@
 # The Windows tool (build-win64, x86_64) updates itself end to end under wine64 from a local
 # update server: the signed status file, the five files with their signatures, the batch
 # update.cmd started by Wine's cmd, today's date recorded. Three runs:
-#   1. a server that writes its replies whole;
+#   1. a server that writes its replies whole and offers PASV (no EPSV);
 #   2. one that writes every reply one byte at a time and each line of a reply on its own,
-#      with pauses between them;
+#      with pauses between them, and offers no passive mode;
 #   3. a tool folder without data\ and no update announced: discovery's update download
 #      repairs it.
 #
@@ -111,8 +111,9 @@ update_run() {
 
 name=whole
 lay_out $name 01.01.2020
-start_server "{$files}"
+start_server "{$files, \"passive\": [\"PASV\"]}"
 update_run
+grep -q '^CMD PORT' "$out/whole.server.log" && fail "an active data connection to a passive server"
 
 name=pieces
 lay_out $name 01.01.2020
