@@ -6,19 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
+#include <chrono>
 #include <stdexcept>
-
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
-#include "update/DataSocket.h"
+#include <thread>
 
 namespace {
 
@@ -153,83 +143,10 @@ QByteArray PatternBytes(int size) {
     return b;
 }
 
-namespace {
-
-#ifdef _WIN32
-void CloseUdp(qintptr s) { closesocket(SOCKET(s)); }
-bool Readable(qintptr s, int ms) {
-    fd_set r;
-    FD_ZERO(&r);
-    FD_SET(SOCKET(s), &r);
-    timeval t{0, ms * 1000};
-    return select(0, &r, nullptr, nullptr, &t) > 0;
-}
-#else
-void CloseUdp(qintptr s) { ::close(int(s)); }
-bool Readable(qintptr s, int ms) {
-    pollfd p{int(s), POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
-}
-#endif
-
-qintptr UdpSocket() {
-    update::StartSockets();
-    return qintptr(::socket(AF_INET, SOCK_DGRAM, 0));
-}
-
-sockaddr_in Loopback(quint16 port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-}
-
-// A DNS query (RFC 1035) for the A record of `name`.
-QByteArray Query(const QString& name) {
-    QByteArray q("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
-    for (const QString& label : name.split(u'.', Qt::SkipEmptyParts))
-        q += char(label.size()) + label.toLatin1();
-    q += QByteArray("\x00\x00\x01\x00\x01", 5);
-    return q;
-}
-
-}  // namespace
-
-SilentNameServer::SilentNameServer() {
-    socket_ = UdpSocket();
-    sockaddr_in a = Loopback(0);
-    if (::bind(socket_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        throw std::runtime_error("name server: no port");
-#ifdef _WIN32
-    int len = sizeof a;
-#else
-    socklen_t len = sizeof a;
-#endif
-    ::getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-}
-
-SilentNameServer::~SilentNameServer() { CloseUdp(socket_); }
-
-update::Resolver SilentNameServer::Resolver() const {
-    const quint16 port = port_;
-    return [port](const QString& host, std::stop_token stop) {
-        const qintptr s = UdpSocket();
-        const QByteArray query = Query(host);
-        const sockaddr_in to = Loopback(port);
-        ::sendto(s, query.constData(), int(query.size()), 0, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to);
-        // The answer never comes; a resolver gives up only when it is stopped.
-        while (!stop.stop_requested() && !Readable(s, 50)) {
-        }
-        CloseUdp(s);
+update::Resolver SilentResolver::Resolver() const {
+    return [queries = queries_](const QString&, std::stop_token stop) {
+        ++*queries;
+        while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return std::vector<QHostAddress>{};
     };
-}
-
-int SilentNameServer::Queries() {
-    char buffer[512];
-    while (Readable(socket_, 0) && ::recv(socket_, buffer, sizeof buffer, 0) > 0) ++queries_;
-    return queries_;
 }

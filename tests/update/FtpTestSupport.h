@@ -9,8 +9,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTcpSocket>
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 #include "core/Context.h"
 #include "update/IdFtp.h"
@@ -57,22 +59,15 @@ class ScriptedFtpServer : public ServerProcess {
     QStringList Conversation() { return StopAndLog(); }
 };
 
-// A name server on loopback that takes every query and never answers, and a resolver that
-// asks it, as the system's resolver would if it were set to use it, and waits for the answer
-// until it is stopped.
-class SilentNameServer {
+// The system's resolver when its name server never answers: it takes the name and gives no
+// answer until it is stopped. Counts the names it was asked.
+class SilentResolver {
   public:
-    SilentNameServer();
-    ~SilentNameServer();
-    SilentNameServer(const SilentNameServer&) = delete;
-    SilentNameServer& operator=(const SilentNameServer&) = delete;
     update::Resolver Resolver() const;
-    int Queries();  // the queries it has swallowed so far
+    int Queries() const { return *queries_; }
 
   private:
-    qintptr socket_ = -1;
-    quint16 port_ = 0;
-    int queries_ = 0;
+    std::shared_ptr<std::atomic<int>> queries_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // Client settings for a local server with short limits.

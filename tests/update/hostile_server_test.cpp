@@ -141,7 +141,7 @@ class HostileServer : public ::testing::Test {
         settings.transferTimeoutMs = settings.listenTimeoutMs = kLimit / 2;
         const QJsonObject client =
             QJsonDocument::fromJson(c.scenario).object().value("client").toObject();
-        SilentNameServer names;
+        SilentResolver names;
         if (client.value("lookup") == "silent") {
             settings.host = "updates.zelk.test";
             settings.resolver = names.Resolver();

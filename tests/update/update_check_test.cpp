@@ -206,7 +206,7 @@ TEST_F(UpdateCheck, FailuresShowInStatusBar) {
     }
     {  // the probe's name goes to a name server that never answers: the start-up goes on
        // within its limit all the same
-        SilentNameServer names;
+        SilentResolver names;
         update::FtpSettings settings = LocalSettings(server_->port(), 3000);
         settings.checkTimeLimitMs = 1500;
         settings.resolver = names.Resolver();
