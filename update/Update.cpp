@@ -318,12 +318,12 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
     // The probe, the login and the status file within one time limit, name lookups included,
     // the file within its cap: whatever the network and the server do, the start-up goes on
     // soon and memory stays bounded.
-    const FtpSettings settings = ctx.ftp ? ctx.ftp->Settings() : FtpSettings();
-    const QDeadlineTimer startup(settings.checkTimeLimitMs);
+    const FtpSettings client = ctx.ftp ? ctx.ftp->Settings() : FtpSettings();
+    const QDeadlineTimer startup(client.checkTimeLimitMs);
     const Waits probeWaits{[&] {
                                if (startup.hasExpired()) throw AppError(kNoInternet);
                            },
-                           50, settings.resolver};
+                           kPollMs, client.resolver};
     if (!CheckInternetConnection(probe.host, probe.port, probe.timeoutMs, probeWaits)) {
         form.SetStatusText(kNoInternet);
         return;
