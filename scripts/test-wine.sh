@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows test executables of the x86_64 cross-build (build-win64) under wine64 as a
 # Russian user, with CTest, on a virtual X display; the FTP tests reach their local servers
-# through the server bridge. Then starts the Windows tool on the demo installation and saves
-# screenshots (scripts/wine-demo.sh). CTest's summary is the last test line.
+# through the server bridge. Then lets the Windows tool update itself from a local server
+# (tests/update/wine_update.sh), starts it on the demo installation and saves screenshots
+# (scripts/wine-demo.sh). CTest's summary is the last test line.
 #
 # Usage: scripts/test-wine.sh [CTEST_ARGS...]   With arguments (e.g. -R EngineContract) CTest
 # runs only the tests they select, and the tool is not started. ZELK_REQUIRE_JET=1 in the
@@ -46,6 +47,8 @@ status=0
 [[ $# -eq 0 ]] || exit $status
 
 wineserver -k 2>/dev/null || true
+echo "== the Windows tool updates itself under Wine"
+bash tests/update/wine_update.sh build-win64/wine-update || status=1
 echo "== the Windows tool under Wine on the demo installation"
 bash scripts/wine-demo.sh build-win64/wine-demo || status=1
 exit $status
