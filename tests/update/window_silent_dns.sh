@@ -19,17 +19,9 @@ ns=127.0.0.61
 mkdir -p "$(dirname "$shot")"
 
 source "$root/tests/update/window_support.sh"
+scratch
 build_tool "$build" $name
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf -- "$work"
-}
-trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
