@@ -255,8 +255,9 @@ class DataTimeout {
 // start, else the empty text.
 QString HandOff(const IdFtp& ftp, const QString& exeDir) {
     const QString script = fs::Native(exeDir + QStringLiteral("update.cmd"));
-    const std::u16string line = u"\"" + platform::CommandInterpreter() + u"\" /c start \"\" \"" +
-                                platform::ToU16(script) + u"\"";
+    const std::u16string line =
+        platform::ToU16(QStringLiteral("\"%1\" /c start \"\" \"%2\"")
+                            .arg(platform::FromU16(platform::CommandInterpreter()), script));
     const std::u16string folder = platform::ToU16(fs::Native(exeDir));
     const auto& start = ftp.Settings().start;
     QString reason =
