@@ -187,6 +187,18 @@ void PutInPlace(std::vector<std::unique_ptr<PartFile>>& parts) {
     for (const auto& part : parts) part->Replace();
 }
 
+// The update replaces the tool's own files. Where its folder takes no writes (installed for
+// every user under Program Files or on a network share) it cannot, and is left to whoever
+// installed the tool: the status bar says so, and no network is touched.
+bool UpdateSkipped(Context& ctx) {
+    if (ctx.st.userDir.isEmpty()) return false;
+    ctx.form.SetStatusText(
+        QStringLiteral(" Обновление пропущено: папка программы \"%1\" закрыта для записи, "
+                       "программу обновляет тот, кто её установил")
+            .arg(fs::FullPath(ctx.st.exeDir)));
+    return true;
+}
+
 }  // namespace
 
 bool CheckInternetConnection(const QString& host, int port, int timeoutMs) {
@@ -220,6 +232,7 @@ static bool LogInAnew(IdFtp& ftp, IForm& form) {
 void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
+    if (UpdateSkipped(ctx)) return;
     if (!CheckInternetConnection(probe.host, probe.port, probe.timeoutMs)) {
         form.SetStatusText(kNoInternet);
         return;
@@ -262,7 +275,7 @@ void poupdate(Context& ctx, bool refreshStatus) {
     IForm& form = ctx.form;
     if (st.handedOff) return;  // the update script already runs; the tool is ending
     st.BindSettings();
-    if (!ctx.ftp) return;
+    if (UpdateSkipped(ctx) || !ctx.ftp) return;
     IdFtp& ftp = *ctx.ftp;
 
     const QString statusBefore = form.StatusText();
