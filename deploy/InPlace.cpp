@@ -1,5 +1,6 @@
 #include "deploy/InPlace.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 
 #include "catalog/CatalogDb.h"
@@ -12,6 +13,8 @@
 #include "deploy/CopyBatch.h"
 #include "deploy/InstallMark.h"
 #include "deploy/Menu.h"
+#include "platform/platform.h"
+#include "platform/qt_bridge.h"
 #include "state/Releases.h"
 
 namespace deploy {
@@ -88,10 +91,56 @@ bool ImageFoldersInPlace(const AppState& st) {
     return true;
 }
 
+void AddState(QCryptographicHash& hash, const QString& path) {
+    const auto state = platform::FileSizeAndTime(platform::ToU16(path));
+    const std::int64_t values[2] = {state ? state->first : -1, state ? state->second : 0};
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(path.utf16()), path.size() * 2));
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(values), sizeof values));
+}
+
 }  // namespace
 
+QString InstalledState(const AppState& st, const CopyPlaces& places, const QString& catalogFile,
+                       const QString& avocadmenu) {
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    AddState(hash, catalogFile);
+    AddState(hash, places.tool + QStringLiteral("\\ZELK_install.mdb"));
+    const QString data = places.tool + QStringLiteral("\\data\\");
+    for (const auto& [source, folder] : {std::pair{QStringLiteral("IMAGES"), places.images},
+                                         std::pair{QStringLiteral("ZELK"), places.library}})
+        for (const fs::Entry& e : fs::List(data + source)) {
+            if (e.isFolder) continue;
+            AddState(hash, data + source + QLatin1Char('\\') + e.name);
+            AddState(hash, folder + e.name);
+        }
+    AddState(hash, data + QStringLiteral("menu.txt"));
+    AddState(hash, BlockCopyFile(st.userDir, places.tool));
+    for (const QString& menu : MenuFilesEdited(avocadmenu, st.path_support)) AddState(hash, menu);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool DataFilesInPlace(const CopyPlaces& places) {
+    FolderReport images, library;
+    try {
+        return FilesInPlace(places.tool + QStringLiteral("\\data\\IMAGES"), places.images,
+                            images) &&
+               FilesInPlace(places.tool + QStringLiteral("\\data\\ZELK"), places.library, library);
+    } catch (const AppError&) {
+        return false;
+    }
+}
+
+bool MarkCovers(const std::optional<InstallMark>& mark, const QString& catalogFile,
+                const QString& state, const QStringList& codes) {
+    bool covers = mark && mark->catalog == catalogFile && mark->state == state;
+    for (const QString& code : codes)
+        covers = covers && mark->groups.contains(code, Qt::CaseInsensitive);
+    return covers;
+}
+
 bool NothingToInstall(Context& ctx, const QStringList& groups, const CopyPlaces& places,
-                      const std::optional<InstallMark>& mark, CommandReport& found) {
+                      const std::optional<InstallMark>& mark, CommandReport& found,
+                      QString& state) {
     AppState& st = ctx.st;
     catalog::CatalogDb& db = ctx.db;
     try {
@@ -105,11 +154,18 @@ bool NothingToInstall(Context& ctx, const QStringList& groups, const CopyPlaces&
             return false;
         const QString catalogFile =
             fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
-        bool unchanged = mark && mark->catalog == catalogFile && !mark->state.isEmpty() &&
-                         mark->state == FilesState(catalogFile, fs::FullPath(kInstallDb));
-        for (const QString& code : found.codes)
-            unchanged = unchanged && mark->groups.contains(code, Qt::CaseInsensitive);
-        if (!unchanged && !RowsInPlace(db, found.codes, found.rows)) return false;
+        state = InstalledState(st, places, catalogFile, st.avocadmenu);
+        if (MarkCovers(mark, catalogFile, state, found.codes)) {
+            // As the last Install (or the last look) left them: only what a killed run or
+            // someone else may have added beside them is looked for.
+            for (const QString& folder : {places.images, places.library})
+                for (const fs::Entry& e : fs::List(folder))
+                    if (e.name.endsWith(fs::kPartSuffix)) return false;
+            for (const QString& m : MenuFilesEdited(st.avocadmenu, st.path_support))
+                found.menus << MenuFileLines{m};
+            return ImageFoldersInPlace(st);
+        }
+        if (!RowsInPlace(db, found.codes, found.rows)) return false;
 
         FolderReport images{places.images}, library{places.library};
         if (!FilesInPlace(places.tool + QStringLiteral("\\data\\IMAGES"), places.images, images) ||

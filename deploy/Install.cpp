@@ -39,6 +39,7 @@ class InstallRun {
             return;
         }
         places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
+        menuAt_ = st_.avocadmenu;  // (the menu edit moves it on to the follow-up file)
         if (NothingToDo()) return;
         ChangeCatalog();
         PlaceFiles();
@@ -134,17 +135,26 @@ class InstallRun {
         const std::optional<InstallMark> mark = ReadInstallMark();
         CommandReport found = report_;
         found.nothingToDo = true;
-        if (!NothingToInstall(ctx_, report_.groups, places_, mark, found)) return false;
-        const InstallMark now = MarkNow(found.codes);
-        if (mark != now && !WriteInstallMark(now)) found.shortfall << MarkNotWritten();
+        QString state;
+        if (!NothingToInstall(ctx_, report_.groups, places_, mark, found, state)) return false;
+        const QString catalogFile =
+            fs::FullPath(catalog::CatalogFileOf(db_.ADOConnection2().ConnectionString()));
+        if (!MarkCovers(mark, catalogFile, state, found.codes)) {
+            // (the families of a mark whose files are all as it says are there still)
+            QStringList codes = found.codes;
+            if (mark && mark->catalog == catalogFile && mark->state == state) codes += mark->groups;
+            const InstallMark now = MarkNow(codes, state);
+            if (mark != now && !WriteInstallMark(now)) found.shortfall << MarkNotWritten();
+        }
         result_.end = found.shortfall.isEmpty() ? CommandResult::End::NothingToDo
                                                 : CommandResult::End::Shortfall;
         Tell(ctx_, found);
         return true;
     }
 
-    // What the mark records now: this catalog as it is, with the families of `codes`.
-    InstallMark MarkNow(const QStringList& codes) const {
+    // What the mark records now: this catalog as it is, with the families of `codes`, and the
+    // state of its files (InstalledState) when it is known already.
+    InstallMark MarkNow(const QStringList& codes, const QString& state = {}) const {
         InstallMark m;
         m.packageDate = PackageDate(st_.exeDir);
         m.release = st_.year;
@@ -152,7 +162,7 @@ class InstallRun {
         m.catalog = fs::FullPath(catalog::CatalogFileOf(db_.ADOConnection2().ConnectionString()));
         for (const QString& c : codes)
             if (!m.groups.contains(c)) m.groups << c;
-        m.state = FilesState(m.catalog, fs::FullPath(QStringLiteral("ZELK_install.mdb")));
+        m.state = state.isEmpty() ? InstalledState(st_, places_, m.catalog, menuAt_) : state;
         return m;
     }
     static QString MarkNotWritten() {
@@ -168,7 +178,11 @@ class InstallRun {
             RemoveInstallMark();
             return;
         }
-        if (!WriteInstallMark(MarkNow(report_.codes))) report_.shortfall << MarkNotWritten();
+        InstallMark mark = MarkNow(report_.codes);
+        // A file of the user's own that has a maker's file's name stays as it is: such a mark
+        // keeps no state, so the next Install looks at everything again.
+        if (!DataFilesInPlace(places_)) mark.state.clear();
+        if (!WriteInstallMark(mark)) report_.shortfall << MarkNotWritten();
     }
 
     // The maker's rows of the chosen groups and the pin lists, in one transaction. The copies
@@ -253,6 +267,7 @@ class InstallRun {
     const BackupScope backup_;
     QStringList created_;  // tables this run created
     CopyPlaces places_;
+    QString menuAt_;
     CommandReport report_;
     std::optional<Progress> progress_;
     std::unique_ptr<StagedMenu> menus_;

@@ -18,13 +18,7 @@ const QString kRelease = QStringLiteral("Release");
 const QString kLanguage = QStringLiteral("Language");
 const QString kCatalog = QStringLiteral("Catalog");
 const QString kGroups = QStringLiteral("Groups");
-const QString kState = QStringLiteral("CatalogState");
-
-QString FileState(const QString& path) {
-    const QFileInfo f(fs::Native(path));
-    if (!f.exists()) return QStringLiteral("-");
-    return QStringLiteral("%1:%2").arg(f.size()).arg(f.lastModified().toMSecsSinceEpoch());
-}
+const QString kState = QStringLiteral("InstallState");
 
 }  // namespace
 
@@ -78,10 +72,6 @@ QString PackageDate(const QString& exeDir) {
     const QFileInfo db(fs::Native(exeDir + QStringLiteral("ZELK_install.mdb")));
     return db.exists() ? db.lastModified().date().toString(QStringLiteral("dd.MM.yyyy"))
                        : QString();
-}
-
-QString FilesState(const QString& catalogFile, const QString& installDb) {
-    return FileState(catalogFile) + u';' + FileState(installDb);
 }
 
 }  // namespace deploy

@@ -16,8 +16,9 @@ struct InstallMark {
     QString language;     // its profile language ("rus" or "enu")
     QString catalog;      // the catalog file (full path)
     QStringList groups;   // family codes of the groups installed
-    // The catalog file and the install database as they were when the mark was written (size
-    // and time of each): while both are so, the catalog still holds what was installed.
+    // The files the Install placed and found (the catalog, the data files and their copies,
+    // the menus) as they were when the mark was written (InstalledState): while they are so,
+    // they still hold what was installed.
     QString state;
 
     bool operator==(const InstallMark&) const = default;
@@ -34,7 +35,5 @@ QStringList MarkLines(const InstallMark& mark);
 // The data package's release date: "date_global" of the status file held beside the tool
 // (`exeDir` ends with a separator), else the date of its install database file.
 QString PackageDate(const QString& exeDir);
-// The state of the catalog file and of the install database, for InstallMark::state.
-QString FilesState(const QString& catalogFile, const QString& installDb);
 
 }  // namespace deploy

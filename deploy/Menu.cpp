@@ -259,6 +259,12 @@ QString BlockCopyFile(const QString& userDir, const QString& tool) {
     return dir + QStringLiteral("menu_installed.txt");
 }
 
+QStringList MenuFilesEdited(const QString& avocadmenu, const QString& pathSupport) {
+    QStringList files{avocadmenu};
+    if (HasFollowUp(avocadmenu, pathSupport)) files << pathSupport + kFollowUpMenuName;
+    return files;
+}
+
 bool MakerMenuInPlace(const QString& avocadmenu, const QString& pathSupport, const QString& tool,
                       const QString& userDir, QStringList* files) {
     try {

@@ -28,6 +28,9 @@ QList<MenuFileLines> RemoveMakerMenu(AppState& st);
 // the tool's folder takes no writes. Both places are read when blocks are recognised.
 QString BlockCopyFile(const QString& userDir, const QString& tool);
 
+// The menu files Install's edit rewrites: `avocadmenu`, and its follow-up file when it has one.
+QStringList MenuFilesEdited(const QString& avocadmenu, const QString& pathSupport);
+
 // Whether Install's edit would change nothing: each menu file it edits, and the copy of the
 // block, holds already what it would write (the entry lines, exactly one block of the current
 // "data\menu.txt"). False too when a file cannot be read or understood.

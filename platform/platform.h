@@ -107,6 +107,10 @@ std::u16string UserDataFolder();
 // it can be opened for writing. Nothing is left changed by the look.
 bool Writable(const std::u16string& path);
 
+// The size of a file and the time it was last written (in the system's own units), looked at
+// in one call; nothing when it cannot be looked at.
+std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::u16string& path);
+
 // The detection mark: what Install recorded for the user, as names and values. On Windows the
 // string values of the registry key HKEY_CURRENT_USER\Software\ZELK\AE_install; elsewhere the
 // file "install-mark.ini" in UserDataFolder(). Writing sets the mark's values (false when

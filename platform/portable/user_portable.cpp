@@ -1,6 +1,7 @@
 // What the tool keeps for the user off Windows: the user's configuration folder, a file for the
 // detection mark, and the standard output as the console.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -40,6 +41,14 @@ std::u16string UserDataFolder() {
 bool Writable(const std::u16string& path) {
     // The system's own answer: it knows a read-only file system, and the rights of this user.
     return ::access(QFile::encodeName(FromU16(NativePath(path))).constData(), W_OK) == 0;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::u16string& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(FromU16(NativePath(path))).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair<std::int64_t, std::int64_t>(
+        st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
 }
 
 bool WriteInstallMark(const MarkValues& values) {

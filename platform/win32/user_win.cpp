@@ -74,6 +74,17 @@ bool Writable(const std::u16string& path) {
     return false;
 }
 
+std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::u16string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return std::nullopt;
+    const auto join = [](DWORD high, DWORD low) {
+        return std::int64_t((std::uint64_t(high) << 32) | low);
+    };
+    return std::pair<std::int64_t, std::int64_t>(
+        join(data.nFileSizeHigh, data.nFileSizeLow),
+        join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
+}
+
 bool WriteInstallMark(const MarkValues& values) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kMarkKey, 0, nullptr, REG_OPTION_NON_VOLATILE,

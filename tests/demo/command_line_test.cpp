@@ -67,7 +67,7 @@ struct State {
     }
 };
 
-enum class Setup { None, GuardHeld, FullCatalogDisk };
+enum class Setup { None, GuardHeld, FullCatalogDisk, IconDeleted };
 enum class After { Unchanged, Untouched, AsWindowInstall, AsWindowClean };
 
 struct Row {
@@ -180,62 +180,31 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
     const auto [windowInstalled, windowCleaned] = WindowInstallAndClean(b, tmp.mkdir("w-config"));
 
     const QStringList kInstall{"--install", "--log", "LOG"};
+    // clang-format off
     const Row rows[] = {
-        {"StatusBeforeInstall",
-         Setup::None,
-         {"--status"},
-         1,
-         "не установлены",
-         After::Unchanged,
-         1},
-        {"UnknownOption",
-         Setup::None,
-         {"--install", "--bogus"},
-         3,
-         "неизвестный параметр \"--bogus\"",
-         After::Unchanged,
-         1},
-        {"TwoCommands",
-         Setup::None,
-         {"/install", "/clean"},
-         3,
-         "команда может быть только одна",
-         After::Unchanged,
-         1},
-        {"UnknownGroupCode",
-         Setup::None,
-         {"--install", "--groups", "CB,XX"},
-         3,
-         "неизвестный код группы: XX",
-         After::Unchanged,
-         1},
+        {"StatusBeforeInstall", Setup::None, {"--status"}, 1, "не установлены", After::Unchanged, 1},
+        {"UnknownOption", Setup::None, {"--install", "--bogus"}, 3,
+         "неизвестный параметр \"--bogus\"", After::Unchanged, 1},
+        {"TwoCommands", Setup::None, {"/install", "/clean"}, 3, "команда может быть только одна",
+         After::Unchanged, 1},
+        {"UnknownGroupCode", Setup::None, {"--install", "--groups", "CB,XX"}, 3,
+         "неизвестный код группы: XX", After::Unchanged, 1},
         {"WindowOpen", Setup::GuardHeld, kInstall, kAnotherCopy, "Программа уже работает",
          After::Unchanged, 1},
         {"Install", Setup::None, kInstall, 0, "Установка произведена успешно",
          After::AsWindowInstall, 0},
         {"InstallAgain", Setup::None, kInstall, 0, "nothing to do", After::Untouched, 0},
-        {"InstallOfSomeGroupsAgain",
-         Setup::None,
-         {"/install", "/groups:cb,FU", "/quiet"},
-         0,
-         "nothing to do",
-         After::Untouched,
-         0},
-        {"CleanOnAFullDisk",
-         Setup::FullCatalogDisk,
-         {"--clean"},
-         2,
-         "резервную копию",
-         After::Unchanged,
-         0},
-        {"Clean",
-         Setup::None,
-         {"--clean", "--log", "LOG"},
-         0,
-         "Чистка завершена успешно!",
-         After::AsWindowClean,
-         1},
+        {"InstallOfSomeGroupsAgain", Setup::None, {"/install", "/groups:cb,FU", "/quiet"}, 0,
+         "nothing to do", After::Untouched, 0},
+        // One of the maker's icons is gone: the mark of the last Install no longer holds.
+        {"InstallWithAnIconGone", Setup::IconDeleted, {"--install"}, 0,
+         "Установка произведена успешно", After::AsWindowInstall, 0},
+        {"CleanOnAFullDisk", Setup::FullCatalogDisk, {"--clean"}, 2, "резервную копию",
+         After::Unchanged, 0},
+        {"Clean", Setup::None, {"--clean", "--log", "LOG"}, 0, "Чистка завершена успешно!",
+         After::AsWindowClean, 1},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const State before = State::Of(a);
@@ -244,6 +213,9 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
         if (row.setup == Setup::GuardHeld) {
             guard.emplace(env.value("XDG_RUNTIME_DIR"));
             ASSERT_TRUE(guard->held_);
+        }
+        if (row.setup == Setup::IconDeleted) {
+            ASSERT_TRUE(QFile::remove(a.images() + "/zelk.png"));
         }
         if (row.setup == Setup::FullCatalogDisk) {
             if (!ScratchMounts::Unavailable().isEmpty()) {
