@@ -23,12 +23,14 @@
 #include <QSignalBlocker>
 #include <QTextEdit>
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
 #include "app/ComponentGroups.h"
-#include "app/DownloadWindow.h"
+#include "app/DownloadDialog.h"
 #include "app/GroupTransfer.h"
 #include "core/AppError.h"
+#include "core/Worker.h"
 #include "deploy/Clean.h"
 #include "deploy/Install.h"
 #include "platform/platform.h"
@@ -44,6 +46,10 @@ constexpr int kClientHeight = 598;
 constexpr int kMinOuterWidth = 700;
 constexpr int kMinOuterHeight = 580;
 constexpr int kStatusBarHeight = 19;
+// A command shows its progress window once it has run this long.
+constexpr int kProgressAfterMs = 500;
+// How often the window is painted while a step runs aside.
+constexpr std::chrono::milliseconds kPaintEvery{20};
 
 const QString kCaption = QStringLiteral("ЗЕЛК : установка компонентов для AutoCAD Electrical");
 
@@ -401,6 +407,10 @@ bool TForm2::event(QEvent* e) {
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* e) {
+    if (busy_ > 0 && DropsInput(watched, e)) {
+        e->ignore();  // (a close refused)
+        return true;
+    }
     if (e->type() == QEvent::KeyPress &&
         (watched == ComboBox1->lineEdit() || watched == ComboBox2->lineEdit())) {
         const int key = static_cast<QKeyEvent*>(e)->key();
@@ -414,21 +424,83 @@ void TForm2::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
 }
 
-void TForm2::RunHandler(const std::function<void()>& body) {
-    CursorOverride wait(Qt::WaitCursor);
-    handlerClock_.start();
-    RunGuarded(*this, body);
-    HideProgress();
-    handlerClock_.invalidate();
+// While a handler runs (and a step it runs aside) the window is busy: the wait cursor shows,
+// the clock of the progress window runs, and the window takes no input. The user's clicks, keys
+// and wheel turns on the main window and on the command's progress window are dropped where
+// they arrive, and so is a request to close either: the progress window has no close button,
+// and neither Esc nor Alt+F4 takes it away while the command goes on behind it. The input of
+// the boxes, file dialogs and download window a handler opens is theirs as always.
+class TForm2::Busy {
+  public:
+    explicit Busy(TForm2& form) : form_(form), outermost_(form.busy_++ == 0) {
+        if (!outermost_) return;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        form_.handlerClock_.start();
+        qApp->installEventFilter(&form_);
+    }
+    ~Busy() {
+        if (outermost_) {
+            form_.HideProgress();
+            // Clicks and keys that arrived while the handler ran without taking events wait in
+            // the system's queue: they are taken and dropped here, before the window is free.
+            QCoreApplication::processEvents();
+            qApp->removeEventFilter(&form_);
+            form_.handlerClock_.invalidate();
+            QApplication::restoreOverrideCursor();
+        }
+        --form_.busy_;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+  private:
+    TForm2& form_;
+    bool outermost_;
+};
+
+bool TForm2::DropsInput(QObject* receiver, const QEvent* e) const {
+    switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Close:
+            break;
+        default:
+            return false;  // (a release whose press was dropped does nothing)
+    }
+    if (!receiver->isWidgetType()) return false;
+    const QWidget* window = static_cast<QWidget*>(receiver)->window();
+    return window == this || (progress_ && window == progress_);
 }
 
-// A command that has run half a second shows where it is in a progress window of its own. The
-// window is modal, so the main window takes no click or key (and no second command) while it
-// is up, and it is painted each time the command says where it is.
+// Every handler of the window comes through here, so one handler runs at a time. A handler
+// that would start while another runs can only have been let in by the running one (a box, a
+// file dialog or a progress step takes events meanwhile): it is dropped, not queued behind the
+// running one. The click was aimed at the window as it was before the command changed the
+// catalog, the files and the fields; run afterwards it would act on a state the user never saw
+// (an Install queued behind a Clean would put back at once what the Clean took out). The user
+// clicks again once the command has said how it ended.
+void TForm2::RunHandler(const std::function<void()>& body) {
+    if (busy_ > 0) return;
+    const Busy busy(*this);
+    RunGuarded(*this, body);
+}
+
+// A command that has run half a second shows where it is in a progress window of its own, in
+// front of the main window, which is painted each time the command says where it is.
 void TForm2::ShowProgress(const QString& text, int step, int steps) {
-    if (!handlerClock_.isValid() || handlerClock_.elapsed() < 500) return;
+    if (ShowStep(text, step, steps)) QCoreApplication::processEvents();
+}
+
+bool TForm2::ShowStep(const QString& text, int step, int steps) {
+    if (!handlerClock_.isValid() || handlerClock_.elapsed() < kProgressAfterMs) return false;
     if (!progress_) {
         progress_ = new QProgressDialog(this);
+        progress_->setObjectName(QStringLiteral("CommandProgress"));
+        // A title and no close button: the window goes when the command has ended.
+        progress_->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         progress_->setWindowTitle(view::kAppTitle);
         progress_->setWindowModality(Qt::WindowModal);
         progress_->setCancelButton(nullptr);
@@ -437,11 +509,29 @@ void TForm2::ShowProgress(const QString& text, int step, int steps) {
         progress_->setMinimumDuration(0);
         progress_->setMinimumWidth(420);
     }
-    progress_->setLabelText(text);
-    progress_->setRange(0, std::max(steps, 1));
-    progress_->setValue(std::clamp(step, 0, std::max(steps, 1)));
+    if (progress_->labelText() != text) progress_->setLabelText(text);
+    if (steps > 0) {
+        progress_->setRange(0, steps);
+        progress_->setValue(std::clamp(step, 0, steps));
+    } else if (progress_->maximum() != 0) {
+        progress_->setRange(0, 0);  // nothing says how far: the bar moves to and fro
+    }
     if (!progress_->isVisible()) progress_->show();
-    QCoreApplication::processEvents();
+    return true;
+}
+
+// The step runs on a second thread while this one keeps the window painted and its progress
+// window up (busy, as the other steps show theirs: once the command has run half a second);
+// the input that arrives meanwhile is dropped as during any handler.
+void TForm2::RunAside(const QString& text, const std::function<void()>& work) {
+    const Busy busy(*this);
+    ShowStep(text, 0, 0);
+    Worker<> worker([&work] { work(); });
+    while (!worker.WaitFor(kPaintEvery)) {
+        ShowStep(text, 0, 0);
+        QCoreApplication::processEvents();
+    }
+    worker.Get();
 }
 
 void TForm2::HideProgress() {
@@ -610,5 +700,5 @@ QString TForm2::OpenDialogFileName(int dialog) const {
 void TForm2::Terminate() { QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); }
 
 std::unique_ptr<IProgressWindow> TForm2::OpenProgress() {
-    return std::make_unique<view::DownloadWindow>(BoxOwner());
+    return std::make_unique<view::DownloadDialog>(BoxOwner());
 }

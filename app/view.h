@@ -104,6 +104,7 @@ class TForm2 : public QWidget, public IForm {
     void ShowError(const QString& message) override;
     void ShowMessageWithDetails(const QString& text, const QString& details) override;
     void ShowProgress(const QString& text, int step, int steps) override;
+    void RunAside(const QString& text, const std::function<void()>& work) override;
     bool ExecuteOpenDialog(int dialog, const QString& filter) override;
     QString OpenDialogFileName(int dialog) const override;
     void Terminate() override;
@@ -154,19 +155,28 @@ class TForm2 : public QWidget, public IForm {
     void resizeEvent(QResizeEvent* e) override;
 
   private:
+    class Busy;
+
     void CreateControls();
     void WireEvents();
-    // Runs a handler body with the wait cursor; an error it raises goes to the error box.
+    // Runs a handler body with the wait cursor; an error it raises goes to the error box. While
+    // it runs the window takes no input and no other handler starts.
     void RunHandler(const std::function<void()>& body);
+    // Whether `e` is input that the window drops while a handler runs.
+    bool DropsInput(QObject* receiver, const QEvent* e) const;
     void ApplySizeConstraint();
     void ApplyWindowsFrame();
     SortedStringList& SharedSort();
     QWidget* BoxOwner();
 
+    // Shows where a long command is once it has run half a second (no steps: a busy bar);
+    // whether the progress window is up.
+    bool ShowStep(const QString& text, int step, int steps);
     void HideProgress();
 
     AppState& st_;
     Context ctx_;
+    int busy_ = 0;                         // handlers and steps aside running, nested
     QElapsedTimer handlerClock_;           // runs while a handler runs
     QProgressDialog* progress_ = nullptr;  // where a long command is
     QString messageDetails_;               // of the message box about to be shown

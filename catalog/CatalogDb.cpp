@@ -1,10 +1,7 @@
 #include "catalog/CatalogDb.h"
 
 #include <QRegularExpression>
-#include <atomic>
-#include <chrono>
 #include <functional>
-#include <future>
 #include <vector>
 
 #include "catalog/Engine.h"
@@ -58,18 +55,10 @@ const QString kPlaceholder = QStringLiteral("zelk_install.mdb");
 // database, so it refuses to open, list, run or query anything.
 class CatalogConnection : public DbConnection {
   public:
-    // `beforeChange`: takes the armed backup before a change. `alongside`: starts the armed
-    // backup beside a transaction just begun on an engine whose file stays as it was until the
-    // commit; `awaitBackup(true)` waits for it before the commit (raising its failure),
-    // `awaitBackup(false)` before a rollback or a close.
+    // `beforeChange`: takes the armed backup before a change.
     CatalogConnection(std::unique_ptr<DbConnection> inner, const bool& ready,
-                      std::function<void()> beforeChange, std::function<void()> alongside,
-                      std::function<void(bool)> awaitBackup)
-        : inner_(std::move(inner)),
-          ready_(ready),
-          beforeChange_(std::move(beforeChange)),
-          alongside_(std::move(alongside)),
-          awaitBackup_(std::move(awaitBackup)) {}
+                      std::function<void()> beforeChange)
+        : inner_(std::move(inner)), ready_(ready), beforeChange_(std::move(beforeChange)) {}
 
     DbConnection& Inner() { return *inner_; }
 
@@ -79,14 +68,8 @@ class CatalogConnection : public DbConnection {
         Require();
         inner_->Open();
     }
-    void Close() override {
-        awaitBackup_(false);
-        inner_->Close();
-    }
-    void Reopen() override {
-        awaitBackup_(false);
-        inner_->Reopen();
-    }
+    void Close() override { inner_->Close(); }
+    void Reopen() override { inner_->Reopen(); }
     bool Connected() const override { return inner_->Connected(); }
     void GetTableNames(QStringList& names) override {
         Require();
@@ -96,48 +79,27 @@ class CatalogConnection : public DbConnection {
     void Execute(const QString& sql, const Params& params) override {
         Require();
         beforeChange_();
-        BackupFailureFirst([&] { inner_->Execute(sql, params); });
+        inner_->Execute(sql, params);
     }
     void ExecuteAtomically(const QList<Statement>& statements) override {
         Require();
         beforeChange_();
-        BackupFailureFirst([&] { inner_->ExecuteAtomically(statements); });
+        inner_->ExecuteAtomically(statements);
     }
     FirstRow OpenQuery(const QString& sql, const Params& params) override {
         Require();
-        FirstRow row;
-        BackupFailureFirst([&] { row = inner_->OpenQuery(sql, params); });
-        return row;
+        return inner_->OpenQuery(sql, params);
     }
-    // A transaction changes the catalog: the backup comes before it begins, or, where the
-    // file stays as it was until the commit, it is copied while the transaction runs and is
-    // on the disk before the commit.
+    // A transaction changes the catalog: the backup comes before it begins.
     void BeginTransaction() override {
         Require();
-        if (!inner_->FileStaysUntilCommit()) {
-            beforeChange_();
-            inner_->BeginTransaction();
-            return;
-        }
+        beforeChange_();
         inner_->BeginTransaction();
-        try {
-            alongside_();
-        } catch (...) {
-            inner_->RollbackTransaction();
-            throw;
-        }
     }
-    void CommitTransaction() override {
-        awaitBackup_(true);
-        inner_->CommitTransaction();
-    }
-    bool RollbackTransaction() override {
-        awaitBackup_(false);
-        return inner_->RollbackTransaction();
-    }
+    void CommitTransaction() override { inner_->CommitTransaction(); }
+    bool RollbackTransaction() override { return inner_->RollbackTransaction(); }
     bool InTransaction() const override { return inner_->InTransaction(); }
     bool RollsBackTableChanges() const override { return inner_->RollsBackTableChanges(); }
-    bool FileStaysUntilCommit() const override { return inner_->FileStaysUntilCommit(); }
     std::optional<qint64> RowsAffected() const override { return inner_->RowsAffected(); }
     quint64 Session() const override { return inner_->Session(); }
 
@@ -145,21 +107,9 @@ class CatalogConnection : public DbConnection {
     void Require() const {
         if (!ready_) throw AppError(kCatalogNotChosen);
     }
-    // A statement failing while the backup is still being copied (a full disk fails both)
-    // reports the backup's failure when there is one, as when the backup came first.
-    void BackupFailureFirst(const std::function<void()>& run) {
-        try {
-            run();
-        } catch (const AppError&) {
-            awaitBackup_(true);
-            throw;
-        }
-    }
-
     std::unique_ptr<DbConnection> inner_;
     const bool& ready_;
-    std::function<void()> beforeChange_, alongside_;
-    std::function<void(bool)> awaitBackup_;
+    std::function<void()> beforeChange_;
 };
 
 // fstr with every placeholder (any letter case) replaced by P. P goes in as it stands; a
@@ -319,9 +269,8 @@ struct CatalogDb::Impl {
         : st(s),
           engine(e),
           conn1(e.NewConnection()),
-          conn2(std::make_unique<CatalogConnection>(
-              e.NewConnection(), ready, [this] { TakeBackupIfArmed(); },
-              [this] { StartBackupAlongside(); }, [this](bool raise) { AwaitBackup(raise); })),
+          conn2(std::make_unique<CatalogConnection>(e.NewConnection(), ready,
+                                                    [this] { TakeBackupIfArmed(); })),
           q1(QStringLiteral("ADOQuery1"), *conn1, QStringLiteral("select * from DS"), {}),
           q2(QStringLiteral("ADOQuery2"), *conn2,
              QStringLiteral("select * from _FAMILY_DESCRIPTION"), {{QStringLiteral("kz"), {}}}),
@@ -332,7 +281,6 @@ struct CatalogDb::Impl {
         conn2->SetConnectionString(JetConnectionString(kPlaceholder));
     }
 
-    ~Impl() { AwaitBackup(false); }
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
@@ -348,37 +296,6 @@ struct CatalogDb::Impl {
         st.backedUpCatalogs << CatalogKey();
     }
 
-    // The armed backup, copied on a second thread while the transaction just begun runs (the
-    // file stays as it was until the commit). Its progress is shown while the commit waits.
-    void StartBackupAlongside() {
-        if (!backupArmed) return;
-        backupArmed = false;
-        if (BackedUpThisRun()) return;
-        copied = 0;
-        size = 0;
-        alongside = std::async(std::launch::async, [this, connStr = conn2->ConnectionString()] {
-            BackupCatalogFile(connStr, [this](qint64 done, qint64 total) {
-                copied = done;
-                size = total;
-            });
-        });
-    }
-    // Waits for a backup copied alongside and records it when it was made; `raise`: its
-    // failure is raised (otherwise, before a rollback or a message, it only ends).
-    void AwaitBackup(bool raise) {
-        if (!alongside.valid()) return;
-        while (alongside.wait_for(std::chrono::milliseconds(40)) != std::future_status::ready)
-            if (raise && backupProgress) backupProgress(copied, size);
-        try {
-            alongside.get();
-        } catch (...) {
-            if (raise) throw;
-            return;
-        }
-        if (raise && backupProgress) backupProgress(size, size);
-        st.backedUpCatalogs << CatalogKey();
-    }
-
     QString CatalogKey() const {
         return fs::FullPath(CatalogFileOf(conn2->ConnectionString())).toCaseFolded();
     }
@@ -390,8 +307,6 @@ struct CatalogDb::Impl {
     bool backupArmed = false;
     std::vector<std::function<void()>> afterCommit;  // of the open catalog transaction
     std::function<void(qint64, qint64)> backupProgress;
-    std::atomic<qint64> copied{0}, size{0};  // the progress of a backup copied alongside
-    std::future<void> alongside;             // (gone before the progress it writes)
     std::unique_ptr<DbConnection> conn1;
     std::unique_ptr<CatalogConnection> conn2;
     AdoQuery q1, q2, q3;
@@ -417,7 +332,6 @@ QString CatalogDb::BackupFile() const {
     return fs::FullPath(BackupFileOf(CatalogFileOf(d->conn2->ConnectionString())));
 }
 bool CatalogDb::BackedUpThisRun() const { return d->BackedUpThisRun(); }
-void CatalogDb::SettleBackup() { d->AwaitBackup(false); }
 Engine& CatalogDb::DbEngine() { return d->engine; }
 
 void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeOpen) {

@@ -81,9 +81,6 @@ class CatalogDb {
     // The backup file of the connected catalog, and whether it was made in this run.
     QString BackupFile() const;
     bool BackedUpThisRun() const;
-    // Lets a backup still being copied beside the open transaction end (a message about the
-    // catalog then tells whether it was made).
-    void SettleBackup();
 
     Engine& DbEngine();
 

@@ -1,9 +1,9 @@
 #include "catalog/Engine.h"
 
-#if defined(_WIN32) && !defined(ZELK_SQLITE_ENGINE)
+#ifdef _WIN32
 #include "catalog/ado/AdoEngine.h"
 #else
-#include "catalog/SqliteEngine.h"
+#include "catalog/sqlite/SqliteEngine.h"
 #endif
 
 namespace catalog {
@@ -12,7 +12,7 @@ namespace {
 Engine* chosen = nullptr;
 
 Engine& PlatformEngine() {
-#if defined(_WIN32) && !defined(ZELK_SQLITE_ENGINE)
+#ifdef _WIN32
     static AdoEngine engine;
 #else
     static SqliteEngine engine;

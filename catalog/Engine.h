@@ -46,9 +46,7 @@ class DbConnection {
     virtual void Open() = 0;
     virtual void Close() = 0;
     virtual bool Connected() const = 0;
-    // Close() then Open(). An engine may keep the file it has open when that is still the file
-    // the connection string names and no transaction is open, as long as everything looks as
-    // after a new opening: a new session, and what others changed in the file meanwhile seen.
+    // Close() then Open().
     virtual void Reopen() {
         Close();
         Open();
@@ -82,10 +80,6 @@ class DbConnection {
     virtual bool InTransaction() const = 0;
     // Whether a rollback also takes back the creation and removal of tables.
     virtual bool RollsBackTableChanges() const { return false; }
-    // Whether, once BeginTransaction has returned, the database file holds every change made
-    // before it and none of the transaction's until the commit: the file can then be copied
-    // while the transaction runs.
-    virtual bool FileStaysUntilCommit() const { return false; }
     // The rows that the last statement run by Execute inserted or deleted (none for a table's
     // creation or removal); nullopt where the engine does not tell (the callers then count the
     // rows themselves). ADO on Jet and the SQLite stand-in tell it for inserts and deletes.
@@ -102,13 +96,18 @@ class DbConnection {
     quint64 session_ = 0;
 };
 
+// Threads: a connection is used by the thread that made it. CompactDatabase may run on any
+// thread (the tool runs it on a worker while the window waits, with the catalog connection
+// closed on the window's thread before and opened after); it shares nothing with the
+// connections of other threads but what the engine guards itself.
 class Engine {
   public:
     virtual ~Engine() = default;
     virtual std::unique_ptr<DbConnection> NewConnection() = 0;
     // Writes a compacted copy of the source database to the destination; the source file is
-    // left unchanged. Fails when the destination file exists. Both are connection strings of
-    // the form "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file path.
+    // left unchanged. Fails when the destination file exists, and when a connection holds the
+    // source open. Both are connection strings of the form
+    // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file path.
     virtual void CompactDatabase(const QString& srcConnStr, const QString& destConnStr) = 0;
     // Creates an empty database file of this engine (for Jet: an Access file of Jet 4.0);
     // fails with the engine's message, and leaves the file as it was, when it exists.
@@ -116,8 +115,7 @@ class Engine {
 };
 
 // The engine of this platform build: ADO with the Jet provider in Windows builds, the SQLite
-// stand-in elsewhere (and in a Windows build made with ZELK_SQLITE_ENGINE defined, whose
-// programs then run on SQLite too).
+// stand-in elsewhere.
 Engine& DefaultEngine();
 // The one point that changes what DefaultEngine() returns: `engine` from now on, or the
 // platform's engine again for nullptr. Test programs use it to run the catalog code on the

@@ -68,14 +68,27 @@ void CreateCatalogTables(CatalogDb& db, QStringList* created) {
     RequireCatalog(db);
     QStringList names;
     db.ADOConnection2().GetTableNames(names);
-    // Each on its own, outside any transaction: Jet does not take a table's creation back.
+    QList<Statement> creations;
+    QStringList tables;
     if (!HasTable(names, kPinList)) {
-        db.ADOQuery2().SetSQL(kCreatePinList);
-        if (created) *created << kPinList;
+        creations.append({kCreatePinList, {}});
+        tables << kPinList;
     }
     if (!HasTable(names, QStringLiteral("PNEU-GAU"))) {
-        db.ADOQuery2().SetSQL(kCreatePneuGau);
-        if (created) *created << QStringLiteral("PNEU-GAU");
+        creations.append({kCreatePneuGau, {}});
+        tables << QStringLiteral("PNEU-GAU");
+    }
+    if (creations.isEmpty()) return;
+    // Outside the command's transaction: Jet does not take a table's creation back, so each is
+    // made on its own; an engine that does take it back makes both as one unit.
+    if (db.ADOConnection2().RollsBackTableChanges()) {
+        db.ADOQuery2().SetSQLAtomic(creations);
+        if (created) *created << tables;
+        return;
+    }
+    for (qsizetype i = 0; i < creations.size(); ++i) {
+        db.ADOQuery2().SetSQL(creations[i].sql);
+        if (created) *created << tables[i];
     }
 }
 

@@ -39,21 +39,28 @@ if(ZELK_SANITIZE)
     set(zelk_datagen_env ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0)
 endif()
 
+# The package's own status file: the release it ships in, the oldest one the tool takes from
+# the update server (a maker may put the signed status file of that release in its place).
+set(zelk_package_status ${CMAKE_BINARY_DIR}/zelk-status_up.ini)
+file(CONFIGURE OUTPUT ${zelk_package_status}
+     CONTENT "[Update]\ndate_global=${zelk_release_date}\n" NEWLINE_STYLE CRLF)
 add_custom_command(
     OUTPUT ${ZELK_PACKAGE_DIR}/ZELK_install.mdb
            ${ZELK_PACKAGE_DIR}/data/bd_info.txt
            ${ZELK_PACKAGE_DIR}/data/menu.txt
            ${ZELK_PACKAGE_DIR}/data/IMAGES/zelk.png
+           ${ZELK_PACKAGE_DIR}/data/status_up.ini
     COMMAND ${zelk_datagen_env} ${zelk_datagen_cmd}
             --package ${CMAKE_SOURCE_DIR}/data-src ${ZELK_PACKAGE_DIR}
-    DEPENDS ${zelk_datagen_dep} ${zelk_data_sources}
+    COMMAND ${CMAKE_COMMAND} -E copy ${zelk_package_status} ${ZELK_PACKAGE_DIR}/data/status_up.ini
+    DEPENDS ${zelk_datagen_dep} ${zelk_data_sources} ${zelk_package_status}
     COMMENT "Building the sample data package in ${ZELK_PACKAGE_DIR}"
     VERBATIM)
 add_custom_target(zelk_data_package ALL DEPENDS ${ZELK_PACKAGE_DIR}/ZELK_install.mdb)
 
 # The demo test: the real window offscreen on a generated profile.
 if(ZELK_BUILD_TESTS AND COMMAND zelk_test)
-    zelk_test(test_demo demo zelk_view)
+    zelk_test(test_demo demo zelk_view Qt6::Sql)
     if(TARGET test_demo)
         target_compile_definitions(test_demo PRIVATE
             ZELK_DATAGEN_PATH="${ZELK_TEST_ROOT}$<TARGET_FILE:zelk_datagen>"
@@ -85,6 +92,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # The name of the ZIP says whether it is a release: cmake/ZelkPackageName.cmake.
 set(CPACK_ZELK_INSTALL_DB ${ZELK_PACKAGE_DIR}/ZELK_install.mdb)
+set(CPACK_ZELK_RELEASE ${ZELK_RELEASE})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/ZelkPackageName.cmake)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)

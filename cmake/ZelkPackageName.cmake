@@ -1,7 +1,9 @@
 # Read by CPack as it packs (CPACK_PROJECT_CONFIG_FILE), once for each generator. A ZIP is named
-# as a release only when the install database it carries is a Jet 4.0 file: the Windows tool
-# opens nothing else. One made with the SQLite stand-in's database (every build on a machine
-# without Jet, the cross-build on Linux among them) is named a test package.
+# as a release only when it comes from a release build (ZELK_RELEASE: the maker's update key)
+# and the install database it carries is a Jet 4.0 file: the Windows tool opens nothing else.
+# One made with the SQLite stand-in's database (every build on a machine without Jet, the
+# cross-build on Linux among them), or by a build that trusts the test key, is named a test
+# package.
 if(CPACK_GENERATOR STREQUAL "ZIP")
     set(zelk_jet_file FALSE)
     if(EXISTS "${CPACK_ZELK_INSTALL_DB}")
@@ -16,9 +18,13 @@ if(CPACK_GENERATOR STREQUAL "ZIP")
             endif()
         endif()
     endif()
-    if(NOT zelk_jet_file)
+    if(NOT zelk_jet_file OR NOT CPACK_ZELK_RELEASE)
         set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}-test-package")
-        message(STATUS "ZELK_install.mdb is not a Jet 4.0 file: "
-                       "the ZIP is a test package, not a release")
+        if(NOT CPACK_ZELK_RELEASE)
+            message(STATUS "Not a release build (ZELK_RELEASE): the ZIP is a test package")
+        else()
+            message(STATUS "ZELK_install.mdb is not a Jet 4.0 file: "
+                           "the ZIP is a test package, not a release")
+        endif()
     endif()
 endif()

@@ -107,6 +107,10 @@ QByteArray ReadAll(const QString& path) {
     return data;
 }
 
+bool DeleteOwnFile(const QString& path) {
+    return platform::DeleteOwnFile(platform::ToU16(Native(path))).empty();
+}
+
 namespace {
 
 // Pushes what the system still holds of an open file onto the disk.
@@ -359,7 +363,7 @@ QList<Entry> RemoveLeftovers(const QString& folder) {
     QList<Entry> rest;
     for (const Entry& e : List(folder)) {
         if (!e.isFolder && e.name.endsWith(kPartSuffix))
-            DeleteFile(folder + QLatin1Char('\\') + e.name);
+            DeleteOwnFile(folder + QLatin1Char('\\') + e.name);
         else
             rest << e;
     }
@@ -373,11 +377,11 @@ void RemoveStagedLeftovers(const QString& path) {
     for (const QString& name : ListFiles(file.absolutePath()))
         if (name.size() == head.size() + 6 + kPartSuffix.size() &&
             name.startsWith(head, Qt::CaseInsensitive) && name.endsWith(kPartSuffix))
-            DeleteFile(file.absolutePath() + QLatin1Char('\\') + name);
+            DeleteOwnFile(file.absolutePath() + QLatin1Char('\\') + name);
 }
 
 FileBatch::~FileBatch() {
-    for (const Item& i : items_) QFile::remove(i.part);
+    for (const Item& i : items_) DeleteOwnFile(i.part);
 }
 
 bool FileBatch::Copy(const QString& from, const QString& to) {
@@ -385,7 +389,7 @@ bool FileBatch::Copy(const QString& from, const QString& to) {
     const std::u16string source = platform::ToU16(Native(from)), temporary = platform::ToU16(part);
     // A temporary left by a killed run goes first.
     if (!platform::CopyToNew(source, temporary).empty() &&
-        (!QFileInfo::exists(part) || !QFile::remove(part) ||
+        (!QFileInfo::exists(part) || !DeleteOwnFile(part) ||
          !platform::CopyToNew(source, temporary).empty()))
         return false;
     items_.append({part, target, to});
@@ -414,7 +418,7 @@ QStringList FileBatch::Commit(bool syncFileSystems) {
         // A file that appeared meanwhile is not replaced: the move refuses an existing name.
         const std::u16string target = platform::ToU16(i.target);
         if (!platform::MoveToNew(platform::ToU16(i.part), target).empty()) {
-            QFile::remove(i.part);
+            DeleteOwnFile(i.part);
             failed << i.given;
         } else {
             lastPlaced = target;
@@ -436,7 +440,7 @@ QStringList FileBatch::Commit(bool syncFileSystems) {
 QStringList FileBatch::TakeBack() {
     QStringList kept;
     for (const Item& i : placed_)
-        if (!QFile::remove(i.target)) kept << i.given;
+        if (!DeleteOwnFile(i.target)) kept << i.given;
     placed_.clear();
     return kept;
 }

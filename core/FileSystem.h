@@ -39,6 +39,10 @@ bool SetCurrentDir(const QString& path);  // an empty path fails quietly
 
 bool CreateFolder(const QString& path);  // the last level only
 bool DeleteFile(const QString& path);
+// Deletes a file the tool made (a temporary copy, a leftover of a killed run, a maker's file it
+// copied), read-only or not: a copy of a read-only source may have been left read-only by an
+// earlier version of the tool, or made so since.
+bool DeleteOwnFile(const QString& path);
 bool ReplaceFile(const QString& from, const QString& to);  // atomic where possible
 bool SyncFile(const QString& path);  // pushes the file's content onto the disk
 
@@ -152,8 +156,8 @@ void SyncFolders(const QStringList& folders);
 // The ending of a file that a FileBatch is still writing; one left by a killed run is removed by
 // RemoveLeftovers.
 inline const QString kPartSuffix = QStringLiteral(".zelk-part");
-// Deletes from `folder` (not its subfolders) the files a FileBatch of a killed run left; the
-// entries of the folder besides them.
+// Deletes from `folder` (not its subfolders) the files a FileBatch of a killed run left, read-only
+// ones too; the entries of the folder besides them.
 QList<Entry> RemoveLeftovers(const QString& folder);
 // Deletes the temporaries that StagedFiles of a killed run left for the file `path`.
 void RemoveStagedLeftovers(const QString& path);
@@ -162,7 +166,8 @@ void RemoveStagedLeftovers(const QString& path);
 // Commit() pushes every one onto the disk at one sync point (one call for each file system),
 // moves each to its name without replacing a file that is there by then, and syncs the file
 // systems again. A kill at any moment leaves each target absent or whole; the temporaries of
-// an uncommitted batch go with it.
+// an uncommitted batch go with it. A copy is writable whatever its source's attributes: a
+// read-only source (an unpacked archive, a copy from a CD) makes an ordinary file.
 class FileBatch {
   public:
     FileBatch() = default;
@@ -182,7 +187,7 @@ class FileBatch {
     // it to a caller that makes it right after (SyncFolders).
     QStringList Commit(bool syncFileSystems = true);
     // Deletes the files the last Commit() put in place (new names, so the folders are as they
-    // were before the batch); the ones it could not delete.
+    // were before the batch), read-only ones too; the ones it could not delete.
     QStringList TakeBack();
 
   private:

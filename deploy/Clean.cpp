@@ -52,7 +52,7 @@ FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
     QStringList failed;
     for (const QString& name : candidates) {
         if (!shipped.contains(name)) continue;
-        if (fs::DeleteFile(folder + name))
+        if (fs::DeleteOwnFile(folder + name))
             ++report.removed;
         else
             failed << name;

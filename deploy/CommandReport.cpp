@@ -129,7 +129,6 @@ QString WhereInCatalog(const QString& table, const QStringList& groups, const QS
 
 QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QString& where,
                        const QString& engineText, const QString& state) {
-    db.SettleBackup();
     QString file;
     try {
         file = fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));

@@ -62,10 +62,18 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
 // file, another for a file that has taken its name since. Nothing when it cannot be looked at.
 std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u16string& path);
 
-// Copies the file `from` to the new file `to`, which must not exist yet, with the permission
-// bits a system copy gives it; nothing is left at `to` when the copy fails. Returns the
-// system's reason on failure, the empty text on success.
+// Copies the file `from` to the new file `to`, which must not exist yet; nothing is left at
+// `to` when the copy fails. The copy is the tool's own: writable by its owner whatever the
+// source's read-only attribute (Windows) or write bits (elsewhere) are, with the source's other
+// attributes or permission bits as a system copy gives them. Returns the system's reason on
+// failure, the empty text on success.
 std::u16string CopyToNew(const std::u16string& from, const std::u16string& to);
+
+// Deletes a file of the tool's own making (a temporary copy, a copy it placed), also when it is
+// read-only: on Windows its read-only attribute is cleared first (a file that still cannot be
+// deleted gets it back); elsewhere a file's own bits never stand in the way. Refuses a folder.
+// Returns the system's reason on failure, the empty text on success.
+std::u16string DeleteOwnFile(const std::u16string& path);
 
 // One entry of a folder: its name, and whether it is a folder (a link counts as what it leads
 // to).

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Cross-builds the tool for Windows on Debian with mingw-w64 against a static Qt:
-#   build-win32/  the 32-bit release: ZELK_AE_install.exe and its ZIP with the data package
+#   build-win32/  the 32-bit release: ZELK_AE_install.exe (ZELK_AE_install-test.exe unless
+#                 ZELK_RELEASE=1) and its ZIP with the data package
 #   build-win64/  the 64-bit tool and the test executables (scripts/test-wine.sh runs them)
 # The static Qt comes from .toolchains/ (unpacked from ../shared/toolchains/ when the prebuilt
 # archives are there, otherwise built from Debian's source by scripts/build-qt-windows.sh);
 # the static libsodium likewise (scripts/build-sodium-windows.sh).
 # ZELK_RELEASE=1 makes the i686 executable a release for users: it then needs the maker's
-# update key in ZELK_UPDATE_PUBLIC_KEY (minisign's public key, RW...), the test key is refused.
+# update key in ZELK_UPDATE_PUBLIC_KEY (minisign's public key, RW...; the test key is refused)
+# and the date of the release it ships in, in ZELK_RELEASE_DATE (DD.MM.YYYY). Without it the
+# executable trusts the test key, talks to this machine only and says "test" in its name.
 # The data package is made on the build machine by a host build of the data generator
 # (ZELK_HOST_DATAGEN names one already built; otherwise it is built in build-host/).
 #
@@ -92,26 +95,29 @@ if [[ $which == all || $which == i686 ]]; then
     win32_tests=OFF
     [[ ${ZELK_WIN32_TESTS:-0} == 1 ]] && win32_tests=ON
     # (an ordinary build goes back to the test key of tests/keys/)
-    release=(-DZELK_RELEASE=OFF -UZELK_UPDATE_PUBLIC_KEY)
+    release=(-DZELK_RELEASE=OFF -UZELK_UPDATE_PUBLIC_KEY -UZELK_RELEASE_DATE)
+    exe=build-win32/ZELK_AE_install-test.exe
     if [[ ${ZELK_RELEASE:-0} == 1 ]]; then
-        release=(-DZELK_RELEASE=ON "-DZELK_UPDATE_PUBLIC_KEY=${ZELK_UPDATE_PUBLIC_KEY:-}")
+        release=(-DZELK_RELEASE=ON "-DZELK_UPDATE_PUBLIC_KEY=${ZELK_UPDATE_PUBLIC_KEY:-}"
+                 "-DZELK_RELEASE_DATE=${ZELK_RELEASE_DATE:-}")
+        exe=build-win32/ZELK_AE_install.exe
     fi
     cross i686 build-win32 -DCMAKE_BUILD_TYPE=Release -DZELK_BUILD_TESTS=$win32_tests "${release[@]}"
     # The ZIP is named a release only when its install database is a Jet file, which nothing
     # here writes: this one is named a test package (cmake/ZelkPackageName.cmake).
     rm -f build-win32/ZELK_AE_install-*.zip
     (cd build-win32 && cpack -G ZIP >/dev/null)
-    ls -l build-win32/ZELK_AE_install.exe build-win32/*.zip
+    ls -l "$exe" build-win32/*.zip
     # The release is a 32-bit executable that needs only what Windows itself has, and is large
     # address aware (4 GB of address space on 64-bit Windows).
-    file build-win32/ZELK_AE_install.exe
-    characteristics=$(LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n '/^Characteristics/,/^$/p')
+    file "$exe"
+    characteristics=$(LC_ALL=C i686-w64-mingw32-objdump -p "$exe" | sed -n '/^Characteristics/,/^$/p')
     echo "$characteristics"
     if ! grep -q 'large address aware' <<<"$characteristics"; then
         echo "build-windows: the release is not large address aware" >&2
         exit 1
     fi
-    dlls=$(LC_ALL=C i686-w64-mingw32-objdump -p build-win32/ZELK_AE_install.exe | sed -n 's/^\s*DLL Name: //p' | sort -u)
+    dlls=$(LC_ALL=C i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -u)
     echo "DLLs it imports: $(echo $dlls)"
     system='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|uuid|comdlg32|comctl32|ws2_32|winmm|imm32|dwmapi|uxtheme|version|netapi32|userenv|mpr|winspool\.drv|shlwapi|setupapi|rpcrt4|crypt32|secur32|iphlpapi|dnsapi|wtsapi32|authz|d3d9|d3d11|dxgi|dwrite|d2d1|msvcrt|api-ms-win-[a-z0-9-]+|bcrypt|ncrypt|cfgmgr32|shcore|synchronization|winhttp|wininet|normaliz|dbghelp|psapi)\.dll$'
     for d in $dlls; do

@@ -62,7 +62,8 @@ fi
 offline || { echo "$build is not configured for the offline demo" >&2; exit 1; }
 cmake --build "$build" --target zelk_installer zelk_datagen zelk_data_package -j"$(nproc)" >/dev/null
 exe=
-for f in "$build/ZELK_AE_install" "$build/ZELK_AE_install.exe"; do
+# (a build other than a release names its executable "...-test")
+for f in "$build/ZELK_AE_install-test" "$build/ZELK_AE_install-test.exe"; do
     [[ -x $f ]] && { exe=$f; break; }
 done
 [[ -n $exe ]] || { echo "the tool was not built in $build" >&2; exit 1; }

@@ -28,7 +28,7 @@ cmake --build "$build" --target zelk_installer -j"$(nproc)" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
 mkdir -p "$work/tool" "$work/profile" "$work/public"
-cp -- "$build/ZELK_AE_install" "$work/tool/"
+cp -- "$build/ZELK_AE_install-test" "$work/tool/"
 
 cat >"$work/run.sh" <<'INNER'
 set -euo pipefail
@@ -36,7 +36,7 @@ work=$1 out=$2
 shift 2
 cd "$work/tool"
 env -u QT_QPA_PLATFORM LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 \
-    USERPROFILE="$work/profile" PUBLIC="$work/public" "$@" ./ZELK_AE_install \
+    USERPROFILE="$work/profile" PUBLIC="$work/public" "$@" ./ZELK_AE_install-test \
     >"$work/tool.log" 2>&1 &
 tool=$!
 shown() {

@@ -8,7 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m -- "${1:-$root/build-win64/wine-demo}")
-exe=$root/build-win64/ZELK_AE_install.exe
+exe=$root/build-win64/ZELK_AE_install-test.exe
 # The data generator of this machine: the one named, or one already built.
 datagen=${ZELK_HOST_DATAGEN:-}
 for d in "$root/build-host/zelk_datagen" "$root/build/zelk_datagen"; do
@@ -47,7 +47,7 @@ export QT_QPA_PLATFORM=${ZELK_WINE_QPA:-windows}
 # demo's on to the tool.
 (cd "$out/demo/tool" &&
     exec "$root/scripts/wine-run.sh" explorer /desktop=zelk,1000x740 cmd /c \
-        "set USERPROFILE=$USERPROFILE&& set PUBLIC=$PUBLIC&& ZELK_AE_install.exe") \
+        "set USERPROFILE=$USERPROFILE&& set PUBLIC=$PUBLIC&& ZELK_AE_install-test.exe") \
     >"$out/tool.log" 2>&1 &
 
 # The first window the tool shows.

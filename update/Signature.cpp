@@ -7,6 +7,7 @@
 #include <QFileDevice>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <optional>
 
 #include "core/AppError.h"
@@ -18,11 +19,12 @@ namespace {
 
 // minisign's signature file is four short lines; anything much longer is not one.
 constexpr qint64 kMaxSignatureBytes = 8 * 1024;
-// A signature over the file itself (minisign's legacy form) needs the file whole in memory.
-constexpr qint64 kMaxLegacyBytes = qint64(256) << 20;
 
 const QString kSection = QStringLiteral("Update");
 const QString kDateKey = QStringLiteral("date_global");
+const QString kFileKey = QStringLiteral("file");
+const QString kFilesSection = QStringLiteral("Files");
+const QString kServerFolder = QStringLiteral("/autocad/");
 
 struct PublicKey {
     QByteArray id;   // 8 bytes
@@ -30,11 +32,22 @@ struct PublicKey {
 };
 
 struct Minisig {
-    bool prehashed = false;  // "ED": over the file's BLAKE2b-512 hash; "Ed": over the file
     QByteArray id;
-    QByteArray signature;  // 64 bytes
+    QByteArray signature;  // over the file's BLAKE2b-512 hash, 64 bytes
     QByteArray trustedComment;
     QByteArray globalSignature;  // over signature + trusted comment, 64 bytes
+};
+
+// What the trusted comment says.
+struct Comment {
+    std::optional<QString> date;  // the release
+    std::optional<QString> file;  // the server path, without its leading "/"
+};
+
+// A file as the status file lists it.
+struct Listed {
+    qint64 size = -1;
+    QByteArray hash;  // BLAKE2b-256, 32 bytes
 };
 
 // Why a file is refused: "подпись файла "NAME" не подтверждена: " + the reason.
@@ -61,67 +74,50 @@ const PublicKey* BuiltInKey() {
 }
 
 // "untrusted comment: ...", the signature line, "trusted comment: ...", the global signature.
-std::optional<Minisig> Parse(QByteArray text) {
+// Only the prehashed form ("ED") is taken: the legacy form ("Ed", over the file itself) would
+// need the whole file in memory, and minisign itself no longer makes it.
+Minisig Parse(QByteArray text, const QString& shown) {
     text.replace("\r\n", "\n");
     QList<QByteArray> lines = text.split('\n');
     while (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     static const QByteArray kUntrusted = "untrusted comment: ", kTrusted = "trusted comment: ";
+    const QString broken = QStringLiteral("файл подписи испорчен");
     if (lines.size() != 4 || !lines[0].startsWith(kUntrusted) || !lines[2].startsWith(kTrusted))
-        return std::nullopt;
+        Refuse(shown, broken);
     const QByteArray sig = Base64(lines[1]);
     const QByteArray global = Base64(lines[3]);
     if (sig.size() != 2 + 8 + crypto_sign_BYTES || global.size() != crypto_sign_BYTES)
-        return std::nullopt;
-    Minisig m;
-    if (sig.startsWith("ED"))
-        m.prehashed = true;
-    else if (!sig.startsWith("Ed"))
-        return std::nullopt;
-    m.id = sig.mid(2, 8);
-    m.signature = sig.mid(10);
-    m.trustedComment = lines[2].mid(kTrusted.size());
-    m.globalSignature = global;
-    return m;
+        Refuse(shown, broken);
+    if (sig.startsWith("Ed"))
+        Refuse(shown, QStringLiteral("подпись в прежней форме minisign (без хеша) не принимается"));
+    if (!sig.startsWith("ED")) Refuse(shown, broken);
+    return Minisig{sig.mid(2, 8), sig.mid(10), lines[2].mid(kTrusted.size()), global};
 }
 
-bool VerifyDetached(const QByteArray& signature, const unsigned char* message, qint64 size,
-                    const QByteArray& key) {
+bool VerifyDetached(const QByteArray& signature, const QByteArray& message, const QByteArray& key) {
     return crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
-                                       message, static_cast<unsigned long long>(size),
+                                       reinterpret_cast<const unsigned char*>(message.constData()),
+                                       static_cast<unsigned long long>(message.size()),
                                        reinterpret_cast<const unsigned char*>(key.data())) == 0;
 }
 
-// Whether `sig` holds for the file's content. Reads the file from its current position.
-bool HoldsFor(const Minisig& sig, QFileDevice& file, const PublicKey& key) {
-    if (sig.prehashed) {
-        crypto_generichash_state state;
-        QByteArray hash(crypto_generichash_BYTES_MAX, '\0');
-        auto* out = reinterpret_cast<unsigned char*>(hash.data());
-        if (crypto_generichash_init(&state, nullptr, 0, size_t(hash.size())) != 0) return false;
-        QByteArray buffer(256 * 1024, Qt::Uninitialized);
-        for (;;) {
-            const qint64 n = file.read(buffer.data(), buffer.size());
-            if (n < 0) return false;
-            if (n == 0) break;
-            crypto_generichash_update(
-                &state, reinterpret_cast<const unsigned char*>(buffer.constData()), size_t(n));
-        }
-        if (crypto_generichash_final(&state, out, size_t(hash.size())) != 0) return false;
-        return VerifyDetached(sig.signature, out, hash.size(), key.key);
-    }
-    if (file.size() > kMaxLegacyBytes) return false;
-    const QByteArray all = file.readAll();
-    if (all.size() != file.size()) return false;
-    return VerifyDetached(sig.signature, reinterpret_cast<const unsigned char*>(all.constData()),
-                          all.size(), key.key);
+const PublicKey& Key(const QString& shown) {
+    if (sodium_init() < 0) Refuse(shown, QStringLiteral("libsodium не запустился"));
+    const PublicKey* key = BuiltInKey();
+    if (!key) Refuse(shown, QStringLiteral("в программе неверный открытый ключ"));
+    return *key;
 }
 
-// The release a trusted comment names: the value of its "date_global=" word.
-std::optional<QString> TrustedDate(const QByteArray& trustedComment) {
-    const QStringList words = QString::fromUtf8(trustedComment).split(u' ', Qt::SkipEmptyParts);
-    for (const QString& word : words)
-        if (word.startsWith(kDateKey + u'=')) return word.mid(kDateKey.size() + 1);
-    return std::nullopt;
+// The words of a trusted comment, separated by blanks or tabs: "date_global=D file=PATH".
+Comment ReadComment(const QByteArray& trustedComment) {
+    QString text = QString::fromUtf8(trustedComment);
+    text.replace(u'\t', u' ');
+    Comment c;
+    for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (word.startsWith(kDateKey + u'=') && !c.date) c.date = word.mid(kDateKey.size() + 1);
+        if (word.startsWith(kFileKey + u'=') && !c.file) c.file = word.mid(kFileKey.size() + 1);
+    }
+    return c;
 }
 
 QString Shown(const std::optional<QString>& date) {
@@ -143,34 +139,91 @@ Minisig FetchSignature(IdFtp& ftp, const QString& server, const QString& shown) 
     } catch (const AppError& e) {
         Refuse(shown, QStringLiteral("файл подписи не получен: ") + e.message());
     }
-    const std::optional<Minisig> sig = Parse(text);
-    if (!sig) Refuse(shown, QStringLiteral("файл подписи испорчен"));
-    return *sig;
+    return Parse(text, shown);
 }
 
-// Checks the received file against its signature: the maker's key, the file's content, the
-// trusted comment; returns the release the trusted comment names.
-std::optional<QString> Check(const Minisig& sig, QFileDevice& received, const QString& shown) {
-    if (sodium_init() < 0) Refuse(shown, QStringLiteral("libsodium не запустился"));
-    const PublicKey* key = BuiltInKey();
-    if (!key) Refuse(shown, QStringLiteral("в программе неверный открытый ключ"));
-    if (sig.id != key->id) Refuse(shown, QStringLiteral("подписан другим ключом"));
-    if (!HoldsFor(sig, received, *key))
-        Refuse(shown, QStringLiteral("подпись не сходится с содержимым файла"));
-    const QByteArray signed_ = sig.signature + sig.trustedComment;
-    if (!VerifyDetached(sig.globalSignature,
-                        reinterpret_cast<const unsigned char*>(signed_.constData()), signed_.size(),
-                        key->key))
+// What a signature says, checked before the file itself is fetched: the maker's key, the
+// trusted comment as the maker wrote it, and the file it names, which must be the path the
+// file is fetched from (a file of the release served under another name is refused). Returns
+// the release the trusted comment names.
+std::optional<QString> CheckComment(const Minisig& sig, const QString& server,
+                                    const QString& shown) {
+    const PublicKey& key = Key(shown);
+    if (sig.id != key.id) Refuse(shown, QStringLiteral("подписан другим ключом"));
+    if (!VerifyDetached(sig.globalSignature, sig.signature + sig.trustedComment, key.key))
         Refuse(shown, QStringLiteral("доверенный комментарий подписи изменён"));
-    return TrustedDate(sig.trustedComment);
+    const Comment comment = ReadComment(sig.trustedComment);
+    const QString path = server.startsWith(u'/') ? server.mid(1) : server;
+    if (comment.file != path)
+        Refuse(shown, QStringLiteral("подпись дана файлу %1, а получен %2")
+                          .arg(comment.file ? *comment.file : QStringLiteral("без имени"), path));
+    return comment.date;
+}
+
+// The received file's BLAKE2b-512 hash (what the signature covers) and BLAKE2b-256 hash (what
+// the status file lists), in one reading from its current position.
+struct Hashes {
+    QByteArray prehash, listed;
+    qint64 size = 0;
+};
+std::optional<Hashes> Hash(QFileDevice& file) {
+    crypto_generichash_state prehash, listed;
+    Hashes h{QByteArray(crypto_generichash_BYTES_MAX, '\0'),
+             QByteArray(crypto_generichash_BYTES, '\0'), 0};
+    if (crypto_generichash_init(&prehash, nullptr, 0, size_t(h.prehash.size())) != 0 ||
+        crypto_generichash_init(&listed, nullptr, 0, size_t(h.listed.size())) != 0)
+        return std::nullopt;
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(buffer.data(), buffer.size());
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.constData());
+        crypto_generichash_update(&prehash, bytes, size_t(n));
+        crypto_generichash_update(&listed, bytes, size_t(n));
+        h.size += n;
+    }
+    if (crypto_generichash_final(&prehash, reinterpret_cast<unsigned char*>(h.prehash.data()),
+                                 size_t(h.prehash.size())) != 0 ||
+        crypto_generichash_final(&listed, reinterpret_cast<unsigned char*>(h.listed.data()),
+                                 size_t(h.listed.size())) != 0)
+        return std::nullopt;
+    return h;
+}
+
+// Checks the received file's content against its signature; returns its hashes.
+Hashes CheckContent(const Minisig& sig, QFileDevice& received, const QString& shown) {
+    const std::optional<Hashes> h = Hash(received);
+    if (!h || !VerifyDetached(sig.signature, h->prehash, Key(shown).key))
+        Refuse(shown, QStringLiteral("подпись не сходится с содержимым файла"));
+    return *h;
 }
 
 QString ReadDate(const QString& statusFile) {
     return IniFile(statusFile).ReadString(kSection, kDateKey);
 }
 
+// Release dates are written DD.MM.YYYY by the maker, whatever the user's regional settings.
 QDate FixedDate(const QString& text) {
-    return QDate::fromString(text, QStringLiteral("dd.MM.yyyy"));
+    return QDate::fromString(text.trimmed(), QStringLiteral("dd.MM.yyyy"));
+}
+
+// The entry of [Files] for `name` ("SIZE HASH", the hash in hexadecimal).
+std::optional<Listed> ListedFile(const QString& statusFile, const QString& name) {
+    const QStringList words = IniFile(statusFile)
+                                  .ReadString(kFilesSection, name)
+                                  .simplified()
+                                  .split(u' ', Qt::SkipEmptyParts);
+    if (words.size() != 2) return std::nullopt;
+    Listed l;
+    bool ok = false;
+    l.size = words[0].toLongLong(&ok);
+    const QByteArray hex = words[1].toLatin1();
+    l.hash = QByteArray::fromHex(hex);
+    if (!ok || l.size < 0 || hex.size() != 2 * crypto_generichash_BYTES ||
+        l.hash.toHex() != hex.toLower())
+        return std::nullopt;
+    return l;
 }
 
 }  // namespace
@@ -178,35 +231,59 @@ QDate FixedDate(const QString& text) {
 void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
                          const QString& shown) {
     const Minisig sig = FetchSignature(ftp, server, shown);
+    const std::optional<QString> date = CheckComment(sig, server, shown);
+    // The oldest release taken: the one held, or the one the tool was built for.
+    const QString held = ReadDate(dest);
+    const bool holds = FixedDate(held).isValid();
+    const QString floor = holds ? held : kBuiltRelease;
     const TransferLimits limits{ftp.Settings().statusMaxBytes, -1};
     ftp.Get(server, dest, true, false, {}, limits, [&](QFileDevice& received) {
-        const std::optional<QString> date = Check(sig, received, shown);
+        CheckContent(sig, received, shown);
         const QString inside = ReadDate(received.fileName());
         if (!date || *date != inside)
             Refuse(
                 shown,
                 QStringLiteral("подпись выпуска %1, а в файле выпуск %2").arg(Shown(date), inside));
-        const QString held = ReadDate(dest);
-        if (FixedDate(held).isValid() && FixedDate(inside).isValid() &&
-            FixedDate(inside) < FixedDate(held))
-            Refuse(shown, QStringLiteral("выпуск %1 старше уже полученного %2").arg(inside, held));
+        // A date that does not exist cannot be compared: such a release is never taken.
+        const QDate released = FixedDate(inside);
+        if (!released.isValid())
+            throw AppError(QStringLiteral("'%1' is not a valid date").arg(inside));
+        if (released < FixedDate(floor))
+            Refuse(shown, (holds ? QStringLiteral("выпуск %1 старше уже полученного %2")
+                                 : QStringLiteral("выпуск %1 старше выпуска этой программы %2"))
+                              .arg(inside, floor));
     });
 }
 
 SignedFiles::SignedFiles(IdFtp& ftp, const QString& statusFile)
-    : ftp_(ftp), release_(ReadDate(statusFile)) {}
+    : ftp_(ftp), statusFile_(statusFile), release_(ReadDate(statusFile)) {}
 
 void SignedFiles::Receive(const QString& server, PartFile& part, const QString& shown,
                           const IdFtp::Progress& progress, const TransferLimits& limits) {
-    const Minisig sig = FetchSignature(ftp_, server, shown);
-    ftp_.Receive(server, part, progress, limits);
-    const std::optional<QString> date = Check(sig, part.Written(), shown);
     if (release_.isEmpty())
         Refuse(shown, QStringLiteral("выпуск не известен: в файле состояния нет даты"));
+    const QString name =
+        server.startsWith(kServerFolder) ? server.mid(kServerFolder.size()) : server;
+    const std::optional<Listed> listed = ListedFile(statusFile_, name);
+    if (!listed)
+        Refuse(
+            shown,
+            QStringLiteral("файл %1 не описан в файле состояния выпуска %2").arg(name, release_));
+
+    const Minisig sig = FetchSignature(ftp_, server, shown);
+    const std::optional<QString> date = CheckComment(sig, server, shown);
     if (!date || *date != release_)
         Refuse(
             shown,
             QStringLiteral("подпись выпуска %1, а ожидался выпуск %2").arg(Shown(date), release_));
+
+    TransferLimits capped = limits;
+    capped.maxBytes = limits.maxBytes >= 0 ? std::min(limits.maxBytes, listed->size) : listed->size;
+    ftp_.Receive(server, part, progress, capped);
+    const Hashes h = CheckContent(sig, part.Written(), shown);
+    if (h.size != listed->size || h.listed != listed->hash)
+        Refuse(shown, QStringLiteral("файл не совпадает с описанным в файле состояния выпуска %1")
+                          .arg(release_));
     ++checked_;
 }
 

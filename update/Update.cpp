@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QTcpSocket>
+#include <algorithm>
 #include <exception>
 #include <iterator>
 #include <memory>
@@ -29,6 +30,8 @@ const QString kConnectError = QStringLiteral("Ошибка подключени�
 const QString kDownloadError = QStringLiteral(" Ошибка скачивания файла: ");
 const QString kUpdateDate = QStringLiteral("   Дата обновления: ");
 const QString kFirstDate = QStringLiteral("09.09.1999");
+
+constexpr bool kTrustsTestKey = ZELK_UPDATE_TEST_KEY;
 
 const QString kSection = QStringLiteral("Update");
 const QString kLocalDate = QStringLiteral("local_date");
@@ -179,12 +182,79 @@ class CheckTimeLimit {
     IdFtp& ftp_;
 };
 
+// A file of the update that has arrived whole and passed its checks, and where it goes.
+struct Arrival {
+    QString target;
+    std::unique_ptr<PartFile> part;
+};
+
+// Where an old file waits while the update's files take their places.
+const QString kAsideSuffix = QStringLiteral(".zelk-old");
+
 // The one place where the update's files take the place of the old ones, once all of them
-// have arrived whole: each is first put on the disk, then each replaces its old file. Until
-// here every old file is as it was.
-void PutInPlace(std::vector<std::unique_ptr<PartFile>>& parts) {
-    for (const auto& part : parts) part->Finish();
-    for (const auto& part : parts) part->Replace();
+// have arrived whole, as one step: each is first put on the disk, the old files are moved
+// aside, and then each new file takes its place, the script last. Should one of them fail, the
+// ones placed before it go and every old file comes back, so the folder holds either the whole
+// update or what it held before; a script in place means every other file of it is there too.
+void PutInPlace(std::vector<Arrival>& arrivals) {
+    for (const Arrival& a : arrivals) a.part->Finish();
+    std::stable_partition(arrivals.begin(), arrivals.end(), [](const Arrival& a) {
+        return !a.target.endsWith(QLatin1String("update.cmd"));
+    });
+    struct Moved {
+        QString target, aside;
+        bool had = false;  // an old file was there
+    };
+    // The system's reason when a file cannot be moved; empty when it moved.
+    const auto move = [](const QString& from, const QString& to) {
+        return platform::FromU16(platform::MoveReplacing(platform::ToU16(fs::Native(from)),
+                                                         platform::ToU16(fs::Native(to))));
+    };
+    std::vector<Moved> moved;
+    size_t placed = 0;
+    const auto restore = [&] {
+        for (size_t i = 0; i < moved.size(); ++i) {
+            if (moved[i].had)
+                move(moved[i].aside, moved[i].target);
+            else if (i < placed)
+                fs::DeleteFile(moved[i].target);
+        }
+    };
+    try {
+        for (const Arrival& a : arrivals) {
+            Moved m{a.target, a.target + kAsideSuffix};
+            // An old file a killed run left aside goes back first, if its place is empty.
+            if (fs::FileExists(m.aside) && !fs::FileExists(m.target)) move(m.aside, m.target);
+            fs::DeleteFile(m.aside);
+            m.had = fs::FileExists(m.target);
+            const QString refused = m.had ? move(m.target, m.aside) : QString();
+            if (!refused.isEmpty())
+                throw AppError(QStringLiteral("Cannot write file \"%1\". %2")
+                                   .arg(fs::FullPath(m.target), refused));
+            moved.push_back(m);
+        }
+        for (const Arrival& a : arrivals) {
+            a.part->Replace();
+            ++placed;
+        }
+    } catch (...) {
+        restore();
+        throw;
+    }
+    for (const Moved& m : moved)
+        if (m.had) fs::DeleteFile(m.aside);
+}
+
+// The test key's secret half is published: a build that trusts it never talks to the maker's
+// server, where anyone on the way could sign an update script for it. Such a build is made
+// with loopback hosts; this holds even where a host was set by hand.
+void RefuseTestKeyOnMakersHost(QString host) {
+    if (!kTrustsTestKey) return;
+    if (host.endsWith(u'.')) host.chop(1);
+    if (host.compare(QStringLiteral(ZELK_MAKER_HOST), Qt::CaseInsensitive) == 0)
+        throw AppError(
+            QStringLiteral("сборка с тестовым ключом обновлений не обращается к серверу %1")
+                .arg(host));
 }
 
 // The update replaces the tool's own files. Where its folder takes no writes (installed for
@@ -220,6 +290,7 @@ bool CheckInternetConnection(const QString& host, int port, int timeoutMs) {
 static bool LogInAnew(IdFtp& ftp, IForm& form) {
     if (ftp.Connected()) ftp.Disconnect();
     try {
+        RefuseTestKeyOnMakersHost(ftp.Settings().host);
         ftp.Connect();
     } catch (const Cancelled&) {
         throw;
@@ -288,7 +359,7 @@ void poupdate(Context& ctx, bool refreshStatus) {
         fs::CreateFolder(st.exeDir + QStringLiteral("7z"));
         SignedFiles files(ftp, st.exeDir + kStatusFile);
         // Every file arrives beside its old one first; the old files stay until all have come.
-        std::vector<std::unique_ptr<PartFile>> parts;
+        std::vector<Arrival> parts;
         int number = 0;
         for (const Download& item : kDownloads) {
             const QString local = QString::fromLatin1(item.local);
@@ -296,9 +367,9 @@ void poupdate(Context& ctx, bool refreshStatus) {
                 QStringLiteral("%1 (%2 из %3)").arg(local).arg(++number).arg(std::size(kDownloads));
             DownloadStatus status(form, local);
             window.Show(shown, -1, -1);
-            parts.push_back(std::make_unique<PartFile>(st.exeDir + local));
+            parts.push_back({st.exeDir + local, std::make_unique<PartFile>(st.exeDir + local)});
             files.Receive(
-                QString::fromLatin1(item.server), *parts.back(), local,
+                QString::fromLatin1(item.server), *parts.back().part, local,
                 [&](qint64 received, qint64 total) {
                     status.Show(received);
                     window.Show(shown, received, total);

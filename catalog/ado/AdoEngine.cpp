@@ -32,17 +32,43 @@ constexpr long kParamSize = 510;  // the size of the tool's text parameters
 
 // ---- COM basics -------------------------------------------------------------------------
 
-void InitCom() {
-    thread_local bool done = false;
-    if (done) return;
-    // S_FALSE: already initialised on this thread; RPC_E_CHANGED_MODE: initialised
-    // multi-threaded by someone else, which serves ADO as well.
+thread_local int comScopes = 0;  // ComScope objects alive on this thread
+
+// COM (apartment-threaded) on this thread: S_FALSE means it was already, RPC_E_CHANGED_MODE
+// that someone else initialised it multi-threaded, which serves ADO as well. Whether this
+// call is to be balanced by CoUninitialize.
+bool StartCom() {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr) && hr != RPC_E_CHANGED_MODE)
         throw AppError(QStringLiteral("Не удалось инициализировать COM (HRESULT 0x%1)")
                            .arg(quint32(hr), 8, 16, QChar(u'0')));
+    return SUCCEEDED(hr);
+}
+
+// The connections' COM: initialised once on each thread that uses them (the window's
+// thread in the tool) and kept while the thread lives.
+void InitCom() {
+    thread_local bool done = false;
+    if (done || comScopes > 0) return;
+    StartCom();
     done = true;
 }
+
+// COM for one call on whatever thread makes it (the compaction runs on a worker): initialised
+// for the call and uninitialised after it; every object made within it is released within it.
+class ComScope {
+  public:
+    ComScope() : balanced_(StartCom()) { ++comScopes; }
+    ~ComScope() {
+        --comScopes;
+        if (balanced_) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+  private:
+    bool balanced_;
+};
 
 QString FromBstr(BSTR b) {
     return b ? QString::fromWCharArray(b, int(SysStringLen(b))) : QString();
@@ -543,6 +569,8 @@ void AdoEngine::CompactDatabase(const QString& srcConnStr, const QString& destCo
         throw AppError(
             QStringLiteral("Файл уже существует: \"%1\"")
                 .arg(QDir::toNativeSeparators(QFileInfo(fs::Native(*dest)).absoluteFilePath())));
+    // The JRO object is made, used and released on the calling thread, in COM of its own.
+    const ComScope com;
     RequireProvider();
     try {
         Disp jet = Disp::Create(L"JRO.JetEngine");

@@ -5,8 +5,9 @@
 // compaction and "ADOX.Catalog" for creating empty database files. Every object is reached
 // by late binding (IDispatch), so nothing depends on the ADO type library headers.
 //
-// - COM is initialised (apartment-threaded) once on each thread that uses the engine: the
-//   window thread in the tool.
+// - COM is initialised (apartment-threaded) once on each thread that uses connections: the
+//   window thread in the tool. CompactDatabase may run on any thread: it initialises COM
+//   around the call (CoInitializeEx/CoUninitialize) and makes its JRO object there.
 // - A connection string is handed to ADO as given, with OLE DB resource pooling turned off
 //   unless it names "OLE DB Services" itself; a Data Source naming no existing file is refused
 //   before ADO sees it, so opening never creates a file.

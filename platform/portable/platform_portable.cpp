@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
@@ -144,23 +143,11 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
 }
 
 std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {
-    const QByteArray target = QFile::encodeName(FromU16(to));
-    // Giving back the blocks of a large replaced file (a catalog of hundreds of MB) can take
-    // a while, on a disk that discards freed blocks as they are freed: the replaced file is
-    // held open across the rename and let go of on a thread of its own, so that the caller
-    // goes on as soon as the new file has the name (the system frees the blocks at the latest
-    // when the process ends).
-    constexpr off_t kLarge = off_t(32) << 20;
-    struct stat st {};
-    int old = -1;
-    if (::stat(target.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kLarge)
-        old = ::open(target.constData(), O_RDONLY | O_CLOEXEC);
-    if (::rename(QFile::encodeName(FromU16(from)).constData(), target.constData()) != 0) {
-        const int err = errno;
-        if (old >= 0) ::close(old);
-        return ToU16(QString::fromLocal8Bit(std::strerror(err)));
-    }
-    if (old >= 0) std::thread([old] { ::close(old); }).detach();
+    // The replaced file's blocks are given back by the system as part of the rename, on this
+    // thread: nothing of it outlives the call.
+    if (::rename(QFile::encodeName(FromU16(from)).constData(),
+                 QFile::encodeName(FromU16(to)).constData()) != 0)
+        return ToU16(QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }
 
@@ -219,9 +206,10 @@ std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
         ::close(in);
         return Reason(err);
     }
-    // The source's permission bits as the process's umask lets a new file have them.
+    // The source's permission bits as the process's umask lets a new file have them, and
+    // writable by its owner: a read-only source makes no read-only copy (as on Windows).
     const int out = ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                           st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO));
+                           (st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)) | S_IWUSR);
     if (out < 0) {
         const int err = errno;
         ::close(in);
@@ -233,6 +221,11 @@ std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
     if (err == 0) return {};
     ::unlink(dst.constData());
     return Reason(err);
+}
+
+std::u16string DeleteOwnFile(const std::u16string& path) {
+    if (::unlink(QFile::encodeName(FromU16(path)).constData()) == 0) return {};
+    return Reason(errno);
 }
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const std::u16string& path) {

@@ -119,15 +119,56 @@ std::u16string MoveReplacing(const std::u16string& from, const std::u16string& t
     return ErrorText(GetLastError());
 }
 
+namespace {
+
+// The attributes SetFileAttributesW takes, of those a file has.
+DWORD Settable(DWORD attributes) {
+    const DWORD settable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                           FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_TEMPORARY;
+    const DWORD kept = attributes & settable;
+    return kept ? kept : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Clears the read-only attribute of a file that has it; false when that fails.
+bool ClearReadOnly(const std::u16string& path, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return true;
+    return SetFileAttributesW(Wide(path), Settable(attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)));
+}
+
+}  // namespace
+
 std::u16string CopyToNew(const std::u16string& from, const std::u16string& to) {
     // The system's copy: attributes and times as Explorer keeps them; refuses an existing `to`.
-    if (CopyFileW(Wide(from), Wide(to), TRUE)) return {};
+    if (CopyFileW(Wide(from), Wide(to), TRUE)) {
+        // All but the read-only attribute, which an unpacked archive or a copy from a CD leaves
+        // on the maker's files: the copy is flushed through a handle that writes, and once
+        // placed in AutoCAD Electrical's folders it is one of the user's ordinary files, which
+        // they update and delete as any other (and which Clean deletes).
+        if (ClearReadOnly(to, GetFileAttributesW(Wide(to)))) return {};
+    }
     const DWORD err = GetLastError();
     if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) {
         // What an unfinished copy may have left (read-only when its source is).
         SetFileAttributesW(Wide(to), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(Wide(to));
     }
+    return ErrorText(err);
+}
+
+std::u16string DeleteOwnFile(const std::u16string& path) {
+    if (DeleteFileW(Wide(path))) return {};
+    DWORD err = GetLastError();
+    const DWORD attributes = GetFileAttributesW(Wide(path));
+    if (err != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return ErrorText(err);
+    if (!ClearReadOnly(path, attributes)) return ErrorText(GetLastError());
+    if (DeleteFileW(Wide(path))) return {};
+    err = GetLastError();
+    SetFileAttributesW(Wide(path), Settable(attributes));  // it stays as it was
     return ErrorText(err);
 }
 

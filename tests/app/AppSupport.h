@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/view.h"
@@ -25,17 +26,31 @@ inline QApplication& TestApp() {
     return *app;
 }
 
+// The real window with a hook the product does not carry: `beforeStep` runs before each
+// progress step of a command (to slow it down, or to act while it runs); `paints` counts paints.
+class HookedForm : public TForm2 {
+  public:
+    using TForm2::TForm2;
+    std::function<void()> beforeStep;
+    int paints = 0;
+    void ShowProgress(const QString& text, int step, int steps) override {
+        if (beforeStep) beforeStep();
+        TForm2::ShowProgress(text, step, steps);
+    }
+    void paintEvent(QPaintEvent* e) override { ++paints, TForm2::paintEvent(e); }
+};
+
 struct TestWindow {
     AppState st;
     catalog::CatalogDb db{st};
-    std::unique_ptr<TForm2> form;
+    std::unique_ptr<HookedForm> form;
     QStringList messages, errors, captions;
     std::deque<QString> fileAnswers;  // each open dialog takes one; an empty text cancels
     QStringList dialogStarts, dialogFilters;
 
     TestWindow() {
         TestApp();
-        form = std::make_unique<TForm2>(st, db, nullptr);
+        form = std::make_unique<HookedForm>(st, db, nullptr);
         form->dialogs.message = [this](QWidget*, const QString& caption, const QString& text) {
             captions << caption;
             messages << text;

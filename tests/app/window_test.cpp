@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -10,13 +11,19 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
 
 #include "app/AppSupport.h"
-#include "app/DownloadWindow.h"
+#include "app/DownloadDialog.h"
+#include "core/AppError.h"
 #include "support/Groups.h"
 #include "support/TempDir.h"
 
@@ -57,6 +64,33 @@ void Type(QWidget* w, const QString& text) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
         QApplication::sendEvent(w, &press);
     }
+}
+
+// Runs statements on a SQLite file (the stand-in's catalog underneath); the first column of
+// the last one's first row.
+QString Sql(const QString& file, const QStringList& statements) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(file.toUtf8().constData(), &db), SQLITE_OK);
+    QString answer;
+    for (const QString& s : statements) {
+        sqlite3_stmt* q = nullptr;
+        const int rc = sqlite3_prepare_v2(db, s.toUtf8().constData(), -1, &q, nullptr) == SQLITE_OK
+                           ? sqlite3_step(q)
+                           : SQLITE_ERROR;
+        EXPECT_TRUE(rc == SQLITE_ROW || rc == SQLITE_DONE) << s.toStdString();
+        answer = QString::fromUtf8(rc == SQLITE_ROW ? (const char*)sqlite3_column_text(q, 0) : "");
+        sqlite3_finalize(q);
+    }
+    sqlite3_close(db);
+    return answer;
+}
+
+// A click as the window system delivers it, taken whenever the running command takes events.
+void PostClick(QWidget* w) {
+    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(
+            w, new QMouseEvent(t, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                               Qt::LeftButton, {}));
 }
 
 }  // namespace
@@ -400,7 +434,7 @@ TEST(MainWindow, DetailsShowWholeInTheirBox) {
 }
 
 // The progress window of the update download: what it shows, and its cancel.
-TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
+TEST(MainWindow, DownloadDialogShowsProgressAndCancels) {
     TestWindow w;
     const auto dec = [](double v) { return QLocale::system().toString(v, 'f', 1); };
     struct Row {
@@ -416,7 +450,7 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
         {0, 0, QStringLiteral("Получено 0 Б из 0 Б"), 1, 1},
     };
     std::unique_ptr<IProgressWindow> opened = w.form->OpenProgress();
-    auto* window = dynamic_cast<view::DownloadWindow*>(opened.get());
+    auto* window = dynamic_cast<view::DownloadDialog*>(opened.get());
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
@@ -436,7 +470,7 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
 
     // Closing the window (or Esc) cancels too; the window stays until the download has ended.
     opened = w.form->OpenProgress();
-    window = static_cast<view::DownloadWindow*>(opened.get());
+    window = static_cast<view::DownloadDialog*>(opened.get());
     QCloseEvent closing;  // as the window system sends it for the title bar's close button
     QApplication::sendEvent(window, &closing);
     EXPECT_FALSE(closing.isAccepted());
@@ -444,7 +478,7 @@ TEST(MainWindow, DownloadWindowShowsProgressAndCancels) {
     EXPECT_TRUE(window->CancelRequested());
     opened = w.form->OpenProgress();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(static_cast<view::DownloadWindow*>(opened.get()), &esc);
+    QApplication::sendEvent(static_cast<view::DownloadDialog*>(opened.get()), &esc);
     EXPECT_TRUE(opened->CancelRequested());
 }
 
@@ -474,4 +508,95 @@ TEST(MainWindow, CreationHandlerBindsSettingsAndListsBeforeLaterSteps) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     f.Button2->click();
     EXPECT_EQ(f.ListBox2Items(), kSorted);
+}
+
+// The window on a catalog holding a row of the maker, its pin-list table and a row of another
+// maker, with the tool's install database and menu files beside it.
+class BusyWindow : public ::testing::Test {
+  protected:
+    TempDir tmp;
+    QString cwd = QDir::currentPath(), catalogFile = tmp.file("default_cat.mdb");
+    TestWindow w;
+    TForm2& f = *w.form;
+
+    void SetUp() override {
+        const QString group = QStringLiteral("Автоматические выключатели");
+        Sql(tmp.file("ZELK_install.mdb"),
+            {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)",
+             "insert into _FAMILY_DESCRIPTION values ('" + group + "', 'CB')"});
+        Sql(catalogFile, {"create table CB (CATALOG text, MANUFACTURER text)",
+                          "insert into CB values ('QF-1', 'ЗЕЛК'), ('U-1', 'ABB')",
+                          "create table [_PINLIST_ЗЕЛК] (MANUFACTURER text)"});
+        tmp.write("data/menu.txt", "**M400\r\n");
+        tmp.write("ACE_IEC_MENU.DAT", "**M0\r\n");
+        tmp.write("ACE_IEC-60617_MENU.DAT", "**M0\r\n");
+        w.st.exeDir = w.st.path_mem = w.st.path_support = tmp.path();
+        w.st.BindSettings();
+        w.st.fstr = catalog::JetConnectionString("zelk_install.mdb");
+        ASSERT_TRUE(QDir::setCurrent(tmp.path()));
+        w.db.Reconnect(catalogFile);
+        f.ListBox2->addItem(group);
+        f.show();
+    }
+    void TearDown() override { QDir::setCurrent(cwd); }
+    QProgressDialog* Progress() const { return f.findChild<QProgressDialog*>(); }
+};
+
+// A long Clean (slowed by the hook past the moment its progress window shows): the user tries
+// to close that window and the main window, presses Esc, clicks "Установить", "..." and "<<";
+// a second Clean is even started from inside the first. Only the first Clean runs, its progress
+// window stays up, and the main window is painted while a step runs aside.
+TEST_F(BusyWindow, ACommandRunsAloneWithItsProgressWindowUp) {
+    bool tried = false, stayedUp = true, painted = false;
+    QString aside;  // what the progress window showed while the step ran aside
+    Qt::HANDLE ranOn = QThread::currentThreadId();
+    w.form->beforeStep = [&] {
+        QProgressDialog* progress = Progress();
+        if (tried) return void(stayedUp = stayedUp && progress->isVisible());
+        if (!progress) QThread::msleep(300);  // slow until the progress window shows
+        if (!progress || !progress->isVisible()) return;
+        tried = true;
+        QCoreApplication::postEvent(progress, new QCloseEvent);
+        QCoreApplication::postEvent(progress, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+        QCoreApplication::postEvent(&f, new QCloseEvent);
+        for (QPushButton* b : {f.Button5, f.Button8, f.Button4}) PostClick(b);
+        QCoreApplication::processEvents();  // as the command's next step does
+        stayedUp = progress->isVisible() && f.isVisible();
+        int paints = -1;  // when the look was taken
+        QTimer look;      // looks while the step runs aside
+        look.setSingleShot(true);
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            aside = progress->maximum() == 0 ? progress->labelText() : QString();
+            paints = w.form->paints;
+            f.update();
+        });
+        look.start(100);
+        f.RunAside(QStringLiteral("Чистка: сжатие базы изделий"), [&] {
+            ranOn = QThread::currentThreadId();
+            QThread::msleep(300);
+        });
+        // (offscreen under Wine the window is never exposed, so nothing is painted at all)
+        painted = paints >= 0 && (w.form->paints > paints || !f.windowHandle()->isExposed());
+        f.Button6->click();
+    };
+    // A click made while the closing message is up comes after the handler: dropped as well.
+    w.form->dialogs.message = [&](QWidget*, const QString&, const QString& text) {
+        w.messages << text;
+        PostClick(f.Button5);
+    };
+    f.Button6->click();
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(tried && stayedUp && painted);
+    EXPECT_EQ(aside, QStringLiteral("Чистка: сжатие базы изделий"));  // with a busy bar
+    EXPECT_NE(ranOn, QThread::currentThreadId());
+    EXPECT_FALSE(Progress()->isVisible());
+    EXPECT_EQ(w.errors.join("\n").toStdString(), "");
+    EXPECT_EQ(w.messages, QStringList({"Чистка завершена успешно!"}));
+    EXPECT_TRUE(w.dialogStarts.isEmpty() && f.ListBox1Items().size() == 17);
+    EXPECT_EQ(Sql(catalogFile, {"select group_concat(CATALOG) from CB"}), "U-1");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // What the step aside raised comes back.
+    EXPECT_THROW(f.RunAside("x", [] { throw AppError(QStringLiteral("Диск заполнен")); }),
+                 AppError);
 }

@@ -3,11 +3,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include "CatalogFixture.h"
-#include "catalog/SqliteEngine.h"
 
 using namespace catalog_test;
 using catalog::ConnectionProperty;
@@ -89,81 +86,4 @@ TEST(SqliteStandIn, OwnMessagesSystemTablesAndPassThrough) {
     const QString err = ErrorOf(
         [&] { Exec(*c, QStringLiteral("insert into U select N, v from T in '%1'").arg(path)); });
     EXPECT_TRUE(err.contains(QStringLiteral("table U has 1 columns"))) << err.toStdString();
-}
-
-// A compacted copy many times larger than the memory the disk writes behind with: whole, with
-// every row, readable, and smaller than its source by the rows deleted.
-TEST(SqliteStandIn, CompactionOfALargeCatalogIsWhole) {
-    TempDir tmp;
-    const QString src = tmp.file(QStringLiteral("big.mdb"));
-    MakeEmptyDb(src);
-    {
-        auto c = Connect(src);
-        Exec(*c, QStringLiteral("create table [t] ([n]integer, [v]longchar)"));
-        Exec(*c, QStringLiteral("with recursive k(i) as (select 1 union all select i + 1 from k "
-                                "where i < 12000) insert into t select i, hex(randomblob(1500)) "
-                                "from k"));
-        Exec(*c, QStringLiteral("delete * from t where n % 4 = 0"));
-    }
-    const QString dest = tmp.file(QStringLiteral("big~$.mdb"));
-    catalog::DefaultEngine().CompactDatabase(DataSource(src), DataSource(dest));
-    EXPECT_LT(QFileInfo(dest).size(), QFileInfo(src).size() * 4 / 5);
-    auto c = Connect(dest);
-    EXPECT_EQ(Scalar(*c, QStringLiteral("pragma integrity_check")), QStringLiteral("ok"));
-    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from t")), 9000);
-    EXPECT_EQ(Count(*c, QStringLiteral("select count(*) from t where length(v) = 3000")), 9000);
-}
-
-// The columns read from a table's definition are those SQLite's pragma lists, whatever the
-// definition holds (SQLite keeps a table made by a select, or altered, with a definition of
-// its own); one with a generated column is left to the pragma.
-TEST(SqliteStandIn, ColumnsReadFromDefinitionsAreThePragmas) {
-    TempDir tmp;
-    const QString file = tmp.file(QStringLiteral("defs.db"));
-    const struct Remove {
-        ~Remove() { QSqlDatabase::removeDatabase(QStringLiteral("defs")); }
-    } remove;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("defs"));
-    db.setDatabaseName(file);
-    ASSERT_TRUE(db.open());
-    const char* const tables[] = {
-        "CREATE TABLE \"a (b\" ([x, y] TEXT, \"q\"\"u\" INT DEFAULT 'p, (q', `b``t` DECIMAL(10, "
-        "2), 'lit' NOT NULL, Имя TEXT, key INT, -- a comment, with a comma\n z /* c, ( */ REAL, "
-        "CONSTRAINT pk PRIMARY KEY ([x, y], key), UNIQUE (z), CHECK (z > 0 AND key IN (1, 2)), "
-        "FOREIGN KEY (key) REFERENCES t(x))",
-        "create temp table if not exists main_t(\"primary\" text, [check] int, unique_x int "
-        "unique)",
-        "CREATE TABLE w (a INT PRIMARY KEY, b TEXT) WITHOUT ROWID",
-        "CREATE TABLE g (a INT, b INT GENERATED ALWAYS AS (a * 2), c INT)",
-        "CREATE TABLE s AS SELECT 1 AS one, 'x' AS two",
-        "CREATE TABLE p (a TEXT CHECK (a <> ')' /* ) */ AND [a] <> 'x)' -- )\n), b INT)"};
-    for (const char* t : tables) ASSERT_TRUE(QSqlQuery(db).exec(QString::fromUtf8(t))) << t;
-    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE w ADD COLUMN \"c, d\" TEXT")));
-    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("ALTER TABLE w RENAME COLUMN b TO [b b]")));
-    int read = 0;
-    for (const char* schema : {"main", "temp"}) {
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = "
-                                          "'table'")
-                               .arg(QLatin1String(schema))));
-        while (q.next()) {
-            const QString name = q.value(0).toString();
-            const std::optional<QStringList> got =
-                catalog::SqliteColumnsOfDefinition(q.value(1).toString());
-            QStringList expected;
-            QSqlQuery p(db);
-            ASSERT_TRUE(p.exec(QStringLiteral("SELECT name FROM pragma_table_info('%1', '%2')")
-                                   .arg(name, QLatin1String(schema))));
-            while (p.next()) expected << p.value(0).toString();
-            if (name == QLatin1String("g")) {
-                EXPECT_FALSE(got.has_value()) << name.toStdString();
-                continue;
-            }
-            ASSERT_TRUE(got.has_value()) << name.toStdString();
-            EXPECT_EQ(*got, expected) << name.toStdString();
-            ++read;
-        }
-    }
-    EXPECT_EQ(read, 5);
-    db.close();
 }

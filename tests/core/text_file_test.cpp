@@ -117,10 +117,14 @@ TEST(TextFile, WholeFilesAreReplacedInOneStepAndFailuresNameTheFile) {
 }
 
 // The maker's files copied in one batch: nothing under its name before the commit, nothing
-// left of an abandoned batch, and a file that appeared meanwhile is never replaced.
+// left of an abandoned batch, and a file that appeared meanwhile is never replaced. Read-only
+// sources and leftovers (an unpacked archive, a copy from a CD) stand in the way of nothing.
 TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     TempDir tmp;
-    const QString a = tmp.write("src/a.png", "A"), b = tmp.write("src/b.png", "B");
+    const QString a = tmp.write("src/a.png", "A"), b = tmp.write("src/b.png", "B"),
+                  d = tmp.write("src/d.png", "D");
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadOther;
+    const QString part = fs::kPartSuffix;
     tmp.mkdir("dst");
     {
         fs::FileBatch abandoned;
@@ -128,22 +132,37 @@ TEST(TextFile, BatchOfCopiesTakesItsNamesTogetherAndNeverReplaces) {
     }
     EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList());
 
-    // The temporary a killed run left is taken over; the copy keeps the source's permissions.
-    tmp.write(QStringLiteral("dst/a.png") + fs::kPartSuffix, "half");
+    // The temporaries a killed run left are taken over, a read-only one too; a copy keeps the
+    // source's permissions but for the write bit: a read-only source makes an ordinary file.
+    tmp.write("dst/a.png" + part, "half");
+    ASSERT_TRUE(QFile::setPermissions(d, readOnly) &&
+                QFile::setPermissions(tmp.write("dst/d.png" + part, "half"), readOnly));
     const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
     ASSERT_TRUE(QFile::setPermissions(a, perms));
     fs::FileBatch batch;
-    ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")));
+    ASSERT_TRUE(batch.Copy(a, tmp.file("dst/a.png")) && batch.Copy(b, tmp.file("dst/b.png")) &&
+                batch.Copy(d, tmp.file("dst/d.png")));
     EXPECT_FALSE(batch.Copy(tmp.file("src/missing.png"), tmp.file("dst/c.png")));
     EXPECT_FALSE(QFileInfo::exists(tmp.file("dst/a.png")));
     tmp.write("dst/b.png", "the user's own");
+    EXPECT_TRUE(batch.Flush());
     EXPECT_EQ(batch.Commit(), QStringList{tmp.file("dst/b.png")});
-    EXPECT_EQ(tmp.read("dst/a.png"), "A");
+    EXPECT_EQ(tmp.read("dst/a.png") + tmp.read("dst/d.png"), "AD");
 #ifndef _WIN32
     EXPECT_EQ(QFile::permissions(tmp.file("dst/a.png")) & ~QFileDevice::Permissions(0x0700), perms);
 #endif
+    EXPECT_TRUE(QFile::permissions(tmp.file("dst/d.png")) & QFileDevice::WriteOwner);
     EXPECT_EQ(tmp.read("dst/b.png"), "the user's own");
-    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"a.png", "b.png"}));
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files),
+              QStringList({"a.png", "b.png", "d.png"}));
+
+    // Taken back, what the batch placed goes, read-only by now or not; so does a read-only
+    // leftover of a killed run.
+    ASSERT_TRUE(QFile::setPermissions(tmp.file("dst/d.png"), readOnly) &&
+                QFile::setPermissions(tmp.write("dst/e.png" + part, "e"), readOnly));
+    EXPECT_EQ(batch.TakeBack(), QStringList());
+    EXPECT_EQ(fs::RemoveLeftovers(tmp.file("dst")).size(), 1);
+    EXPECT_EQ(QDir(tmp.file("dst")).entryList(QDir::Files), QStringList({"b.png"}));
 }
 
 // Menu files written together: none replaces its file unless every one could be written, and

@@ -343,6 +343,29 @@ TEST_P(CommandsTest, RefusalsComeAfterTheCatalogIsRetargetedAndItsTablesCreated)
     }
 }
 
+// The maker's files unpacked read-only (from an archive or a CD): Install places ordinary,
+// writable copies; copies that an earlier version left read-only are taken away by Clean.
+TEST_P(CommandsTest, ReadOnlyMakerFilesInstallAsOrdinaryFilesAndCleanAway) {
+    const auto readOnly = [](const QString& file) {
+        return QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadUser);
+    };
+    for (const QString& data : {tool + "/data/IMAGES/", tool + "/data/ZELK/"})
+        for (const QString& name : QDir(data).entryList(QDir::Files))
+            ASSERT_TRUE(readOnly(data + name));
+    Install();
+    ASSERT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages, QStringList({"Установка произведена успешно"}));
+    for (const QString& copy : {images + "zelk.png", library + "ZELK_QF.dwg"})
+        EXPECT_TRUE(QFileInfo(copy).permission(QFileDevice::WriteOwner)) << copy.toStdString();
+
+    ASSERT_TRUE(readOnly(images + "zelk.png") && readOnly(library + "ZELK_QF.dwg"));
+    form.messages.clear();
+    Clean();
+    EXPECT_EQ(form.errors, QStringList());
+    EXPECT_EQ(form.messages, QStringList({"Чистка завершена успешно!"}));
+    EXPECT_FALSE(Exists(images + "zelk.png") || Exists(library + "ZELK_QF.dwg"));
+}
+
 TEST_P(CommandsTest, CleanBeforeAnyCatalogIsConnectedTouchesNothing) {
     Install();
     ASSERT_EQ(form.errors, QStringList());

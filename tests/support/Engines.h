@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "catalog/Engine.h"
-#include "catalog/SqliteEngine.h"
+#include "catalog/sqlite/SqliteEngine.h"
 #ifdef _WIN32
 #include "catalog/ado/AdoEngine.h"
 #endif

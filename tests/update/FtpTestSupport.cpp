@@ -54,11 +54,17 @@ ServerProcess::ServerProcess(const QString& script, const QStringList& args) {
     process_.start(QStringLiteral("/usr/bin/python3"), QStringList{script} + args);
     if (!process_.waitForStarted(5000)) throw std::runtime_error("server did not start");
 #endif
-    ReadUntil([this] { return output_.contains('\n'); }, 10000);
+    port_ = quint16(TakeLine(10000).trimmed().toUInt());
+    if (!port_) throw std::runtime_error("server printed no port");
+}
+
+QByteArray ServerProcess::TakeLine(int ms) {
+    ReadUntil([this] { return output_.contains('\n'); }, ms);
     const qsizetype lf = output_.indexOf('\n');
-    if (lf < 0) throw std::runtime_error("server printed no port");
-    port_ = quint16(output_.left(lf).trimmed().toUInt());
+    if (lf < 0) return {};
+    const QByteArray line = output_.left(lf);
     output_.remove(0, lf + 1);
+    return line;
 }
 
 void ServerProcess::ReadUntil(const std::function<bool()>& done, int ms) {
@@ -109,11 +115,17 @@ QStringList ServerProcess::StopAndLog() {
     return lines;
 }
 
-RealFtpServer::RealFtpServer(const QString& root)
-    : ServerProcess(Script("ftp_server.py"), {root}) {}
+RealFtpServer::RealFtpServer(const QString& root, bool asPublished)
+    : ServerProcess(
+          Script("ftp_server.py"),
+          asPublished ? QStringList{root, QStringLiteral("--as-published")} : QStringList{root}) {}
 
 ScriptedFtpServer::ScriptedFtpServer(const QByteArray& scenarioJson)
-    : ServerProcess(Script("ftp_script_server.py"), {QString::fromUtf8(scenarioJson)}) {}
+    : ServerProcess(Script("ftp_script_server.py"), {QString::fromUtf8(scenarioJson)}) {
+    const QByteArray line = TakeLine(10000).trimmed();
+    if (!line.startsWith("STATUS")) throw std::runtime_error("server printed no status file");
+    status_ = QByteArray::fromHex(line.mid(6).trimmed());
+}
 
 update::FtpSettings LocalSettings(quint16 port, int limitMs) {
     update::FtpSettings s;

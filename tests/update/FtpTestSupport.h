@@ -29,6 +29,10 @@ class ServerProcess {
     // Stops the server and returns every line it printed after the port.
     QStringList StopAndLog();
 
+  protected:
+    // Takes the next line of output (without its end), waiting up to `ms` for it.
+    QByteArray TakeLine(int ms);
+
   private:
     // Reads output until `done` holds, the output ends or `ms` pass.
     void ReadUntil(const std::function<bool()>& done, int ms);
@@ -43,10 +47,11 @@ class ServerProcess {
     QByteArray output_;
 };
 
-// The real server: pyftpdlib, anonymous and read-only over `root`.
+// The real server: pyftpdlib, anonymous and read-only over `root`, which it publishes as the
+// maker does (or, `asPublished`, serves as it is).
 class RealFtpServer : public ServerProcess {
   public:
-    explicit RealFtpServer(const QString& root);
+    explicit RealFtpServer(const QString& root, bool asPublished = false);
 };
 
 // The scripted server (tests/update/ftp_script_server.py) with a JSON scenario.
@@ -55,6 +60,12 @@ class ScriptedFtpServer : public ServerProcess {
     explicit ScriptedFtpServer(const QByteArray& scenarioJson);
     // The commands received ("CMD " stripped) and "CONN" for each control connection.
     QStringList Conversation() { return StopAndLog(); }
+    // The status file it serves, as the maker signed it (empty when the scenario makes it
+    // otherwise).
+    const QByteArray& StatusFile() const { return status_; }
+
+  private:
+    QByteArray status_;
 };
 
 // Client settings for a local server with short limits.

@@ -31,12 +31,21 @@ Scenario keys (all optional):
   retr_by_path  {path: the keys of retr} for single files
   date      the release date signatures carry (default "02.03.2026")
   sig_by_path   {path: how the signature "path.minisig" goes wrong}: "key": "other" (made
-             with a key of its own), "of": another path (that file's signature), "date": another
+             with a key of its own), "of": another path (that file's own signature, naming
+             it), "over": text (a signature of these bytes, naming path), "date": another
              release date, "retitle": a date written over the trusted comment afterwards,
-             "cut": n (only the first n bytes); "legacy": true signs in minisign's legacy form
+             "cut": n (only the first n bytes); "legacy": true signs in minisign's legacy
+             form; "sep": the separator of the trusted comment's words (default " ")
+  serve_as  {path: other}: RETR path sends other's bytes, and path.minisig other's signature
+  listed    {path: the keys of retr}: the status file lists these bytes for path instead of
+             what RETR path sends (a file of another publication)
 Every "PATH.minisig" is served as a plain transfer (the keys of retr do not apply to it) and
-holds the signature, made with the test key, of what RETR PATH sends, unless retr_by_path
-names "PATH.minisig" itself.
+holds the signature, made with the test key, of what RETR PATH sends, with the trusted comment
+"date_global=DATE file=PATH" (PATH without its leading "/"), unless retr_by_path names
+"PATH.minisig" itself. The status file "/autocad/status_up.ini" holds, unless its retr keys
+give "size" or "bytes", its "data" (default "[Update]\r\ndate_global=DATE\r\n") followed by
+the section [Files] listing the five update files as served; the server prints it, in
+hexadecimal, on the line after the port ("STATUS <hex>").
 A reply is one or more lines separated by "\n", each sent with CR LF, encoded as UTF-8;
 "RAW:" + text sends the text exactly as given; "HANGUP" closes the control connection instead;
 "SILENT" sends nothing; a last line "HANGUP" closes the connection after the lines before it;
@@ -50,12 +59,13 @@ import struct
 import sys
 import time
 
-from update_signing import sign
+from update_signing import UPDATE_FILES, comment, sign, with_files
 
 STREAM_LIMIT = 30
 DEFAULT_DATE = "02.03.2026"
-SIGNED_PATHS = ["/autocad/status_up.ini", "/autocad/ZELK_AE_install.7z", "/autocad/7z/7z.exe",
-                "/autocad/7z/7z.dll", "/autocad/update.cmd", "/autocad/manual_update.txt"]
+STATUS_PATH = "/autocad/status_up.ini"
+UPDATE_PATHS = ["/autocad/" + name for name in UPDATE_FILES]
+SIGNED_PATHS = [STATUS_PATH] + UPDATE_PATHS
 
 DEFAULTS = {
     "HOST": "220 Host accepted",
@@ -135,19 +145,41 @@ def intrude(spec, port_addr):
 _signatures = {}
 
 
+def served(scenario, path):
+    """The bytes RETR `path` sends (for a plain transfer)."""
+    return retr_data(retr_spec(scenario, scenario.get("retr", {}), path), path)
+
+
+def status_file(scenario):
+    """The status file's bytes, or None when its retr keys give them."""
+    by_path = scenario.get("retr_by_path", {})
+    spec = by_path.get(STATUS_PATH, {})
+    if "size" in spec or "bytes" in spec:
+        return None
+    date = scenario.get("date", DEFAULT_DATE)
+    base = spec.get("data", "[Update]\r\ndate_global=%s\r\n" % date).encode("latin-1")
+    listed = scenario.get("listed", {})
+    files = {}
+    for path in UPDATE_PATHS:  # as published, whatever is served in their place
+        files[path[len("/autocad/"):]] = retr_data(
+            listed.get(path, by_path.get(path, scenario.get("retr", {}))), path)
+    return with_files(base, files)
+
+
 def signature(scenario, path):
     """The signature file that the scenario serves for `path`."""
     how = scenario.get("sig_by_path", {}).get(path, {})
     cache_key = (path, json.dumps(how, sort_keys=True))
     if cache_key not in _signatures:
-        of = how.get("of", path)
-        by_path = scenario.get("retr_by_path", {})
-        data = retr_data(by_path.get(of, scenario.get("retr", {})), of)
-        sig = sign(data, how.get("date", scenario.get("date", DEFAULT_DATE)),
-                   other_key=how.get("key") == "other", legacy=how.get("legacy", False))
+        of = scenario.get("serve_as", {}).get(path, how.get("of", path))
+        data = how["over"].encode("latin-1") if "over" in how else served(scenario, of)
+        name = of[1:]
+        sig = sign(data, how.get("date", scenario.get("date", DEFAULT_DATE)), name,
+                   other_key=how.get("key") == "other", legacy=how.get("legacy", False),
+                   sep=how.get("sep", " "))
         if "retitle" in how:
             lines = sig.split(b"\n")
-            lines[2] = b"trusted comment: date_global=" + how["retitle"].encode()
+            lines[2] = b"trusted comment: " + comment(how["retitle"], name).encode()
             sig = b"\n".join(lines)
         if "cut" in how:
             sig = sig[:how["cut"]]
@@ -160,7 +192,15 @@ def retr_spec(scenario, retr, path):
     by_path = scenario.get("retr_by_path", {})
     if path.endswith(".minisig") and path not in by_path:
         return {"bytes": signature(scenario, path[:-len(".minisig")]), "size_cmd": True}
-    return by_path.get(path, retr)
+    if path in scenario.get("serve_as", {}):
+        other = scenario["serve_as"][path]
+        return dict(retr_spec(scenario, retr, other), bytes=served(scenario, other))
+    spec = by_path.get(path, retr)
+    if path == STATUS_PATH:
+        status = status_file(scenario)
+        if status is not None:
+            return dict(spec, bytes=status)
+    return spec
 
 
 def do_retr(conn, spec, port_addr, path):
@@ -284,6 +324,7 @@ def main():
     listener.bind((scenario.get("address", "127.0.0.1"), scenario.get("port", 0)))
     listener.listen(4)
     log(str(listener.getsockname()[1]))
+    log("STATUS " + (status_file(scenario) or b"").hex())
     count = 0
     while True:
         conn, _ = listener.accept()

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Anonymous, read-only FTP server on the loopback interface, serving one folder.
 
-Usage: ftp_server.py ROOT [PORT]
+Usage: ftp_server.py ROOT [PORT] [--as-published]
 Prints the port it listens on (PORT 0 or none: one the system picks), then serves until killed.
 Active data connections work as the client asks for them.
-Every file is signed as the maker's server signs it: "NAME.minisig", asked for, is made afresh
-from NAME with the test key and the date of ROOT/autocad/status_up.ini.
+The folder is served as the maker publishes a release: before each SIZE and RETR, the section
+[Files] of ROOT/autocad/status_up.ini is brought up to date with the update files there, and
+"NAME.minisig", asked for, is made afresh from NAME with the test key, the date of the status
+file and NAME's path. With --as-published the folder is served as it is.
 """
 import logging
 import os
@@ -15,12 +17,14 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-from update_signing import sign_file, status_date
+from update_signing import publish_status, sign_file, status_date
 
 
 def main():
-    root = sys.argv[1]
-    port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    args = [a for a in sys.argv[1:] if a != "--as-published"]
+    as_published = len(args) < len(sys.argv) - 1
+    root = args[0]
+    port = int(args[1]) if len(args) > 1 else 0
     logger = logging.getLogger("pyftpdlib")
     logger.addHandler(logging.NullHandler())
     logger.setLevel(logging.CRITICAL)
@@ -30,11 +34,16 @@ def main():
     authorizer.add_anonymous(root)  # read-only: list and retrieve
 
     def sign_afresh(file):
+        if as_published:
+            return
+        publish_status(root)
         if file.endswith(".minisig"):
             signed = file[:-len(".minisig")]
             if os.path.isfile(signed):
                 date = status_date(os.path.join(root, "autocad", "status_up.ini"))
-                sign_file(signed, file, date)
+                name = os.path.relpath(os.path.realpath(signed),
+                                       os.path.realpath(root)).replace(os.sep, "/")
+                sign_file(signed, file, date, name)
             elif os.path.exists(file):
                 os.remove(file)
 

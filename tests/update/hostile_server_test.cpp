@@ -29,6 +29,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -69,6 +70,8 @@ const char* const kServerPaths[] = {"/autocad/ZELK_AE_install.7z", "/autocad/7z/
 QByteArray OldContent(int i) { return QByteArray("old ") + kFiles[i]; }
 QByteArray NewContent(int i) { return QByteArray("content of ") + kServerPaths[i]; }
 const QByteArray kNewScript = "echo new-ran >> marker.txt\n";
+// A status file that names the release only, as the package carries it.
+const QByteArray kStatusOnly = "[Update]\r\ndate_global=02.03.2026\r\n";
 
 qint64 PeakMemory() {
 #ifdef _WIN32
@@ -96,6 +99,21 @@ struct HostileCase {
     const char* cancelAt = nullptr;
     int cancelAfterMs = -1;
     bool check = false;  // the start-up check runs instead of the update download
+    // The status file held before: nullptr, the one the server serves (as the start-up check
+    // fetched it); "", none.
+    const char* held = nullptr;
+    // Called with each status text as it is shown, and the tool's folder.
+    void (*onStatus)(const QString& status, TempDir& exe) = nullptr;
+};
+
+// A window whose status bar a case can watch.
+class WatchedForm : public FakeForm {
+  public:
+    std::function<void(const QString&)> watch;
+    void SetStatusText(const QString& t) override {
+        FakeForm::SetStatusText(t);
+        if (watch) watch(t);
+    }
 };
 
 constexpr int kCheckLimit = 2000;  // the start-up check's time limit here
@@ -111,11 +129,15 @@ class HostileServer : public ::testing::Test {
         for (int i = 0; i < 5; ++i) exe.write(kFiles[i], OldContent(i));
         exe.write("update.cmd", "echo old-ran >> marker.txt\n");
         exe.write("config.ini", "[Update]\r\nlocal_date=01.01.2020\r\n");
-        // The status file checked at start-up: the release the files must belong to.
-        exe.write("data/status_up.ini", "[Update]\r\ndate_global=02.03.2026\r\n");
         const QByteArray oldScript = exe.read("update.cmd");
 
         ScriptedFtpServer server(c.scenario);
+        // The status file checked at start-up: the release the files must belong to.
+        const QByteArray held = c.held                          ? QByteArray(c.held)
+                                : server.StatusFile().isEmpty() ? kStatusOnly
+                                                                : server.StatusFile();
+        exe.mkdir("data");
+        if (!held.isEmpty()) exe.write("data/status_up.ini", held);
         update::FtpSettings settings = LocalSettings(server.port(), kLimit);
         if (QByteArray(c.scenario).contains("127.0.0.2")) settings.host = "127.0.0.2";
         settings.maxTransferBytes = kCap;
@@ -123,7 +145,8 @@ class HostileServer : public ::testing::Test {
         update::IdFtp ftp(settings);
         AppState st;
         st.exeDir = exe.path();
-        FakeForm form;
+        WatchedForm form;
+        if (c.onStatus) form.watch = [&](const QString& t) { c.onStatus(t, exe); };
         form.cancelAt = QString::fromUtf8(c.cancelAt);
         form.cancelAfterMs = c.cancelAfterMs;
         Context ctx = MakeUpdateContext(st, form, &ftp);
@@ -170,7 +193,7 @@ class HostileServer : public ::testing::Test {
             EXPECT_EQ(exe.read(kFiles[i]), expected) << kFiles[i];
         }
         EXPECT_EQ(exe.read("config.ini").contains("local_date=01.01.2020"), !success);
-        EXPECT_EQ(exe.read("data/status_up.ini"), "[Update]\r\ndate_global=02.03.2026\r\n");
+        EXPECT_EQ(exe.read("data/status_up.ini"), held);
         EXPECT_EQ(form.progressOpened, c.check ? 0 : 1);
         EXPECT_FALSE(form.progressOpen);
         QStringList files;
@@ -179,8 +202,9 @@ class HostileServer : public ::testing::Test {
         files.removeOne("marker.txt");  // the script's, when it ran
         files.sort();
         EXPECT_EQ(files.join(' ').toStdString(),
-                  "7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini data/status_up.ini "
-                  "manual_update.txt update.cmd");
+                  std::string("7z/7z.dll 7z/7z.exe ZELK_AE_install.7z config.ini ") +
+                      (held.isEmpty() ? "" : "data/status_up.ini ") +
+                      "manual_update.txt update.cmd");
         if (after) after(ctx);
         return server.Conversation();
     }
@@ -200,7 +224,7 @@ const HostileCase kCases[] = {
     {"blank lines instead of a greeting", R"({"greeting": "STREAM:0.3:"})", kLimit,
      kConnectError + "Read timed out.", 0},
     {"endless data", R"({"retr": {"endless": true}})", 0,
-     kDownloadError + "Transfer exceeds the limit of 4194304 bytes.", 0},
+     kDownloadError + "Transfer exceeds the limit of 38 bytes.", 0},
     {"reset after 50 kB, then 226", R"({"retr": {"size": 50000, "reset": true}})", 0,
      kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
     {"reset before the client could take the connection",
@@ -233,8 +257,8 @@ const HostileCase kCases[] = {
     {"the package signed by another key",
      R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"key": "other"}}})", 0,
      kDownloadError + kUnverified.arg("ZELK_AE_install.7z") + "подписан другим ключом", 0},
-    {"the signature of another file",
-     R"({"sig_by_path": {"/autocad/7z/7z.dll": {"of": "/autocad/7z/7z.exe"}}})", 0,
+    {"a signature over other bytes, naming the file",
+     R"({"sig_by_path": {"/autocad/7z/7z.dll": {"over": "other bytes"}}})", 0,
      kDownloadError + kUnverified.arg("7z\\7z.dll") + "подпись не сходится с содержимым файла", 0},
     {"a signature of another release",
      R"({"sig_by_path": {"/autocad/update.cmd": {"date": "01.02.2026"}}, )" SCRIPT "}", 0,
@@ -248,9 +272,39 @@ const HostileCase kCases[] = {
      kDownloadError + kUnverified.arg("manual_update.txt") +
          "доверенный комментарий подписи изменён",
      0},
-    {"a signature in minisign's legacy form, over the file itself",
+    {"a signature in minisign's legacy form, over the file itself: refused before the file",
      R"({"sig_by_path": {"/autocad/ZELK_AE_install.7z": {"legacy": true}}, )" SCRIPT "}", 0,
-     QString(), 5},
+     kDownloadError + kUnverified.arg("ZELK_AE_install.7z") +
+         "подпись в прежней форме minisign (без хеша) не принимается",
+     0},
+    {"a trusted comment separated by a tab",
+     R"({"sig_by_path": {"/autocad/update.cmd": {"sep": "\t"}}, )" SCRIPT "}", 0, QString(), 5},
+    // The release: each file must be the one the status file held lists.
+    {"a mix of two publications of the same day: the script of the other one",
+     R"({"listed": {"/autocad/update.cmd": {"data": "echo one-ran >> marker.txt\n"}}, )" SCRIPT "}",
+     0,
+     kDownloadError + kUnverified.arg("update.cmd") +
+         "файл не совпадает с описанным в файле состояния выпуска 02.03.2026",
+     0},
+    {"a file larger than the status file lists is cut off at that size",
+     R"({"listed": {"/autocad/ZELK_AE_install.7z": {"size": 1000}}, "retr": {"size": 50000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 1000 bytes.", 0},
+    {"a status file held without the list of files", R"({})", 0,
+     kDownloadError + kUnverified.arg("ZELK_AE_install.7z") +
+         "файл ZELK_AE_install.7z не описан в файле состояния выпуска 02.03.2026",
+     0, nullptr, -1, false, kStatusOnly.constData()},
+    {"a replacement that fails puts the files placed before it back, the script last",
+     "{" SCRIPT "}", 0, kDownloadError + "Cannot write file ", 0, nullptr, -1, false, nullptr,
+     [](const QString& status, TempDir& exe) {
+         // The old script's place is taken while the last file arrives, and freed afterwards.
+         if (status.startsWith(QStringLiteral("Загрузка manual_update.txt"))) {
+             QFile::remove(exe.file("update.cmd"));
+             exe.write("update.cmd/in the way", "x");
+         } else if (status.startsWith(kDownloadError)) {
+             QDir(exe.file("update.cmd")).removeRecursively();
+             exe.write("update.cmd", "echo old-ran >> marker.txt\n");
+         }
+     }},
     {"a cut signature file", R"({"sig_by_path": {"/autocad/7z/7z.exe": {"cut": 60}}})", 0,
      kDownloadError + kUnverified.arg("7z\\7z.exe") + "файл подписи испорчен", 0},
     {"a reset after exactly the size SIZE gave, then 226, completes the file",
@@ -260,13 +314,16 @@ const HostileCase kCases[] = {
      2000, QString(), 5},  // five pauses of the server's before its resets, and the signatures'
                            // transfers: no limit ends it, this bounds it
     {"a reset one byte short of the size SIZE gave",
-     R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.1, "size_cmd": 20001}})", 0,
-     kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
+     R"({"retr": {"size": 20000, "reset": true, "reset_after": 0.1, "size_cmd": 20001},
+         "listed": {"/autocad/ZELK_AE_install.7z": {"size": 20001}}})",
+     0, kDownloadError + "Socket Error # 10054 Connection reset by peer.", 0},
     {"226 first, then half the file and an orderly close, the size from SIZE",
-     R"({"retr": {"size": 25000, "size_cmd": 50000, "final_first": true}})", 0,
-     kDownloadError + "Received 25000 bytes of the 50000 announced.", 0},
-    {"SIZE beyond the cap: nothing is fetched", R"({"retr": {"size_cmd": 1000000000}})", 0,
-     kDownloadError + "Transfer exceeds the limit of 4194304 bytes.", 0},
+     R"({"retr": {"size": 25000, "size_cmd": 50000, "final_first": true},
+         "listed": {"/autocad/ZELK_AE_install.7z": {"size": 50000}}})",
+     0, kDownloadError + "Received 25000 bytes of the 50000 announced.", 0},
+    {"SIZE beyond the size the status file lists: nothing is fetched",
+     R"({"retr": {"size_cmd": 1000000000}})", 0,
+     kDownloadError + "Transfer exceeds the limit of 38 bytes.", 0},
     {"a slow file that never stalls arrives whole: no limit as a whole",
      R"({"retr_by_path": {"/autocad/manual_update.txt": {"trickle": 0.05}, )"
      R"("/autocad/update.cmd": {"data": "echo new-ran >> marker.txt\n"}}})",
@@ -276,7 +333,8 @@ const HostileCase kCases[] = {
      kDownloadError + "загрузка отменена", 0, "7z.dll", 1000},
     {"cancelled during the login", R"({"replies": {"FEAT": "SILENT"}})", 500,
      kDownloadError + "загрузка отменена", 0, "Подключение", 300},
-    {"status file beyond its cap", R"({"retr": {"size": 100000}})", 0,
+    {"status file beyond its cap",
+     R"({"retr_by_path": {"/autocad/status_up.ini": {"size": 100000}}})", 0,
      kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
     {"status file beyond its cap by SIZE", R"({"retr": {"size_cmd": 500000000}})", 0,
      kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
@@ -284,14 +342,63 @@ const HostileCase kCases[] = {
      kCheckLimit, kDownloadError + "Time limit of 2 s exceeded.", 0, nullptr, -1, true},
     {"endless status file", R"({"retr": {"endless": true}})", 0,
      kDownloadError + "Transfer exceeds the limit of 65536 bytes.", 0, nullptr, -1, true},
+    // The release a status file names must exist and be no older than the floor: the status
+    // file held (the package carries one), or the tool's own release when none can be read.
+    {"a date that does not exist", R"({"date": "31.02.2026"})", 0,
+     kDownloadError + "'31.02.2026' is not a valid date", 0, nullptr, -1, true},
+    {"a release older than the package's", R"({"date": "01.02.2026"})", 0,
+     kDownloadError + kUnverified.arg("data\\status_up.ini") +
+         "выпуск 01.02.2026 старше уже полученного 02.03.2026",
+     0, nullptr, -1, true, kStatusOnly.constData()},
+    {"first start without a status file: a release older than the tool's",
+     R"({"date": "31.12.1999"})", 0,
+     kDownloadError + kUnverified.arg("data\\status_up.ini") +
+         "выпуск 31.12.1999 старше выпуска этой программы " ZELK_RELEASE_DATE,
+     0, nullptr, -1, true, ""},
+    {"a status file held whose date does not exist: a release older than the tool's",
+     R"({"date": "31.12.1999"})", 0,
+     kDownloadError + kUnverified.arg("data\\status_up.ini") +
+         "выпуск 31.12.1999 старше выпуска этой программы " ZELK_RELEASE_DATE,
+     0, nullptr, -1, true, "[Update]\r\ndate_global=31.02.2026\r\n"},
 };
+
+// A file of the release with its own signature, served under another name: every pair of the
+// status file and the five update files. The signature names the file it was made for.
+const std::vector<HostileCase>& Cases() {
+    static const std::vector<HostileCase> cases = [] {
+        static const char* const paths[] = {"/autocad/status_up.ini", kServerPaths[0],
+                                            kServerPaths[1],          kServerPaths[2],
+                                            kServerPaths[3],          kServerPaths[4]};
+        static std::deque<QByteArray> texts;  // the rows' names and scenarios
+        std::vector<HostileCase> all(std::begin(kCases), std::end(kCases));
+        for (const char* as : paths)
+            for (const char* real : paths) {
+                if (as == real) continue;
+                const QString shown = as == paths[0]
+                                          ? QStringLiteral("data\\status_up.ini")
+                                          : QString::fromLatin1(as + 9).replace(u'/', u'\\');
+                const char* name =
+                    texts.emplace_back(QByteArray(real) + " served as " + as).constData();
+                const char* scenario = texts
+                                           .emplace_back(QByteArray(R"({"serve_as": {")") + as +
+                                                         R"(": ")" + real + R"("}})")
+                                           .constData();
+                all.push_back({name, scenario, 0,
+                               kDownloadError + kUnverified.arg(shown) + "подпись дана файлу " +
+                                   QLatin1String(real + 1) + ", а получен " + QLatin1String(as + 1),
+                               0, nullptr, -1, as == paths[0]});
+            }
+        return all;
+    }();
+    return cases;
+}
 
 }  // namespace
 
 TEST_F(HostileServer, EveryCaseEndsInTimeAndKeepsTheOldFiles) {
     std::vector<std::unique_ptr<TempDir>> folders;
     std::vector<bool> ran;
-    for (const HostileCase& c : kCases) {
+    for (const HostileCase& c : Cases()) {
         folders.push_back(std::make_unique<TempDir>());
         ran.push_back(!(UnderWine() && c.status.contains(QLatin1String("10054"))));
         if (ran.back())
@@ -303,15 +410,15 @@ TEST_F(HostileServer, EveryCaseEndsInTimeAndKeepsTheOldFiles) {
     QElapsedTimer started;
     started.start();
     for (size_t i = 0; i < folders.size(); ++i)
-        while (kCases[i].replaced == 5 && !QFile::exists(folders[i]->file("marker.txt")) &&
+        while (Cases()[i].replaced == 5 && !QFile::exists(folders[i]->file("marker.txt")) &&
                started.elapsed() < 3000)
             QThread::msleep(20);
     QThread::msleep(300);
     for (size_t i = 0; i < folders.size(); ++i) {
         if (!ran[i]) continue;
         EXPECT_EQ(folders[i]->read("marker.txt").trimmed(),
-                  kCases[i].replaced == 5 ? "new-ran" : "")
-            << kCases[i].name;
+                  Cases()[i].replaced == 5 ? "new-ran" : "")
+            << Cases()[i].name;
     }
 }
 
@@ -345,4 +452,27 @@ TEST_F(HostileServer, OneHandOffPerProcess) {
     while (!QFile::exists(exe.file("marker.txt")) && started.elapsed() < 3000) QThread::msleep(20);
     QThread::msleep(300);  // a second script would have run by now
     EXPECT_EQ(exe.read("marker.txt").trimmed(), "new-ran");
+}
+
+// A build that trusts the published test key talks to this machine only: its update server and
+// probe are loopback addresses, and the maker's server, named by hand, is refused before the
+// client looks its name up.
+TEST(TestKey, StaysOnThisMachine) {
+    if (!ZELK_UPDATE_TEST_KEY) GTEST_SKIP() << "built with the maker's key";
+    for (const QString& host : {update::FtpSettings().host, update::ProbeTarget().host})
+        EXPECT_TRUE(host == "localhost" || QHostAddress(host).isLoopback()) << host.toStdString();
+    update::FtpSettings settings = LocalSettings(ClosedPort(), kLimit);
+    settings.host = QStringLiteral(ZELK_MAKER_HOST ".");
+    update::IdFtp ftp(settings);
+    TempDir exe;
+    AppState st;
+    st.exeDir = exe.path();
+    FakeForm form;
+    Context ctx = MakeUpdateContext(st, form, &ftp);
+    update::Button9Click(ctx);
+    EXPECT_EQ(form.status,
+              kConnectError +
+                  "сборка с тестовым ключом обновлений не обращается к серверу " ZELK_MAKER_HOST);
+    EXPECT_FALSE(ftp.Connected());
+    EXPECT_FALSE(form.terminated);
 }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QThread>
@@ -161,14 +162,12 @@ TEST_F(UpdateCheck, EqualDatesThenManualUpdate) {
 
 TEST_F(UpdateCheck, FailuresShowInStatusBar) {
     Context ctx = Ctx();
-    {  // date_global missing: first start records 09.09.1999, no update
+    {  // date_global missing: a release that cannot be compared is not taken, on any machine
         StatusFile(QString(), "Hidden");
         update::StartupUpdateCheck(ctx, probe);
-        if (RussianDates())
-            EXPECT_EQ(form.status, kDownloadError + "'' is not a valid date");
-        else  // the default date itself does not convert under another format
-            EXPECT_EQ(form.status, kDownloadError + "'09.09.1999' is not a valid date");
-        EXPECT_EQ(LocalDate(), "09.09.1999");
+        EXPECT_EQ(form.status, kDownloadError + "'' is not a valid date");
+        EXPECT_FALSE(QFile::exists(exe.file("data/status_up.ini")));
+        EXPECT_EQ(LocalDate(), "");
         EXPECT_FALSE(form.terminated);
         EXPECT_TRUE(ftp->Connected());
     }
@@ -256,4 +255,52 @@ TEST_F(UpdateCheck, FailedDownloadIsNotRecorded) {
         EXPECT_FALSE(ftp->Connected());
         EXPECT_EQ(LocalDate(), "01.01.2020");
     }
+}
+
+// A release published by scripts/sign-update.sh, its status file in UTF-16 and a stray file
+// beside it, served as it is: the update arrives and hands over. The script first refuses a
+// day that does not exist, and signs nothing then.
+TEST_F(UpdateCheck, ReleasePublishedBySignUpdate) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the maker signs on Linux";
+#else
+    if (!RussianDates()) GTEST_SKIP() << "needs a day.month.year short date format";
+    TempDir pub;
+    pub.write("autocad/ZELK_AE_install.7z", "package");
+    pub.write("autocad/7z/7z.exe", "unpacker");
+    pub.write("autocad/7z/7z.dll", "library");
+    pub.write("autocad/update.cmd", "echo published > marker.txt\n");
+    pub.write("autocad/manual_update.txt", QByteArray());
+    pub.write("autocad/notes.bak", "a note the maker left");
+    const auto publish = [&](const QString& date) {
+        const QString text = "[Update]\r\ndate_global=" + date + "\r\nStatusbar=Новый выпуск\r\n";
+        pub.write(
+            "autocad/status_up.ini",
+            "\xff\xfe" + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2));
+        QProcess sign;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ZELK_SIGNING_KEY", ZELK_SOURCE_DIR "/tests/keys/update-test.key");
+        QFile pubKey(ZELK_SOURCE_DIR "/tests/keys/update-test.pub");
+        pubKey.open(QIODevice::ReadOnly);
+        env.insert("ZELK_UPDATE_PUBLIC_KEY", QString::fromLatin1(pubKey.readAll().split('\n')[1]));
+        sign.setProcessEnvironment(env);
+        sign.start("bash", {ZELK_SOURCE_DIR "/scripts/sign-update.sh", pub.path()});
+        sign.waitForFinished(60000);  // (false also when it has already ended)
+        return sign.state() == QProcess::NotRunning && sign.exitStatus() == QProcess::NormalExit &&
+               sign.exitCode() == 0;
+    };
+    EXPECT_FALSE(publish("31.02.2030"));
+    EXPECT_FALSE(QFile::exists(pub.file("autocad/update.cmd.minisig")));
+    ASSERT_TRUE(publish("01.01.2030"));
+    EXPECT_FALSE(QFile::exists(pub.file("autocad/notes.bak.minisig")));
+
+    RealFtpServer published(pub.path(), true);
+    ftp = std::make_unique<IdFtp>(LocalSettings(published.port(), 3000));
+    Context ctx = Ctx();
+    update::StartupUpdateCheck(ctx, probe);
+    EXPECT_EQ(form.status, "Новый выпуск");
+    EXPECT_TRUE(form.terminated);
+    EXPECT_EQ(exe.read("update.cmd"), "echo published > marker.txt\n");
+    EXPECT_EQ(exe.read("7z/7z.dll"), "library");
+#endif
 }

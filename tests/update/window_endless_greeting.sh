@@ -32,7 +32,7 @@ trap cleanup EXIT
 
 "$build/zelk_datagen" --demo-profile "$root/data-src" "$work" >/dev/null
 mkdir -p "$work/tool"
-cp -- "$build/ZELK_AE_install" "$work/tool/"
+cp -- "$build/ZELK_AE_install-test" "$work/tool/"
 cp -R -- "$build/package/." "$work/tool/"
 
 # The probe's web server: the connect is all it is asked for.
@@ -54,7 +54,7 @@ done
 start_display "$work"
 
 start=$(date +%s%N)
-(cd "$work/tool" && exec ./ZELK_AE_install) >"$work/tool.log" 2>&1 &
+(cd "$work/tool" && exec ./ZELK_AE_install-test) >"$work/tool.log" 2>&1 &
 tool=$!
 pids+=("$tool")
 shown_ms=

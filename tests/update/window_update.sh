@@ -65,7 +65,7 @@ files="\"address\": \"$addr\", \"port\": 2121, \"date\": \"01.01.2030\", \"retr_
 lay_out() {
     rm -rf -- "$work/tool" "$work/elsewhere"
     mkdir -p "$work/tool/7z" "$work/elsewhere"
-    cp -- "$build/ZELK_AE_install" "$work/tool/"
+    cp -- "$build/ZELK_AE_install-test" "$work/tool/"
     cp -R -- "$build/package/." "$work/tool/"
     printf 'old package' >"$work/tool/ZELK_AE_install.7z"
     printf 'old unpacker' >"$work/tool/7z/7z.exe"
@@ -81,7 +81,7 @@ start_display "$work"
 
 start_tool() {  # from another folder than the tool's own
     started=$(now_ms)
-    (cd "$work/elsewhere" && exec "$work/tool/ZELK_AE_install") >"$work/tool.log" 2>&1 &
+    (cd "$work/elsewhere" && exec "$work/tool/ZELK_AE_install-test") >"$work/tool.log" 2>&1 &
     tool=$!
 }
 viewable() {  # the id of a viewable window whose name contains $1

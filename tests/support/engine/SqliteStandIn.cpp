@@ -1,9 +1,10 @@
-// The tests that reach the catalog through the tool's own code make their databases as SQLite
-// files, so on Windows, where the tool's engine is ADO/Jet, they run on the SQLite engine; the
-// engine contract runs every engine of the build on its own.
+// In Windows builds the tool's engine is ADO/Jet. The test programs whose code reaches the
+// catalog without choosing an engine (discovery, selection, the window) run on the SQLite
+// stand-in, which needs no Jet provider; the engine contract and the command suites choose each
+// engine of the build themselves (support/Engines.h).
 
 #include "catalog/Engine.h"
-#include "catalog/SqliteEngine.h"
+#include "catalog/sqlite/SqliteEngine.h"
 
 namespace {
 

@@ -20,12 +20,12 @@ namespace view {
 // A byte count as the window shows it: "512 Б", "12,5 КБ", "3,4 МБ" (the user's decimal mark).
 QString ByteCount(qint64 bytes);
 
-class DownloadWindow : public QDialog, public IProgressWindow {
+class DownloadDialog : public QDialog, public IProgressWindow {
     Q_OBJECT
 
   public:
-    explicit DownloadWindow(QWidget* owner);
-    ~DownloadWindow() override;
+    explicit DownloadDialog(QWidget* owner);
+    ~DownloadDialog() override;
 
     void ShowProgress(const QString& item, qint64 done, qint64 total) override;
     bool CancelRequested() override;

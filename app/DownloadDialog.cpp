@@ -1,4 +1,4 @@
-#include "app/DownloadWindow.h"
+#include "app/DownloadDialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,8 +25,8 @@ QString ByteCount(qint64 bytes) {
     return locale.toString(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" МБ");
 }
 
-DownloadWindow::DownloadWindow(QWidget* owner) : QDialog(owner) {
-    setObjectName(QStringLiteral("DownloadWindow"));
+DownloadDialog::DownloadDialog(QWidget* owner) : QDialog(owner) {
+    setObjectName(QStringLiteral("DownloadDialog"));
     setWindowTitle(QStringLiteral("Обновление"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -64,9 +64,9 @@ DownloadWindow::DownloadWindow(QWidget* owner) : QDialog(owner) {
     QApplication::processEvents();
 }
 
-DownloadWindow::~DownloadWindow() { QApplication::restoreOverrideCursor(); }
+DownloadDialog::~DownloadDialog() { QApplication::restoreOverrideCursor(); }
 
-void DownloadWindow::ShowProgress(const QString& item, qint64 done, qint64 total) {
+void DownloadDialog::ShowProgress(const QString& item, qint64 done, qint64 total) {
     if (FileLabel->text() != item) FileLabel->setText(item);
     QString bytes;
     if (done >= 0)
@@ -85,7 +85,7 @@ void DownloadWindow::ShowProgress(const QString& item, qint64 done, qint64 total
     }
 }
 
-bool DownloadWindow::CancelRequested() {
+bool DownloadDialog::CancelRequested() {
     if (!looked_.isValid() || looked_.elapsed() >= kInputEveryMs) {
         QApplication::processEvents();
         looked_.start();
@@ -93,12 +93,12 @@ bool DownloadWindow::CancelRequested() {
     return cancelled_;
 }
 
-void DownloadWindow::closeEvent(QCloseEvent* e) {
+void DownloadDialog::closeEvent(QCloseEvent* e) {
     // Closing the window is cancelling; the window goes when the download has ended.
     cancelled_ = true;
     e->ignore();
 }
 
-void DownloadWindow::reject() { cancelled_ = true; }
+void DownloadDialog::reject() { cancelled_ = true; }
 
 }  // namespace view
