@@ -376,7 +376,8 @@ int Run(int argc, char** argv) {
     Options o = Parse(args, startDir);
     RunLog log;
     QString why;
-    if (o.error.isEmpty() && !o.log.isEmpty() && !log.Open(o.log, &why))
+    // (a log that opens takes a usage error too)
+    if (!o.log.isEmpty() && !log.Open(o.log, &why) && o.error.isEmpty())
         o.error = QStringLiteral("не удаётся открыть журнал \"%1\": %2").arg(o.log, why);
     if (!o.error.isEmpty()) {
         log.Write(QStringLiteral("Ошибка в командной строке: ") + o.error);

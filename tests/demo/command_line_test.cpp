@@ -115,7 +115,7 @@ Outcome Start(const QString& exe, const QStringList& args, const QProcessEnviron
 // The single-instance guard of the tool, taken as a running copy (the window) holds it.
 class GuardHolder {
   public:
-    explicit GuardHolder(const QString& runtimeDir) {
+    explicit GuardHolder([[maybe_unused]] const QString& runtimeDir) {
 #ifdef __linux__
         const QString lock =
             runtimeDir + "/zelk-instance-" +
@@ -183,7 +183,7 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
     // clang-format off
     const Row rows[] = {
         {"StatusBeforeInstall", Setup::None, {"--status"}, 1, "не установлены", After::Unchanged, 1},
-        {"UnknownOption", Setup::None, {"--install", "--bogus"}, 3,
+        {"UnknownOption", Setup::None, {"--install", "--bogus", "--log", "LOG"}, 3,
          "неизвестный параметр \"--bogus\"", After::Unchanged, 1},
         {"TwoCommands", Setup::None, {"/install", "/clean"}, 3, "команда может быть только одна",
          After::Unchanged, 1},
@@ -273,7 +273,8 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
                         .match(line)
                         .hasMatch())
             << line.toStdString();
-    EXPECT_EQ(lines.filter("Код завершения: ").size(), 4);  // 82, 0, 0 and the Clean's 0
+    EXPECT_EQ(lines.filter("Код завершения: ").size(), 5);  // 3, 82, 0, 0 and the Clean's 0
+    EXPECT_EQ(lines.filter("неизвестный параметр \"--bogus\"").size(), 1);
 }
 
 // Installed for every user where users cannot write (under Program Files, on a share): the
