@@ -27,11 +27,20 @@ InstanceGuard AcquireInstanceMutex(const std::u16string& name);
 std::string AnsiEncode(const std::u16string& text);
 std::u16string AnsiDecode(const std::string& bytes);
 
-// Starts a command line with its window hidden, without waiting and without looking at the
-// result; workingDir is the new process's current directory (empty: the caller's).
+// Starts a command line with its window hidden, without waiting for what it starts;
+// workingDir is the new process's current directory (empty: the caller's). Returns the
+// reason when it did not start (the system refused the program, or the command interpreter
+// could not start the script and said so by its exit code within a few seconds), the empty
+// text when it did.
 // On Windows the command line is given to CreateProcess as it stands; elsewhere the stand-in
-// understands "cmd /c start <script>" and runs the script detached.
-void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir);
+// understands "<interpreter> /c start [\"\"] <script>", where the interpreter is "cmd" or a
+// path ending in "cmd.exe" and the script may be quoted, and runs the script detached.
+std::u16string StartHidden(const std::u16string& commandLine, const std::u16string& workingDir);
+
+// The full path of the system folder's command interpreter (cmd.exe), so that no cmd.exe in the
+// tool's or the current folder is taken for it. Elsewhere a name the stand-in of StartHidden
+// understands.
+std::u16string CommandInterpreter();
 
 // Pushes what the system still holds of a written file onto the disk, so that a full disk or a
 // failing device shows here and not after the file has replaced another. `fd` is the open

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows test executables of the x86_64 cross-build (build-win64) under wine64 as a
 # Russian user, with CTest, on a virtual X display; the FTP tests reach their local servers
-# through the server bridge. Then runs the Windows tool's command line on the demo installation
-# (scripts/wine-cli.sh), starts the Windows tool there and saves screenshots
+# through the server bridge. Then lets the Windows tool update itself from a local server
+# (tests/update/wine_update.sh), runs its command line on the demo installation
+# (scripts/wine-cli.sh), starts it there and saves screenshots
 # (scripts/wine-demo.sh). CTest's summary is the last test line.
 #
 # Usage: scripts/test-wine.sh [CTEST_ARGS...]   With arguments (e.g. -R EngineContract) CTest
@@ -46,6 +47,9 @@ status=0
 (cd build-win64 && ctest --output-on-failure -j"$(nproc)" --timeout 300 "$@") || status=$?
 [[ $# -eq 0 ]] || exit $status
 
+wineserver -k 2>/dev/null || true
+echo "== the Windows tool updates itself under Wine"
+bash tests/update/wine_update.sh build-win64/wine-update || status=1
 wineserver -k 2>/dev/null || true
 echo "== the Windows tool's command line under Wine on the demo installation"
 bash scripts/wine-cli.sh build-win64/wine-cli || status=1

@@ -6,5 +6,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build-win64/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+# (ZELK_WINE_LANG: another user's regional settings, for the tests that need them)
+export LANG=${ZELK_WINE_LANG:-ru_RU.UTF-8} LC_ALL=${ZELK_WINE_LANG:-ru_RU.UTF-8}
 exec wine "$@"

@@ -9,6 +9,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,29 +23,50 @@ namespace update {
 
 namespace {
 
+enum class Wait { Read, Write };
+
 #ifdef _WIN32
 using Native = SOCKET;
+const Native kNoSocket = INVALID_SOCKET;
 int LastError() { return WSAGetLastError(); }
 bool Retry(int e) { return e == WSAEWOULDBLOCK || e == WSAEINTR; }
-int PollOne(Native s, int timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
+bool InProgress(int e) { return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS; }
+constexpr int kSendFlags = 0;
+// Readable (or writable); a failed connect shows as an exception, which counts as ready.
+int PollOne(Native s, int timeoutMs, Wait wait) {
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &readable, nullptr, nullptr, &limit);
+    return select(0, wait == Wait::Read ? &ready : nullptr, wait == Wait::Write ? &ready : nullptr,
+                  &failed, &limit);
 }
 void CloseNative(Native s) { closesocket(s); }
+bool MakeNonBlocking(Native s) {
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on) == 0;
+}
 #else
 using Native = int;
+const Native kNoSocket = -1;
 int LastError() { return errno; }
 bool Retry(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
-int PollOne(Native s, int timeoutMs) {
+bool InProgress(int e) { return e == EINPROGRESS || e == EINTR; }
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed peer is an error, not a signal
+int PollOne(Native s, int timeoutMs, Wait wait) {
     pollfd p{};
     p.fd = s;
-    p.events = POLLIN;
+    p.events = wait == Wait::Read ? POLLIN : POLLOUT;
     return ::poll(&p, 1, timeoutMs);
 }
 void CloseNative(Native s) { ::close(s); }
+bool MakeNonBlocking(Native s) {
+    const int flags = ::fcntl(s, F_GETFL, 0);
+    return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0 &&
+           ::fcntl(s, F_SETFD, FD_CLOEXEC) == 0;
+}
 #endif
 
 // The error in the form the user sees socket errors: the Windows Sockets number and text.
@@ -58,13 +82,26 @@ QString SocketError(int e) {
         {WSAECONNABORTED, 10053, "Software caused connection abort."},
         {WSAESHUTDOWN, 10058, "Cannot send after socket shutdown."},
         {WSAETIMEDOUT, 10060, "Connection timed out."},
+        {WSAECONNREFUSED, 10061, "Connection refused."},
+        {WSAENETUNREACH, 10051, "Network is unreachable."},
+        {WSAEHOSTUNREACH, 10065, "No route to host."},
+        {WSAEADDRNOTAVAIL, 10049, "Cannot assign requested address."},
+        {WSAEACCES, 10013, "Permission denied."},
+        {WSAENOBUFS, 10055, "No buffer space available."},
     };
 #else
     static const Known kKnown[] = {
         {ECONNRESET, 10054, "Connection reset by peer."},
         {ECONNABORTED, 10053, "Software caused connection abort."},
         {ESHUTDOWN, 10058, "Cannot send after socket shutdown."},
+        {EPIPE, 10058, "Cannot send after socket shutdown."},
         {ETIMEDOUT, 10060, "Connection timed out."},
+        {ECONNREFUSED, 10061, "Connection refused."},
+        {ENETUNREACH, 10051, "Network is unreachable."},
+        {EHOSTUNREACH, 10065, "No route to host."},
+        {EADDRNOTAVAIL, 10049, "Cannot assign requested address."},
+        {EACCES, 10013, "Permission denied."},
+        {ENOBUFS, 10055, "No buffer space available."},
     };
 #endif
     for (const Known& k : kKnown)
@@ -78,7 +115,7 @@ bool EndedByServer(int e) {
 #ifdef _WIN32
     return e == WSAECONNRESET || e == WSAECONNABORTED || e == WSAESHUTDOWN;
 #else
-    return e == ECONNRESET || e == ECONNABORTED || e == ESHUTDOWN;
+    return e == ECONNRESET || e == ECONNABORTED || e == ESHUTDOWN || e == EPIPE;
 #endif
 }
 
@@ -87,47 +124,97 @@ bool EndedByServer(int e) {
     throw AppError(SocketError(e));
 }
 
-}  // namespace
+// Waits up to timeoutMs until the socket is ready; false when the time ran out.
+bool WaitReady(Native s, int timeoutMs, Wait wait) {
+    const QDeadlineTimer deadline(qMax(timeoutMs, 0));
+    for (;;) {
+        const int ready = PollOne(s, int(qMax<qint64>(deadline.remainingTime(), 0)), wait);
+        if (ready > 0) return true;
+        if (ready == 0) return false;
+        const int e = LastError();
+        if (!Retry(e)) ThrowSocketError(e);
+    }
+}
 
-DataSocket::DataSocket(qintptr descriptor) : fd_(descriptor) {}
-
-DataSocket::~DataSocket() { CloseNative(Native(fd_)); }
-
-QHostAddress DataSocket::PeerAddress() const {
+QHostAddress Address(Native s, bool peer) {
     sockaddr_storage a{};
 #ifdef _WIN32
     int len = sizeof a;
 #else
     socklen_t len = sizeof a;
 #endif
-    if (::getpeername(Native(fd_), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    auto* at = reinterpret_cast<sockaddr*>(&a);
+    if ((peer ? ::getpeername(s, at, &len) : ::getsockname(s, at, &len)) != 0)
         return QHostAddress();
-    return QHostAddress(reinterpret_cast<const sockaddr*>(&a));
+    return QHostAddress(at);
 }
 
-void DataSocket::ThrowPendingError() const {
+int PendingError(Native s) {
     int e = 0;
 #ifdef _WIN32
     int len = sizeof e;
 #else
     socklen_t len = sizeof e;
 #endif
-    if (::getsockopt(Native(fd_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) == 0 &&
-        e != 0)
-        ThrowSocketError(e);
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) != 0)
+        return LastError();
+    return e;
 }
 
-qint64 DataSocket::Read(char* buffer, qint64 size, int timeoutMs) {
+}  // namespace
+
+void StartSockets() {
+#ifdef _WIN32
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    static_cast<void>(started);
+#endif
+}
+
+NativeSocket::NativeSocket(qintptr descriptor) : fd_(descriptor) {}
+
+NativeSocket::~NativeSocket() { CloseNative(Native(fd_)); }
+
+std::unique_ptr<NativeSocket> NativeSocket::StartConnect(const QHostAddress& address,
+                                                         quint16 port) {
+    StartSockets();
+    const Native s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == kNoSocket) throw AppError(SocketError(LastError()));
+    auto socket = std::make_unique<NativeSocket>(qintptr(s));
+    if (!MakeNonBlocking(s)) throw AppError(SocketError(LastError()));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address.toIPv4Address());
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        const int e = LastError();
+        if (!InProgress(e)) throw AppError(SocketError(e));
+    }
+    return socket;
+}
+
+bool NativeSocket::WaitConnected(int timeoutMs) {
+    if (!WaitReady(Native(fd_), timeoutMs, Wait::Write)) return false;
+    if (const int e = PendingError(Native(fd_))) throw AppError(SocketError(e));
+    return true;
+}
+
+QHostAddress NativeSocket::PeerAddress() const { return Address(Native(fd_), true); }
+
+QHostAddress NativeSocket::LocalAddress() const { return Address(Native(fd_), false); }
+
+void NativeSocket::ThrowPendingError() const {
+    if (const int e = PendingError(Native(fd_))) ThrowSocketError(e);
+}
+
+qint64 NativeSocket::Read(char* buffer, qint64 size, int timeoutMs) {
     const QDeadlineTimer deadline(qMax(timeoutMs, 0));
     const int chunk = int(qMin<qint64>(size, 1 << 20));
     for (;;) {
-        const int ready = PollOne(Native(fd_), int(qMax<qint64>(deadline.remainingTime(), 0)));
-        if (ready < 0) {
-            const int e = LastError();
-            if (Retry(e)) continue;
-            ThrowSocketError(e);
-        }
-        if (ready == 0) return -1;
+        if (!WaitReady(Native(fd_), int(qMax<qint64>(deadline.remainingTime(), 0)), Wait::Read))
+            return -1;
         const auto n = ::recv(Native(fd_), buffer, chunk, 0);
         if (n >= 0) return qint64(n);
         const int e = LastError();
@@ -136,13 +223,22 @@ qint64 DataSocket::Read(char* buffer, qint64 size, int timeoutMs) {
     }
 }
 
+qint64 NativeSocket::Write(const char* bytes, qint64 size, int timeoutMs) {
+    if (!WaitReady(Native(fd_), timeoutMs, Wait::Write)) return 0;
+    const auto n = ::send(Native(fd_), bytes, int(qMin<qint64>(size, 1 << 20)), kSendFlags);
+    if (n >= 0) return qint64(n);
+    const int e = LastError();
+    if (!Retry(e)) ThrowSocketError(e);
+    return 0;
+}
+
 DataListener::~DataListener() {
     for (qintptr d : accepted_) CloseNative(Native(d));
 }
 
-std::unique_ptr<DataSocket> DataListener::Take() {
+std::unique_ptr<NativeSocket> DataListener::Take() {
     if (accepted_.empty()) return nullptr;
-    auto s = std::make_unique<DataSocket>(accepted_.front());
+    auto s = std::make_unique<NativeSocket>(accepted_.front());
     accepted_.pop_front();
     return s;
 }

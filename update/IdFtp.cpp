@@ -4,11 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QHostInfo>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QStringList>
-#include <QTcpSocket>
 #include <exception>
 #include <initializer_list>
 
@@ -17,9 +15,9 @@
 #include "update/DataSocket.h"
 #include "update/TcpConnect.h"
 
-// Everything here runs on the window's thread and blocks it: the sockets are driven with
-// Qt's waitFor* calls, which wait on the one socket only and run no event loop, so no other
-// window handler can run in the middle of a conversation.
+// Everything here runs on the window's thread and blocks it. The connections are the system's
+// sockets, waited on one at a time: what arrives on them is read by the client alone, while
+// the progress window's watcher may let the window process its events between two waits.
 
 namespace update {
 
@@ -34,7 +32,7 @@ const QString kReadTimedOut = QStringLiteral("Read timed out.");
 const QString kClosedGracefully = QStringLiteral("Connection Closed Gracefully.");
 const QString kNotConnected = QStringLiteral("Not Connected.");
 const QString kReplyTooLong = QStringLiteral("Reply too long.");
-constexpr qint64 kDrainChunk = 64 * 1024;
+constexpr qint64 kPullChunk = 16 * 1024;
 
 // The server closed (or reset) the control connection while we waited for it.
 class ConnectionClosed : public AppError {
@@ -42,12 +40,14 @@ class ConnectionClosed : public AppError {
     ConnectionClosed() : AppError(kClosedGracefully) {}
 };
 
+// No reply (or not all of it) within ReadTimeout; the control connection is closed.
+class ReplyTimedOut : public AppError {
+  public:
+    ReplyTimedOut() : AppError(kReadTimedOut) {}
+};
+
 // The server hung up instead of answering "HOST ": Connect starts over without it.
 struct HostHangup {};
-
-QString WinsockMessage(int code, const char* text) {
-    return QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(QLatin1String(text));
-}
 
 struct Reply {
     int code = 0;      // 0 when the first three characters are not digits
@@ -105,7 +105,8 @@ bool SameHost(const QHostAddress& a, const QHostAddress& b) {
 // ---------------------------------------------------------------------------------------------
 // The part file of a download
 
-PartFile::PartFile(const QString& target) : file_(target), shown_(fs::FullPath(target)) {
+PartFile::PartFile(const QString& target)
+    : file_(target, fs::kPartSuffix), shown_(fs::FullPath(target)) {
     if (!file_.Open())
         throw AppError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(shown_, file_.ErrorString()));
@@ -139,68 +140,20 @@ void PartFile::Fail(qint64 wanted) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The TCP connect with a time limit
-
-QString SocketErrorMessage(QAbstractSocket::SocketError error, const QString& qtText) {
-    switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            return WinsockMessage(10061, "Connection refused.");
-        case QAbstractSocket::HostNotFoundError:
-            return WinsockMessage(11001, "Host not found.");
-        case QAbstractSocket::RemoteHostClosedError:
-            return WinsockMessage(10054, "Connection reset by peer.");
-        case QAbstractSocket::SocketAccessError:
-            return WinsockMessage(10013, "Permission denied.");
-        case QAbstractSocket::SocketResourceError:
-            return WinsockMessage(10055, "No buffer space available.");
-        case QAbstractSocket::SocketTimeoutError:
-            return WinsockMessage(10060, "Connection timed out.");
-        case QAbstractSocket::NetworkError:
-            return WinsockMessage(10051, "Network is unreachable.");
-        case QAbstractSocket::AddressInUseError:
-            return WinsockMessage(10048, "Address already in use.");
-        case QAbstractSocket::SocketAddressNotAvailableError:
-            return WinsockMessage(10049, "Cannot assign requested address.");
-        case QAbstractSocket::UnsupportedSocketOperationError:
-            return WinsockMessage(10047, "Address family not supported by protocol family.");
-        default:
-            return qtText;
-    }
-}
-
-void ConnectWithLimit(QTcpSocket& socket, const QString& host, quint16 port, int timeoutMs) {
-    QHostAddress address;
-    if (!address.setAddress(host) || address.protocol() != QAbstractSocket::IPv4Protocol) {
-        address.clear();
-        const QHostInfo info = QHostInfo::fromName(host);
-        for (const QHostAddress& a : info.addresses()) {
-            if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-                address = a;
-                break;
-            }
-        }
-        if (address.isNull())
-            throw AppError(SocketErrorMessage(QAbstractSocket::HostNotFoundError, QString()));
-    }
-    socket.connectToHost(address, port);
-    if (socket.waitForConnected(qMax(timeoutMs, 1))) return;
-    const bool timedOut = socket.state() != QAbstractSocket::UnconnectedState ||
-                          socket.error() == QAbstractSocket::SocketTimeoutError;
-    const QAbstractSocket::SocketError error = socket.error();
-    const QString text = socket.errorString();
-    socket.abort();
-    if (timedOut) throw AppError(QStringLiteral("Connect timed out."));
-    throw AppError(SocketErrorMessage(error, text));
-}
-
-// ---------------------------------------------------------------------------------------------
 // The control connection
 
 struct IdFtp::Impl {
     FtpSettings s;
-    std::unique_ptr<QTcpSocket> sock;
-    QByteArray in;  // received, not yet read
+    std::unique_ptr<NativeSocket> sock;
+    bool peerClosed = false;     // the server closed (or reset) the control connection
+    QHostAddress serverAddress;  // the control connection's peer
+    QByteArray in;               // received, not yet read
     bool utf8 = false;
+    // How this connection's data connections are made: found out on the first transfer.
+    enum class DataMode { Unknown, Extended, Passive, Active } dataMode = DataMode::Unknown;
+    // The server left a "SIZE" unanswered once: it is not asked again.
+    bool sizeSilent = false;
+    int dataTimeoutMs = -1;
 
     Reply last;
     Reply greeting;
@@ -242,27 +195,41 @@ struct IdFtp::Impl {
         }
     }
 
-    bool SocketOpen() const { return sock && sock->state() == QAbstractSocket::ConnectedState; }
+    // What a connect, a lookup or a data connection's wait looks at between its slices.
+    Waits MakeWaits() {
+        return Waits{[this] { Look(); }, kPollMs, s.resolver};
+    }
 
-    // Moves received bytes into the input, a bounded piece at a time.
-    void Drain() {
-        if (sock && sock->bytesAvailable() > 0) in += sock->read(kDrainChunk);
+    // Waits up to `ms` for the control connection and moves what has arrived into the input, a
+    // bounded piece at a time; a close or a reset by the server is noted.
+    void Pull(int ms) {
+        char buffer[kPullChunk];
+        qint64 n = 0;
+        try {
+            n = sock->Read(buffer, sizeof buffer, ms);
+        } catch (const DataReset&) {
+            peerClosed = true;
+            return;
+        }
+        if (n == 0) peerClosed = true;
+        if (n > 0) in.append(buffer, n);
     }
 
     void CloseControl() {
-        if (sock) {
-            sock->abort();
-            sock.reset();
-        }
+        sock.reset();
+        peerClosed = false;
         in.clear();
     }
 
     bool Connected() {
         if (!sock) return false;
         // A poll without waiting: pulls in what has arrived and notices a close by the server.
-        if (sock->state() == QAbstractSocket::ConnectedState) sock->waitForReadyRead(0);
-        Drain();
-        return sock->state() == QAbstractSocket::ConnectedState || !in.isEmpty();
+        try {
+            if (!peerClosed) Pull(0);
+        } catch (const AppError&) {
+            peerClosed = true;
+        }
+        return !peerClosed || !in.isEmpty();
     }
 
     QString Decode(const QByteArray& bytes) const {
@@ -304,24 +271,15 @@ struct IdFtp::Impl {
                 return Decode(line);
             }
             if (!sock) throw AppError(kNotConnected);
-            if (sock->bytesAvailable() > 0) {
-                Drain();
-                continue;
-            }
-            if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
+            // Closed or reset by the server: what it sent before has counted.
+            if (peerClosed) throw ConnectionClosed();
             Look();
             const qint64 left = budget.deadline.remainingTime();
-            if (left == 0) FailReply(kReadTimedOut);
-            if (!sock->waitForReadyRead(Bound(left))) {
-                Drain();
-                if (sock->state() == QAbstractSocket::ConnectedState) {
-                    if (sock->error() == QAbstractSocket::SocketTimeoutError) continue;
-                    throw AppError(SocketErrorMessage(sock->error(), sock->errorString()));
-                }
-                // Closed or reset by the server: what it sent before still counts.
-                continue;
+            if (left == 0) {
+                CloseControl();
+                throw ReplyTimedOut();
             }
-            Drain();
+            Pull(Bound(left));
         }
     }
 
@@ -354,16 +312,19 @@ struct IdFtp::Impl {
 
     void Send(const QString& command) {
         if (!sock) throw AppError(kNotConnected);
-        if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
-        sock->write(Encode(command) + "\r\n");
+        if (peerClosed) throw ConnectionClosed();
+        const QByteArray line = Encode(command) + "\r\n";
         const QDeadlineTimer limit(qMax(s.readTimeoutMs, 0));
-        while (sock->bytesToWrite() > 0) {
+        for (qint64 sent = 0; sent < line.size();) {
             Look();
             if (limit.hasExpired()) throw AppError(QStringLiteral("Write timed out."));
-            if (sock->waitForBytesWritten(Bound(limit.remainingTime()))) continue;
-            if (sock->state() != QAbstractSocket::ConnectedState) throw ConnectionClosed();
-            if (sock->error() == QAbstractSocket::SocketTimeoutError) continue;
-            throw AppError(SocketErrorMessage(sock->error(), sock->errorString()));
+            try {
+                sent += sock->Write(line.constData() + sent, line.size() - sent,
+                                    Bound(limit.remainingTime()));
+            } catch (const DataReset&) {
+                peerClosed = true;
+                throw ConnectionClosed();
+            }
         }
     }
 
@@ -410,10 +371,7 @@ struct IdFtp::Impl {
         if (Connected()) {
             try {
                 Send(QStringLiteral("QUIT"));
-                if (in.isEmpty() && SocketOpen()) {
-                    sock->waitForReadyRead(100);
-                    Drain();
-                }
+                if (in.isEmpty() && !peerClosed) Pull(100);
                 if (!in.isEmpty()) ReadReply();
             } catch (const AppError&) {
                 // leaving anyway
@@ -430,15 +388,22 @@ struct IdFtp::Impl {
         systemDescription.clear();
         timeZone.clear();
         in.clear();
-        sock = std::make_unique<QTcpSocket>();
+        peerClosed = false;
+        dataMode = DataMode::Unknown;
 
         try {
             Look();
             try {
+                // The lookup counts against the caller's deadline and watch, not the connect's
+                // limit.
+                const Waits waits = MakeWaits();
+                const QHostAddress address = LookUp(s.host, waits);
                 const qint64 left =
                     deadline.isForever() ? s.connectTimeoutMs : deadline.remainingTime();
-                ConnectWithLimit(*sock, s.host, s.port,
-                                 int(qMax<qint64>(qMin<qint64>(s.connectTimeoutMs, left), 0)));
+                sock = ConnectWithLimit(
+                    address, s.port, int(qMax<qint64>(qMin<qint64>(s.connectTimeoutMs, left), 0)),
+                    waits);
+                serverAddress = sock->PeerAddress();
             } catch (const AppError&) {
                 Look();  // the caller's deadline ended the connect
                 throw;
@@ -457,7 +422,7 @@ struct IdFtp::Impl {
             QString host = s.host;
             QHostAddress literal;
             if (literal.setAddress(host) &&
-                literal.isEqual(sock->peerAddress(), QHostAddress::TolerantConversion))
+                literal.isEqual(serverAddress, QHostAddress::TolerantConversion))
                 host = u'[' + host + u']';
             bool hungUp = false;
             try {
@@ -504,10 +469,10 @@ struct IdFtp::Impl {
     // The first data connection from the server's host within ListenTimeout; a connection
     // from any other address is closed at once and the wait goes on. One that was reset before
     // it could be looked at may have been the server's, so its reset ends the transfer.
-    std::unique_ptr<DataSocket> AcceptData(DataListener& listener, const QHostAddress& server) {
-        const QDeadlineTimer limit(qMax(s.listenTimeoutMs, 0));
+    std::unique_ptr<NativeSocket> AcceptData(DataListener& listener, const QHostAddress& server) {
+        const QDeadlineTimer limit(qMax(ListenMs(), 0));
         for (;;) {
-            while (std::unique_ptr<DataSocket> c = listener.Take()) {
+            while (std::unique_ptr<NativeSocket> c = listener.Take()) {
                 const QHostAddress from = c->PeerAddress();
                 if (SameHost(from, server)) return c;
                 if (from.isNull()) c->ThrowPendingError();
@@ -528,7 +493,7 @@ struct IdFtp::Impl {
     static bool AnotherDataConnection(DataListener& listener, const QHostAddress& server) {
         listener.waitForNewConnection(0);
         bool another = false;
-        while (std::unique_ptr<DataSocket> c = listener.Take()) {
+        while (std::unique_ptr<NativeSocket> c = listener.Take()) {
             const QHostAddress from = c->PeerAddress();
             another = another || from.isNull() || SameHost(from, server);
         }
@@ -537,7 +502,7 @@ struct IdFtp::Impl {
 
     // Reads the data connection to the server's orderly close into `part` (or to its reset,
     // once exactly the announced size has arrived). `stallMs`: how long it may stay silent.
-    void ReceiveData(DataSocket& data, PartFile& part, qint64 announced, qint64 cap, int stallMs,
+    void ReceiveData(NativeSocket& data, PartFile& part, qint64 announced, qint64 cap, int stallMs,
                      const Progress& progress) {
         QByteArray buffer(256 * 1024, Qt::Uninitialized);
         qint64 received = 0;
@@ -573,8 +538,18 @@ struct IdFtp::Impl {
     }
 
     // The file's size as "SIZE" (RFC 3659) gives it; -1 when the server does not answer it.
+    // A server that stays silent may still answer late, where the next reply is awaited: the
+    // connection is not trusted any more, so the client logs in afresh and asks no more SIZE.
     qint64 AskSize(const QString& sourceFile) {
-        const Reply r = Command(QStringLiteral("SIZE ") + sourceFile, {});
+        if (sizeSilent) return -1;
+        Reply r;
+        try {
+            r = Command(QStringLiteral("SIZE ") + sourceFile, {});
+        } catch (const ReplyTimedOut&) {
+            sizeSilent = true;
+            Login();
+            return -1;
+        }
         if (r.code == 421) Check(r, {213});  // the server is closing
         if (r.code != 213) return -1;
         const QString value = TrimLine(r.text.value(0));
@@ -582,6 +557,63 @@ struct IdFtp::Impl {
         for (const QChar c : value)
             if (c < u'0' || c > u'9') return -1;
         return value.toLongLong();
+    }
+
+    // Connect's whole conversation; once more without "HOST " when the server hung up on it.
+    void Login() {
+        CloseControl();
+        try {
+            ConnectOnce(true);
+        } catch (const HostHangup&) {
+            ConnectOnce(false);
+        }
+    }
+
+    int ListenMs() const { return dataTimeoutMs >= 0 ? dataTimeoutMs : s.listenTimeoutMs; }
+
+    // A passive data connection, to the control connection's peer on the port the server
+    // names: EPSV (RFC 2428) first, then PASV, whose address is ignored (a server behind a
+    // router names its private address; a hostile one names another host). Null when the
+    // server refuses both: then this connection's transfers are active.
+    std::unique_ptr<NativeSocket> OpenPassive() {
+        if (dataMode == DataMode::Active) return nullptr;
+        int port = 0;
+        if (dataMode != DataMode::Passive) {
+            const Reply r = Command(QStringLiteral("EPSV"), {});
+            if (r.code == 421) Check(r, {229});
+            port = r.code == 229 ? ExtendedPort(r) : 0;
+            dataMode = port ? DataMode::Extended : DataMode::Passive;
+        }
+        if (!port) {
+            const Reply r = Command(QStringLiteral("PASV"), {});
+            if (r.code == 421) Check(r, {227});
+            port = r.code == 227 ? PassivePort(r) : 0;
+            if (!port) {
+                dataMode = DataMode::Active;
+                return nullptr;
+            }
+        }
+        return ConnectWithLimit(serverAddress, quint16(port), ListenMs(), MakeWaits());
+    }
+
+    // The port of "229 ... (|||port|)"; 0 when there is none.
+    static int ExtendedPort(const Reply& r) {
+        static const QRegularExpression form(QStringLiteral("\\((.)\\1\\1(\\d{1,5})\\1\\)"));
+        const QRegularExpressionMatch m = form.match(r.text.join(u' '));
+        const int port = m.hasMatch() ? m.captured(2).toInt() : 0;
+        return port > 0 && port < 65536 ? port : 0;
+    }
+
+    // The port of "227 ... (h1,h2,h3,h4,p1,p2)"; 0 when there is none.
+    static int PassivePort(const Reply& r) {
+        static const QRegularExpression form(
+            QStringLiteral("(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3}),(\\d{1,3})"));
+        const QRegularExpressionMatch m = form.match(r.text.join(u' '));
+        if (!m.hasMatch()) return 0;
+        for (int i = 1; i <= 6; ++i)
+            if (m.captured(i).toInt() > 255) return 0;
+        const int port = m.captured(5).toInt() * 256 + m.captured(6).toInt();
+        return port > 0 ? port : 0;
     }
 };
 
@@ -595,12 +627,7 @@ bool IdFtp::Connected() { return d->Connected(); }
 
 void IdFtp::Connect() {
     if (d->Connected()) throw AppError(QStringLiteral("Already connected."));
-    d->CloseControl();
-    try {
-        d->ConnectOnce(true);
-    } catch (const HostHangup&) {
-        d->ConnectOnce(false);
-    }
+    d->Login();
 }
 
 void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOverwrite,
@@ -618,39 +645,47 @@ void IdFtp::Get(const QString& sourceFile, const QString& destFile, bool canOver
 void IdFtp::Receive(const QString& sourceFile, PartFile& part, const Progress& progress,
                     const TransferLimits& limits) {
     if (!d->sock) throw AppError(kNotConnected);
-    const QHostAddress server = d->sock->peerAddress();
     const qint64 cap = limits.maxBytes >= 0 ? limits.maxBytes : d->s.maxTransferBytes;
-    const int stallMs = limits.stallMs >= 0 ? limits.stallMs : d->s.transferTimeoutMs;
+    const int stallMs = limits.stallMs >= 0     ? limits.stallMs
+                        : d->dataTimeoutMs >= 0 ? d->dataTimeoutMs
+                                                : d->s.transferTimeoutMs;
 
     qint64 announced = d->AskSize(sourceFile);
     if (announced > cap)
         throw AppError(QStringLiteral("Transfer exceeds the limit of %1 bytes.").arg(cap));
+    const QHostAddress server = d->serverAddress;
 
     // A failure of the transfer gives way to the final reply's; the user's cancel ends it all.
     std::exception_ptr failure;
     bool transferStarted = false;
     {
-        // Listens until the final reply, so that a second data connection shows.
-        DataListener listener;
+        // An active transfer listens until the final reply, so that a second data connection
+        // shows.
+        std::unique_ptr<DataListener> listener;
         try {
-            const QHostAddress local(d->sock->localAddress().toIPv4Address());
-            listener.setListenBacklogSize(1);
-            if (!listener.listen(local, 0))
-                throw AppError(SocketErrorMessage(listener.serverError(), listener.errorString()));
-            const quint32 ip = local.toIPv4Address();
-            const quint16 port = listener.serverPort();
-            d->Command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
-                           .arg((ip >> 24) & 0xFF)
-                           .arg((ip >> 16) & 0xFF)
-                           .arg((ip >> 8) & 0xFF)
-                           .arg(ip & 0xFF)
-                           .arg(port >> 8)
-                           .arg(port & 0xFF),
-                       {200});
+            std::unique_ptr<NativeSocket> data = d->OpenPassive();
+            if (!data) {
+                listener = std::make_unique<DataListener>();
+                const QHostAddress local(d->sock->LocalAddress().toIPv4Address());
+                listener->setListenBacklogSize(1);
+                if (!listener->listen(local, 0))
+                    throw AppError(
+                        SocketErrorMessage(listener->serverError(), listener->errorString()));
+                const quint32 ip = local.toIPv4Address();
+                const quint16 port = listener->serverPort();
+                d->Command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+                               .arg((ip >> 24) & 0xFF)
+                               .arg((ip >> 16) & 0xFF)
+                               .arg((ip >> 8) & 0xFF)
+                               .arg(ip & 0xFF)
+                               .arg(port >> 8)
+                               .arg(port & 0xFF),
+                           {200});
+            }
             const Reply retr = d->Command(QStringLiteral("RETR ") + sourceFile, {125, 150, 154});
             transferStarted = true;
             if (announced < 0) announced = AnnouncedSize(retr);
-            const std::unique_ptr<DataSocket> data = d->AcceptData(listener, server);
+            if (!data) data = d->AcceptData(*listener, server);
             d->ReceiveData(*data, part, announced, cap, stallMs, progress);
         } catch (const Cancelled&) {
             d->CloseControl();  // out of step with the server: no "QUIT"
@@ -670,7 +705,7 @@ void IdFtp::Receive(const QString& sourceFile, PartFile& part, const Progress& p
                 failure = std::current_exception();
             }
         }
-        if (!failure && Impl::AnotherDataConnection(listener, server))
+        if (!failure && listener && Impl::AnotherDataConnection(*listener, server))
             failure =
                 std::make_exception_ptr(AppError(QStringLiteral("Unexpected data connection.")));
     }
@@ -680,10 +715,16 @@ void IdFtp::Receive(const QString& sourceFile, PartFile& part, const Progress& p
 void IdFtp::Disconnect() { d->Disconnect(); }
 
 void IdFtp::SetTimeLimit(int ms) {
-    d->limitMs = ms;
-    d->deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms);
+    SetDeadline(ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(ms), ms);
+}
+
+void IdFtp::SetDeadline(const QDeadlineTimer& deadline, int limitMs) {
+    d->limitMs = limitMs;
+    d->deadline = deadline;
 }
 
 void IdFtp::SetWatch(std::function<void()> watch) { d->watch = std::move(watch); }
+
+void IdFtp::SetDataTimeout(int ms) { d->dataTimeoutMs = ms; }
 
 }  // namespace update

@@ -1,14 +1,21 @@
 #pragma once
 
-// The update server client: a small fixed subset of FTP (RFC 959) on Qt Network sockets:
-// anonymous login, binary type, active data connections, whole-file download.
+// The update server client: a small fixed subset of FTP (RFC 959) on the system's sockets:
+// anonymous login, binary type, whole-file download. Data connections are passive where the
+// server offers them (EPSV, RFC 2428, then PASV), since behind a router the client's own
+// address cannot be reached; the client connects to the control connection's peer address
+// and ignores the address a 227 reply names. Only a server that refuses both gets an active
+// data connection (PORT).
 //
 // Bounds that hold against any server, broken or hostile:
 // - a reply (all its lines) must be complete within readTimeoutMs and stay within
 //   kMaxReplyLines lines and kMaxReplyBytes bytes; past either the control connection is
 //   closed;
-// - a data connection is taken only from the control connection's peer address; a second one
-//   from there during a transfer makes the transfer untrusted;
+// - a reply is read from the bytes alone, however the network cuts it and whatever the window
+//   does meanwhile;
+// - a passive data connection goes to the control connection's peer address only; an active
+//   one is taken only from there, and a second one from there during a transfer makes the
+//   transfer untrusted;
 // - a transfer counts only when the server closed the data connection in order (or reset it
 //   after exactly the announced size), the byte count matches the size announced (by SIZE,
 //   asked before each download, or else by the 125/150 reply), and it stays within its cap;
@@ -18,13 +25,16 @@
 // - a caller may bound everything the client does by one deadline, and may watch every wait
 //   (at least every kPollMs) to cancel it at once.
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/AppError.h"
 #include "core/FileSystem.h"
+#include "update/TcpConnect.h"
 
 namespace update {
 
@@ -45,6 +55,11 @@ struct FtpSettings {
     // file's size cap.
     int checkTimeLimitMs = 15000;
     qint64 statusMaxBytes = 64 * 1024;
+    // How host names are looked up; empty: the system's resolver.
+    Resolver resolver;
+    // How the update script is started: the command line and its folder in, the reason it did
+    // not start out (empty: it started). Empty: the system's (platform::StartHidden).
+    std::function<std::u16string(const std::u16string&, const std::u16string&)> start;
 };
 
 constexpr int kMaxReplyLines = 1000;
@@ -58,7 +73,8 @@ class Cancelled : public AppError {
     Cancelled() : AppError(QStringLiteral("загрузка отменена")) {}
 };
 
-// The bytes of one download, in a temporary file beside the target. The target is replaced
+// The bytes of one download, in a temporary file beside the target ("<name>.XXXXXX.zelk-part",
+// which a later run recognises when a kill left it behind). The target is replaced
 // only by Replace(); until then, and whenever the object goes without it, the target stays as
 // it was and the temporary file goes. Failures throw AppError: "Cannot create file \"%s\". %s",
 // "Cannot write file \"%s\". %s", or the full disk.
@@ -116,10 +132,17 @@ class IdFtp {
     // every wait ends by then, and what is running fails with "Time limit of %d s exceeded."
     // and closes the control connection.
     void SetTimeLimit(int ms);
+    // The same with a deadline that began earlier; `limitMs` is the whole limit the message
+    // names.
+    void SetDeadline(const QDeadlineTimer& deadline, int limitMs);
     // Called at least every kPollMs while the client waits, and after each piece of data; it
     // may throw Cancelled, which ends what is running at once and closes the control
     // connection without "QUIT". Empty: nobody watches.
     void SetWatch(std::function<void()> watch);
+    // How long a data connection may take to open and stay silent, from now on, for a download
+    // that names no limit of its own (a file and its signature alike); -1: the settings'
+    // ListenTimeout and TransferTimeout.
+    void SetDataTimeout(int ms);
 
   private:
     struct Impl;

@@ -12,6 +12,7 @@
 
 #include "core/AppError.h"
 #include "core/IniFile.h"
+#include "update/Update.h"
 
 namespace update {
 
@@ -203,11 +204,6 @@ QString ReadDate(const QString& statusFile) {
     return IniFile(statusFile).ReadString(kSection, kDateKey);
 }
 
-// Release dates are written DD.MM.YYYY by the maker, whatever the user's regional settings.
-QDate FixedDate(const QString& text) {
-    return QDate::fromString(text.trimmed(), QStringLiteral("dd.MM.yyyy"));
-}
-
 // The entry of [Files] for `name` ("SIZE HASH", the hash in hexadecimal).
 std::optional<Listed> ListedFile(const QString& statusFile, const QString& name) {
     const QStringList words = IniFile(statusFile)
@@ -234,7 +230,7 @@ void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
     const std::optional<QString> date = CheckComment(sig, server, shown);
     // The oldest release taken: the one held, or the one the tool was built for.
     const QString held = ReadDate(dest);
-    const bool holds = FixedDate(held).isValid();
+    const bool holds = ParseDayMonthYear(held).isValid();
     const QString floor = holds ? held : kBuiltRelease;
     const TransferLimits limits{ftp.Settings().statusMaxBytes, -1};
     ftp.Get(server, dest, true, false, {}, limits, [&](QFileDevice& received) {
@@ -245,10 +241,10 @@ void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
                 shown,
                 QStringLiteral("подпись выпуска %1, а в файле выпуск %2").arg(Shown(date), inside));
         // A date that does not exist cannot be compared: such a release is never taken.
-        const QDate released = FixedDate(inside);
+        const QDate released = ParseDayMonthYear(inside);
         if (!released.isValid())
             throw AppError(QStringLiteral("'%1' is not a valid date").arg(inside));
-        if (released < FixedDate(floor))
+        if (released < ParseDayMonthYear(floor))
             Refuse(shown, (holds ? QStringLiteral("выпуск %1 старше уже полученного %2")
                                  : QStringLiteral("выпуск %1 старше выпуска этой программы %2"))
                               .arg(inside, floor));

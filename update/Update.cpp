@@ -1,9 +1,10 @@
 #include "update/Update.h"
 
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
-#include <QTcpSocket>
 #include <algorithm>
 #include <exception>
 #include <iterator>
@@ -16,6 +17,7 @@
 #include "core/IniFile.h"
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
+#include "update/DataSocket.h"
 #include "update/IdFtp.h"
 #include "update/Signature.h"
 #include "update/TcpConnect.h"
@@ -29,6 +31,7 @@ const QString kNoInternet =
 const QString kConnectError = QStringLiteral("Ошибка подключения: ");
 const QString kDownloadError = QStringLiteral(" Ошибка скачивания файла: ");
 const QString kUpdateDate = QStringLiteral("   Дата обновления: ");
+const QString kHandOffError = QStringLiteral(" Ошибка запуска обновления: ");
 const QString kFirstDate = QStringLiteral("09.09.1999");
 
 constexpr bool kTrustsTestKey = ZELK_UPDATE_TEST_KEY;
@@ -49,9 +52,10 @@ const Download kDownloads[] = {
     {"/autocad/manual_update.txt", "manual_update.txt"},
 };
 
-// The command line that hands over to the update script (two backslashes, as the script has
-// always been started).
-const char16_t kHandOff[] = u"cmd /c start .\\\\update.cmd";
+// The files a download writes into the tool's folder (beside the five, the status file).
+const char* const kPartTargets[] = {"ZELK_AE_install.7z", "7z\\7z.exe",
+                                    "7z\\7z.dll",         "update.cmd",
+                                    "manual_update.txt",  "data\\status_up.ini"};
 
 // A failure's message as the status bar shows it: on one line, each line break (and any other
 // control character a server may have sent) shown as a blank.
@@ -64,11 +68,12 @@ QString ErrorText(const std::exception& e) {
     return text;
 }
 
-// A date text in the user's short date format: the order of day, month and year and the
-// separator come from the format; day and month may have one or two digits, a year of one or
-// two digits lies within fifty years of today. Other forms the format may use (month names)
-// are read by the locale itself.
-QDate ToDate(const QString& text) {
+// A date text in the user's short date format, as earlier versions recorded "local_date": the
+// order of day, month and year and the separator come from the format; day and month may have
+// one or two digits, a year of one or two digits lies within fifty years of today. Other forms
+// the format may use (month names) are read by the locale itself. Invalid when it does not
+// convert.
+QDate UserDate(const QString& text) {
     const QLocale locale = QLocale::system();
     const QString format = locale.dateFormat(QLocale::ShortFormat);
     QString order;
@@ -112,11 +117,49 @@ QDate ToDate(const QString& text) {
         }
     }
     const QDate date = locale.toDate(trimmed, QLocale::ShortFormat);
-    if (!trimmed.isEmpty() && date.isValid()) return date;
+    return trimmed.isEmpty() ? QDate() : date;
+}
+
+[[noreturn]] void NotADate(const QString& text) {
     throw AppError(QStringLiteral("'%1' is not a valid date").arg(text));
 }
 
-QString Today() { return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat); }
+// "local_date": the fixed form the tool writes, or the user's short date format an earlier
+// version wrote.
+QDate LocalDate(const QString& text) {
+    QDate date = ParseDayMonthYear(text);
+    if (!date.isValid()) date = UserDate(text);
+    if (!date.isValid()) NotADate(text);
+    return date;
+}
+
+// "date_global": the server writes DD.MM.YYYY.
+QDate ServerDate(const QString& text) {
+    const QDate date = ParseDayMonthYear(text);
+    if (!date.isValid()) NotADate(text);
+    return date;
+}
+
+QString Today() { return DayMonthYear(QDate::currentDate()); }
+
+// Removes the part files a killed download left beside the update's files: "<name>.XXXXXX",
+// with or without the marker of this version's part files.
+void RemovePartFiles(const QString& exeDir) {
+    for (const char* target : kPartTargets) {
+        const QString path = exeDir + QLatin1String(target);
+        fs::RemoveStagedLeftovers(path);
+        const QFileInfo file(fs::Native(path));
+        const QString head = file.fileName() + u'.';
+        for (const QString& name : fs::ListFiles(file.absolutePath())) {
+            if (name.size() != head.size() + 6 || !name.startsWith(head, Qt::CaseInsensitive))
+                continue;
+            bool random = true;
+            for (const QChar c : name.mid(head.size()))
+                random = random && c.unicode() < 128 && c.isLetterOrNumber();
+            if (random) fs::DeleteFile(file.absolutePath() + u'\\' + name);
+        }
+    }
+}
 
 // Shows which file is arriving and how far it has got; repaints a few times a second at most.
 class DownloadStatus {
@@ -167,11 +210,12 @@ class DownloadWindow {
     IdFtp& ftp_;
 };
 
-// The start-up check's time limit, lifted when the check has its status file (or ends).
+// The start-up check's time limit, which began before the probe; lifted when the check has its
+// status file (or ends).
 class CheckTimeLimit {
   public:
-    explicit CheckTimeLimit(IdFtp& ftp) : ftp_(ftp) {
-        ftp_.SetTimeLimit(ftp_.Settings().checkTimeLimitMs);
+    CheckTimeLimit(IdFtp& ftp, const QDeadlineTimer& startup) : ftp_(ftp) {
+        ftp_.SetDeadline(startup, ftp_.Settings().checkTimeLimitMs);
     }
     ~CheckTimeLimit() { Lift(); }
     CheckTimeLimit(const CheckTimeLimit&) = delete;
@@ -190,6 +234,37 @@ struct Arrival {
 
 // Where an old file waits while the update's files take their places.
 const QString kAsideSuffix = QStringLiteral(".zelk-old");
+
+// How long a data connection of the update download may take to open and stay silent: the
+// update files' limit, for their signatures too.
+class DataTimeout {
+  public:
+    explicit DataTimeout(IdFtp& ftp) : ftp_(ftp) {
+        ftp_.SetDataTimeout(ftp_.Settings().stallTimeoutMs);
+    }
+    ~DataTimeout() { ftp_.SetDataTimeout(-1); }
+    DataTimeout(const DataTimeout&) = delete;
+    DataTimeout& operator=(const DataTimeout&) = delete;
+
+  private:
+    IdFtp& ftp_;
+};
+
+// Starts the downloaded update script: the system folder's command interpreter by its full
+// path, the script by its full quoted path, in the tool's folder. The reason when it did not
+// start, else the empty text.
+QString HandOff(const IdFtp& ftp, const QString& exeDir) {
+    const QString script = fs::Native(exeDir + QStringLiteral("update.cmd"));
+    const std::u16string line = u"\"" + platform::CommandInterpreter() + u"\" /c start \"\" \"" +
+                                platform::ToU16(script) + u"\"";
+    const std::u16string folder = platform::ToU16(fs::Native(exeDir));
+    const auto& start = ftp.Settings().start;
+    QString reason =
+        platform::FromU16(start ? start(line, folder) : platform::StartHidden(line, folder));
+    for (QChar& c : reason)
+        if (c.unicode() < 0x20) c = u' ';
+    return reason.trimmed();
+}
 
 // The one place where the update's files take the place of the old ones, once all of them
 // have arrived whole, as one step: each is first put on the disk, the old files are moved
@@ -271,15 +346,34 @@ bool UpdateSkipped(Context& ctx) {
 
 }  // namespace
 
+QDate ParseDayMonthYear(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.size() != 10 || t[2] != u'.' || t[5] != u'.') return QDate();
+    for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
+        if (t[i] < u'0' || t[i] > u'9') return QDate();
+    return QDate(t.mid(6, 4).toInt(), t.mid(3, 2).toInt(), t.left(2).toInt());
+}
+
+QString DayMonthYear(const QDate& date) {
+    return QStringLiteral("%1.%2.%3")
+        .arg(date.day(), 2, 10, QLatin1Char('0'))
+        .arg(date.month(), 2, 10, QLatin1Char('0'))
+        .arg(date.year(), 4, 10, QLatin1Char('0'));
+}
+
 bool CheckInternetConnection(const QString& host, int port, int timeoutMs) {
+    return CheckInternetConnection(host, port, timeoutMs, Waits{});
+}
+
+bool CheckInternetConnection(const QString& host, int port, int timeoutMs, const Waits& waits) {
     if (port < 0 || port > 65535) return false;
     try {
-        QTcpSocket socket;
-        ConnectWithLimit(socket, host, quint16(port), timeoutMs);
-        socket.waitForReadyRead(0);  // notices a connection the server has already closed
-        const bool open = socket.state() == QAbstractSocket::ConnectedState;
-        socket.abort();
-        return open;
+        const std::unique_ptr<NativeSocket> socket =
+            ConnectWithLimit(host, quint16(port), timeoutMs, waits);
+        // Looked at without waiting: a connection the server has already closed is no
+        // connection.
+        char byte = 0;
+        return socket->Read(&byte, 1, 0) != 0;
     } catch (const std::exception&) {
         return false;
     }
@@ -304,19 +398,30 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
     if (UpdateSkipped(ctx)) return;
-    if (!CheckInternetConnection(probe.host, probe.port, probe.timeoutMs)) {
+    RemovePartFiles(st.exeDir);
+    // The probe, the login and the status file within one time limit, name lookups included,
+    // the file within its cap: whatever the network and the server do, the start-up goes on
+    // soon and memory stays bounded.
+    const FtpSettings client = ctx.ftp ? ctx.ftp->Settings() : FtpSettings();
+    const QDeadlineTimer startup(client.checkTimeLimitMs);
+    const Waits probeWaits{[&] {
+                               if (startup.hasExpired()) throw AppError(kNoInternet);
+                           },
+                           kPollMs, client.resolver};
+    if (!CheckInternetConnection(probe.host, probe.port, probe.timeoutMs, probeWaits)) {
         form.SetStatusText(kNoInternet);
         return;
     }
     if (!ctx.ftp) return;
     IdFtp& ftp = *ctx.ftp;
-    // The login and the status file within one time limit, the file within its cap: whatever
-    // the server sends, the start-up goes on soon and memory stays bounded.
-    CheckTimeLimit limit(ftp);
+    CheckTimeLimit limit(ftp, startup);
     if (!LogInAnew(ftp, form)) return;
 
     try {
         const QString statusFile = st.exeDir + kStatusFile;
+        // A tool folder whose data folder is gone gets it back with the status file; the
+        // repair itself is discovery's (its update download).
+        fs::CreateFolder(st.exeDir + QStringLiteral("data"));
         GetSignedStatusFile(ftp, QStringLiteral("/autocad/status_up.ini"), statusFile, kStatusFile);
         limit.Lift();
 
@@ -325,15 +430,16 @@ void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
         if (!stored.isEmpty()) form.SetStatusText(kUpdateDate + stored + QStringLiteral(", "));
         if (settings.ReadString(kSection, kLocalDate).isEmpty())
             settings.WriteString(kSection, kLocalDate, kFirstDate);
-        const QDate localDate = ToDate(settings.ReadString(kSection, kLocalDate));
+        const QDate localDate = LocalDate(settings.ReadString(kSection, kLocalDate));
 
         const IniFile status(statusFile);
-        const QDate globalDate = ToDate(status.ReadString(kSection, QStringLiteral("date_global")));
+        const QDate globalDate =
+            ServerDate(status.ReadString(kSection, QStringLiteral("date_global")));
         form.SetStatusText(form.StatusText() +
                            status.ReadString(kSection, QStringLiteral("Statusbar")));
 
         if (localDate < globalDate) {
-            poupdate(ctx);
+            poupdate(ctx, false);  // the status file has just arrived
             ftp.Disconnect();
         }
     } catch (const std::exception& e) {
@@ -350,9 +456,14 @@ void poupdate(Context& ctx, bool refreshStatus) {
     IdFtp& ftp = *ctx.ftp;
 
     const QString statusBefore = form.StatusText();
+    RemovePartFiles(st.exeDir);
     try {
         DownloadWindow window(form, ftp);
+        const DataTimeout dataTimeout(ftp);
         if (!LogInAnew(ftp, form)) return;
+        // A tool folder without its data folder (the repair) gets it back first, with the
+        // status file that names the release the server signs now.
+        fs::CreateFolder(st.exeDir + QStringLiteral("data"));
         if (refreshStatus)
             GetSignedStatusFile(ftp, QStringLiteral("/autocad/status_up.ini"),
                                 st.exeDir + kStatusFile, kStatusFile);
@@ -382,11 +493,23 @@ void poupdate(Context& ctx, bool refreshStatus) {
         form.SetStatusText(statusBefore);
         PutInPlace(parts);
         // Recorded only now that the whole update is in place: a failed download leaves the
-        // previous date, so the next start-up offers the update again.
+        // previous date, so the next start-up offers the update again. The script finds it
+        // there.
+        const QString dateBefore = st.Finifile->ReadString(kSection, kLocalDate);
         st.Finifile->WriteString(kSection, kLocalDate, Today());
         // The script just downloaded into the executable's folder is the one that runs, even
         // when the tool was started from another current directory.
-        platform::StartHidden(kHandOff, platform::ToU16(fs::Native(st.exeDir)));
+        const QString failed = HandOff(ftp, st.exeDir);
+        if (!failed.isEmpty()) {
+            // Nothing runs the update: the tool stays, and the next start offers it again.
+            try {
+                st.Finifile->WriteString(kSection, kLocalDate, dateBefore);
+            } catch (const AppError&) {
+                // the status text says what matters: the update did not start
+            }
+            form.SetStatusText(kHandOffError + failed);
+            return;
+        }
         st.handedOff = true;
         form.Terminate();
     } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringDecoder>
 #include <cerrno>
@@ -115,21 +116,29 @@ std::u16string AnsiDecode(const std::string& bytes) {
     return out;
 }
 
-void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir) {
-    // The one command line the tool starts is "cmd /c start <script>": run the script with the
-    // shell, detached, with no terminal, in workingDir. Anything else is not understood and
-    // starts nothing.
-    const QString line = FromU16(commandLine).trimmed();
-    static const QString prefix = QStringLiteral("cmd /c start ");
-    if (!line.startsWith(prefix, Qt::CaseInsensitive)) return;
-    QString script = line.mid(prefix.size()).trimmed();
+std::u16string CommandInterpreter() { return u"C:\\Windows\\System32\\cmd.exe"; }
+
+std::u16string StartHidden(const std::u16string& commandLine, const std::u16string& workingDir) {
+    // The one command line the tool starts is "<interpreter> /c start [""] <script>": run the
+    // script with the shell, detached, with no terminal, in workingDir. Anything else is not
+    // understood and starts nothing.
+    static const QRegularExpression form(
+        QStringLiteral(
+            "^(?:cmd|\"[^\"]*cmd\\.exe\"|\\S*cmd\\.exe)\\s+/c\\s+start\\s+(?:\"\"\\s+)?(.*)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(FromU16(commandLine).trimmed());
+    if (!m.hasMatch()) return u"the command line is not understood";
+    QString script = m.captured(1).trimmed();
     if (script.size() >= 2 && script.startsWith(u'"') && script.endsWith(u'"'))
         script = script.mid(1, script.size() - 2);
-    if (script.isEmpty()) return;
+    if (script.isEmpty()) return u"no script named";
     // ".\\update.cmd" names update.cmd in the working folder.
     script = FromU16(NativePath(ToU16(script)));
     QString dir = FromU16(NativePath(workingDir));
     if (dir.isEmpty()) dir = QDir::currentPath();
+    // As the command interpreter would, it says when the script is not there.
+    if (!QFileInfo(QDir(dir), script).isFile())
+        return ToU16(QStringLiteral("The system cannot find the file %1").arg(script));
     QProcess p;
     p.setProgram(QStringLiteral("/bin/sh"));
     p.setArguments({script});
@@ -139,7 +148,8 @@ void StartHidden(const std::u16string& commandLine, const std::u16string& workin
     p.setStandardInputFile(QProcess::nullDevice());
     p.setStandardOutputFile(QProcess::nullDevice());
     p.setStandardErrorFile(QProcess::nullDevice());
-    p.startDetached();
+    if (!p.startDetached()) return ToU16(p.errorString());
+    return {};
 }
 
 std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {

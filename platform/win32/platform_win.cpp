@@ -74,20 +74,12 @@ std::u16string AnsiDecode(const std::string& bytes) {
     return out;
 }
 
-void StartHidden(const std::u16string& commandLine, const std::u16string& workingDir) {
-    // CreateProcessW may write into the command line, so it gets a copy of its own.
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                       workingDir.empty() ? nullptr : Wide(workingDir), &si, &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
+std::u16string CommandInterpreter() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    std::u16string path(reinterpret_cast<const char16_t*>(folder), n > 0 && n <= MAX_PATH ? n : 0);
+    if (path.empty()) path = u"C:\\Windows\\System32";
+    return path + u"\\cmd.exe";
 }
 
 namespace {
@@ -112,6 +104,32 @@ std::u16string ErrorText(DWORD err) {
 }
 
 }  // namespace
+
+std::u16string StartHidden(const std::u16string& commandLine, const std::u16string& workingDir) {
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        workingDir.empty() ? nullptr : Wide(workingDir), &si, &pi))
+        return ErrorText(GetLastError());  // a missing program, a policy that blocks it, ...
+    CloseHandle(pi.hThread);
+    // "cmd /c start" ends as soon as the script runs on its own; a script that could not be
+    // started shows in its exit code. One that has not ended by then is taken as started.
+    std::u16string reason;
+    DWORD code = 0;
+    if (WaitForSingleObject(pi.hProcess, 3000) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(pi.hProcess, &code) && code != 0) {
+        reason = u"командный процессор завершился с кодом ";
+        for (const char c : std::to_string(code)) reason += char16_t(c);
+    }
+    CloseHandle(pi.hProcess);
+    return reason;
+}
 
 std::u16string MoveReplacing(const std::u16string& from, const std::u16string& to) {
     if (MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -9,47 +9,15 @@
 #include <string>
 
 #include "CatalogFixture.h"
-#include "catalog/sqlite/SqliteEngine.h"
 #include "core/Worker.h"
-#ifdef _WIN32
-#include "catalog/ado/AdoEngine.h"
-#endif
+#include "support/Engines.h"
 
 using namespace catalog_test;
 using catalog::DbConnection;
 
 namespace {
 
-struct EngineCase {
-    std::string name;
-    std::function<catalog::Engine&()> engine;
-    std::function<QString()> unavailable;  // why the engine cannot run here
-    bool jet;                              // ADO on Jet itself
-};
-
-void PrintTo(const EngineCase& c, std::ostream* os) { *os << c.name; }
-
-template <catalog::SqliteEngine::Profile profile>
-catalog::Engine& StandIn() {
-    static catalog::SqliteEngine e(profile);
-    return e;
-}
-
-std::vector<EngineCase> Engines() {
-    using Profile = catalog::SqliteEngine::Profile;
-    std::vector<EngineCase> out{
-        {"Sqlite", StandIn<Profile::Sqlite>, catalog::SqliteEngine::Unavailable, false},
-        {"JetShaped", StandIn<Profile::Jet>, catalog::SqliteEngine::Unavailable, false}};
-#ifdef _WIN32
-    out.push_back({"AdoJet",
-                   []() -> catalog::Engine& {
-                       static catalog::AdoEngine e;
-                       return e;
-                   },
-                   catalog::AdoEngine::Unavailable, true});
-#endif
-    return out;
-}
+using engines::EngineCase;
 
 const Params kMaker = {{QStringLiteral("kz"), QStringLiteral("ЗЕЛК")}};
 const QString kJet = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=");
@@ -707,7 +675,7 @@ TEST_P(EngineContract, TransactionSpansStatementsAndFilesReadInIt) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, EngineContract, ::testing::ValuesIn(Engines()),
+INSTANTIATE_TEST_SUITE_P(Engines, EngineContract, ::testing::ValuesIn(engines::All()),
                          [](const ::testing::TestParamInfo<EngineCase>& i) {
                              return i.param.name;
                          });

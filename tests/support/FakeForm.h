@@ -3,6 +3,7 @@
 // A stand-in for the window: fields, lists and status bar held as plain values; message boxes
 // and file dialogs recorded and answered from queues the test fills.
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <deque>
@@ -102,6 +103,8 @@ class FakeForm : public IForm {
                 since_.start();
         }
         bool CancelRequested() override {
+            // Like the real window, which takes the user's input here.
+            QCoreApplication::processEvents();
             if (f_.cancelAfterMs < 0 || !since_.isValid() || since_.elapsed() < f_.cancelAfterMs)
                 return false;
             if (f_.cancelledAtMs < 0) {

@@ -9,8 +9,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTcpSocket>
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 #include "core/Context.h"
 #include "update/IdFtp.h"
@@ -66,6 +68,17 @@ class ScriptedFtpServer : public ServerProcess {
 
   private:
     QByteArray status_;
+};
+
+// The system's resolver when its name server never answers: it takes the name and gives no
+// answer until it is stopped. Counts the names it was asked.
+class SilentResolver {
+  public:
+    update::Resolver Resolver() const;
+    int Queries() const { return *queries_; }
+
+  private:
+    std::shared_ptr<std::atomic<int>> queries_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // Client settings for a local server with short limits.

@@ -30,12 +30,18 @@ Scenario keys (all optional):
             Without "data" and "size" a file holds "content of " + its path.
   retr_by_path  {path: the keys of retr} for single files
   date      the release date signatures carry (default "02.03.2026")
+  pieces    {"bytes": true (every reply written one byte at a time), "line_pause": seconds
+             (each line of a reply written on its own, this long after the one before)}
+  passive   the passive commands it answers, of "EPSV" and "PASV" (default: neither, so the
+            client falls back to PORT); the data connection then comes from the client
+  pasv_address  the address a 227 reply names (default the control connection's own)
   sig_by_path   {path: how the signature "path.minisig" goes wrong}: "key": "other" (made
              with a key of its own), "of": another path (that file's own signature, naming
              it), "over": text (a signature of these bytes, naming path), "date": another
              release date, "retitle": a date written over the trusted comment afterwards,
              "cut": n (only the first n bytes); "legacy": true signs in minisign's legacy
-             form; "sep": the separator of the trusted comment's words (default " ")
+             form; "sep": the separator of the trusted comment's words (default " ");
+             "delay": seconds of silence on its data connection before it comes
   serve_as  {path: other}: RETR path sends other's bytes, and path.minisig other's signature
   listed    {path: the keys of retr}: the status file lists these bytes for path instead of
              what RETR path sends (a file of another publication)
@@ -51,7 +57,7 @@ A reply is one or more lines separated by "\n", each sent with CR LF, encoded as
 "SILENT" sends nothing; a last line "HANGUP" closes the connection after the lines before it;
 a last line "STREAM:<seconds>:<text>" sends that line again and again, every <seconds> (0: as
 fast as the client takes it), until the client goes or STREAM_LIMIT seconds have passed.
-The data connection starts from the control connection's own address.
+An active data connection starts from the control connection's own address.
 """
 import json
 import socket
@@ -102,16 +108,36 @@ def stream(conn, interval, text):
         pass
 
 
+PIECES = {}
+
+
+def write(conn, data):
+    """Writes reply bytes as the scenario's "pieces" says: whole, or one byte at a time."""
+    if not PIECES.get("bytes"):
+        conn.sendall(data)
+        return
+    for i in range(len(data)):
+        conn.sendall(data[i:i + 1])
+        time.sleep(0.001)
+
+
 def send(conn, reply):
     """Sends a reply; returns True when the connection is to close afterwards."""
     if reply.startswith("RAW:"):
-        conn.sendall(reply[4:].encode("utf-8"))
+        write(conn, reply[4:].encode("utf-8"))
         return False
     lines = reply.split("\n")
     last = lines[-1]
     if last == "HANGUP" or last.startswith("STREAM:"):
         lines.pop()
-    conn.sendall("".join(l + "\r\n" for l in lines).encode("utf-8"))
+    pause = PIECES.get("line_pause")
+    if pause:
+        for i, l in enumerate(lines):
+            if i:
+                time.sleep(pause)
+            write(conn, (l + "\r\n").encode("utf-8"))
+    else:
+        write(conn, "".join(l + "\r\n" for l in lines).encode("utf-8"))
     if last.startswith("STREAM:"):
         _, interval, text = last.split(":", 2)
         stream(conn, float(interval), text)
@@ -191,7 +217,9 @@ def retr_spec(scenario, retr, path):
     """What RETR (and SIZE) of `path` gets: a signature file is a plain transfer of its bytes."""
     by_path = scenario.get("retr_by_path", {})
     if path.endswith(".minisig") and path not in by_path:
-        return {"bytes": signature(scenario, path[:-len(".minisig")]), "size_cmd": True}
+        how = scenario.get("sig_by_path", {}).get(path[:-len(".minisig")], {})
+        return {"bytes": signature(scenario, path[:-len(".minisig")]), "size_cmd": True,
+                "delay": how.get("delay", 0)}
     if path in scenario.get("serve_as", {}):
         other = scenario["serve_as"][path]
         return dict(retr_spec(scenario, retr, other), bytes=served(scenario, other))
@@ -203,7 +231,7 @@ def retr_spec(scenario, retr, path):
     return spec
 
 
-def do_retr(conn, spec, port_addr, path):
+def do_retr(conn, spec, port_addr, path, passive=None):
     if "reply" in spec:
         send(conn, spec["reply"])
         return
@@ -218,11 +246,18 @@ def do_retr(conn, spec, port_addr, path):
     if mode == "nodata":
         send(conn, spec.get("final", "226 Transfer complete"))
         return
-    data = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    data.bind((conn.getsockname()[0], 0))
-    data.settimeout(10)
+    data = None
     try:
-        data.connect(port_addr)
+        if passive:
+            passive.settimeout(10)
+            data, _ = passive.accept()
+        else:
+            data = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            data.bind((conn.getsockname()[0], 0))
+            data.settimeout(10)
+            data.connect(port_addr)
+        data.settimeout(10)
+        time.sleep(spec.get("delay", 0))
         if spec.get("endless"):
             chunk = bytes(i % 251 for i in range(65536))
             end = time.monotonic() + STREAM_LIMIT
@@ -244,6 +279,10 @@ def do_retr(conn, spec, port_addr, path):
                 pass
     except OSError:
         pass
+    if passive:
+        passive.close()
+    if data is None:
+        return
     if spec.get("reset"):
         time.sleep(spec.get("reset_after", 0))
         data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -271,6 +310,7 @@ def serve(conn, scenario, first):
     if first:
         replies.update(scenario.get("first", {}))
     port_addr = None
+    passive = None  # the listener a 227 or 229 announced
     retr = scenario.get("retr", {})
     reader = conn.makefile("rb")
     while True:
@@ -287,6 +327,18 @@ def serve(conn, scenario, first):
             n = [int(x) for x in line[5:].split(",")]
             port_addr = (".".join(str(x) for x in n[:4]), n[4] * 256 + n[5])
         reply = replies.get(verb, "500 Unknown command")
+        if verb in scenario.get("passive", []) and verb not in scenario.get("replies", {}):
+            if passive:
+                passive.close()
+            passive = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            passive.bind((conn.getsockname()[0], 0))
+            passive.listen(1)
+            port = passive.getsockname()[1]
+            if verb == "EPSV":
+                reply = "229 Entering Extended Passive Mode (|||%d|)" % port
+            else:
+                named = scenario.get("pasv_address", conn.getsockname()[0]).replace(".", ",")
+                reply = "227 Entering Passive Mode (%s,%d,%d)" % (named, port >> 8, port & 255)
         if verb == "SIZE" and verb not in scenario.get("replies", {}):
             spec = retr_spec(scenario, retr, line[5:])
             size = spec.get("size_cmd")
@@ -301,9 +353,10 @@ def serve(conn, scenario, first):
             if "intruder" in spec and port_addr:
                 intrude(spec["intruder"], port_addr)
             try:
-                do_retr(conn, spec, port_addr, path)
+                do_retr(conn, spec, port_addr, path, passive)
             except OSError:  # the client has gone
                 break
+            passive = None
             continue
         if reply == "HANGUP":
             break
@@ -317,6 +370,7 @@ def serve(conn, scenario, first):
 
 def main():
     scenario = json.loads(sys.argv[1])
+    PIECES.update(scenario.get("pieces", {}))
     for path in SIGNED_PATHS:  # made before the first client comes
         signature(scenario, path)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

@@ -1,5 +1,6 @@
 // The start-up update check and the update download against a local pyftpdlib server, with the
-// window replaced by a FakeForm.
+// window replaced by a FakeForm. The suite also runs under English (United States) and German
+// regional settings: the dates must read the same under every format.
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,7 @@ const QString kDownloadError = QStringLiteral(" Ошибка скачивани�
 QString ShortDate(int y, int m, int d) {
     return QLocale::system().toString(QDate(y, m, d), QLocale::ShortFormat);
 }
-QString Today() { return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat); }
-
-bool RussianDates() { return QLocale::system().dateFormat(QLocale::ShortFormat) == "dd.MM.yyyy"; }
+QString Today() { return update::DayMonthYear(QDate::currentDate()); }
 
 class UpdateCheck : public ::testing::Test {
   protected:
@@ -102,9 +101,8 @@ RealFtpServer* UpdateCheck::server_ = nullptr;
 
 // First start: no settings file, a later date on the server: the update runs to the hand-off.
 TEST_F(UpdateCheck, FirstStartDownloadsAndHandsOver) {
-    if (!RussianDates()) GTEST_SKIP() << "needs a day.month.year short date format";
     const QByteArray package = UpdateFiles();
-    StatusFile(ShortDate(2030, 1, 1), "New catalog");
+    StatusFile("01.01.2030", "New catalog");
     exe.write("ZELK_AE_install.7z", QByteArray(4 * 1024 * 1024, 'o'));  // an earlier update
     exe.write("7z/7z.exe", "older unpacker, longer than the new one");
     Context ctx = Ctx();
@@ -135,11 +133,12 @@ TEST_F(UpdateCheck, FirstStartDownloadsAndHandsOver) {
     EXPECT_EQ(exe.read("marker.txt").trimmed(), QByteArray("handed-over"));
 }
 
-// Equal dates: no update, the connection stays; then the manual update on that connection.
+// Equal dates (the local one as an earlier version recorded it, in the user's format): no
+// update, the connection stays; then the manual update on that connection.
 TEST_F(UpdateCheck, EqualDatesThenManualUpdate) {
     UpdateFiles();
     const QString date = ShortDate(2026, 3, 1);
-    StatusFile(date, "No news");
+    StatusFile("01.03.2026", "No news");
     st.Finifile->WriteString("Update", "local_date", date);
     Context ctx = Ctx();
 
@@ -151,7 +150,7 @@ TEST_F(UpdateCheck, EqualDatesThenManualUpdate) {
 
     // Meanwhile the server publishes a newer release: the manual update takes its files, signed
     // for it, and its status file.
-    StatusFile(ShortDate(2026, 4, 1), "Newer");
+    StatusFile("01.04.2026", "Newer");
     update::Button9Click(ctx);
     EXPECT_EQ(exe.read("data/status_up.ini"), root_->read(root_->file("autocad/status_up.ini")));
     EXPECT_EQ(form.status, "   Дата обновления: " + date + ", No news");
@@ -173,7 +172,7 @@ TEST_F(UpdateCheck, FailuresShowInStatusBar) {
     }
     {  // an unreadable local date: shown as stored, then the conversion failure
         st.Finifile->WriteString("Update", "local_date", "garbage");
-        StatusFile(ShortDate(2030, 1, 1), "Hidden");
+        StatusFile("01.01.2030", "Hidden");
         form.statusHistory.clear();
         update::StartupUpdateCheck(ctx, probe);
         EXPECT_EQ(form.statusHistory,
@@ -206,6 +205,21 @@ TEST_F(UpdateCheck, FailuresShowInStatusBar) {
         update::StartupUpdateCheck(ctx, offline);
         EXPECT_EQ(form.status, " Ошибка скачивания файла: отсутствует интернет соединение");
         EXPECT_FALSE(ftp->Connected());
+    }
+    {  // the probe's name goes to a name server that never answers: the start-up goes on
+       // within its limit all the same
+        SilentResolver names;
+        update::FtpSettings settings = LocalSettings(server_->port(), 3000);
+        settings.checkTimeLimitMs = 1500;
+        settings.resolver = names.Resolver();
+        IdFtp silent(settings);
+        Context other = MakeUpdateContext(st, form, &silent);
+        QElapsedTimer timer;
+        timer.start();
+        update::StartupUpdateCheck(other, {"probe.zelk.test", probeTarget.serverPort(), 1000});
+        EXPECT_LT(timer.elapsed(), 1800);
+        EXPECT_EQ(form.status, " Ошибка скачивания файла: отсутствует интернет соединение");
+        EXPECT_GE(names.Queries(), 1);
     }
     {  // the update server refuses the connection
         IdFtp refused(LocalSettings(ClosedPort(), 500));
@@ -248,12 +262,78 @@ TEST_F(UpdateCheck, FailedDownloadIsNotRecorded) {
 
     // The start-up check with a later server date then runs the update again, and the
     // download failure stays in the status bar; the client is disconnected afterwards.
-    if (RussianDates()) {
-        StatusFile(ShortDate(2030, 1, 1), "New");
+    StatusFile("01.01.2030", "New");
+    update::StartupUpdateCheck(ctx, probe);
+    EXPECT_TRUE(form.status.startsWith(kDownloadError)) << form.status.toStdString();
+    EXPECT_FALSE(ftp->Connected());
+    EXPECT_EQ(LocalDate(), "01.01.2020");
+}
+
+// The server's date and the recorded one are DD.MM.YYYY under every regional format, and a
+// date an earlier version recorded in the user's own format still counts.
+TEST_F(UpdateCheck, DatesInEveryRegionalFormat) {
+    ServerFile("ZELK_AE_install.7z", "package");
+    ServerFile("7z/7z.exe", "unpacker");
+    ServerFile("7z/7z.dll", "library");
+    ServerFile("update.cmd", "echo handed-over > marker.txt\n");
+    ServerFile("manual_update.txt", "notes");
+    StatusFile("02.03.2026", "Current");
+    const struct {
+        QString stored;  // local_date before the start
+        bool update;
+    } rows[] = {{"", true},
+                {"01.03.2026", true},
+                {"02.03.2026", false},
+                {"03.03.2026", false},
+                {ShortDate(2026, 3, 1), true},
+                {ShortDate(2026, 3, 2), false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored.toStdString());
+        TempDir folder;
+        AppState state;
+        state.exeDir = folder.path();
+        state.BindSettings();
+        if (!row.stored.isEmpty()) state.Finifile->WriteString("Update", "local_date", row.stored);
+        FakeForm window;
+        IdFtp client(LocalSettings(server_->port(), 3000));
+        Context c = MakeUpdateContext(state, window, &client);
+        update::StartupUpdateCheck(c, probe);
+        EXPECT_EQ(window.terminated, row.update) << window.status.toStdString();
+        const QString kept = row.stored.isEmpty() ? "09.09.1999" : row.stored;
+        EXPECT_EQ(state.Finifile->ReadString("Update", "local_date"), row.update ? Today() : kept);
+    }
+}
+
+// The repair: a tool folder without data\ gets the update from discovery's update download,
+// and a stale status file (the start-up check could not fetch the current one) never refuses
+// the release the server signs now.
+TEST_F(UpdateCheck, RepairWithoutDataFolder) {
+    const QByteArray package = UpdateFiles();
+    StatusFile("02.03.2026", "Current");
+    const QByteArray current = root_->read(root_->file("autocad/status_up.ini"));
+    {  // no data\: the start-up check finds no update due, discovery then runs the update
+        QDir(exe.file("data")).removeRecursively();
+        st.Finifile->WriteString("Update", "local_date", "02.03.2026");
+        Context ctx = Ctx();
         update::StartupUpdateCheck(ctx, probe);
-        EXPECT_TRUE(form.status.startsWith(kDownloadError)) << form.status.toStdString();
-        EXPECT_FALSE(ftp->Connected());
-        EXPECT_EQ(LocalDate(), "01.01.2020");
+        EXPECT_FALSE(form.terminated);
+        update::poupdate(ctx);
+        EXPECT_TRUE(form.terminated) << form.status.toStdString();
+        EXPECT_TRUE(exe.read("data/status_up.ini").startsWith(current));  // and its [Files]
+        EXPECT_TRUE(exe.read("ZELK_AE_install.7z") == package);
+    }
+    {  // the status file held is of an earlier release, and no check ran
+        TempDir folder;
+        folder.write("data/status_up.ini", "[Update]\r\ndate_global=01.01.2026\r\n");
+        AppState state;
+        state.exeDir = folder.path();
+        FakeForm window;
+        IdFtp client(LocalSettings(server_->port(), 3000));
+        Context c = MakeUpdateContext(state, window, &client);
+        update::poupdate(c);
+        EXPECT_TRUE(window.terminated) << window.status.toStdString();
+        EXPECT_TRUE(folder.read("data/status_up.ini").startsWith(current));
+        EXPECT_EQ(folder.read("update.cmd"), "echo handed-over > marker.txt\n");
     }
 }
 
@@ -264,7 +344,6 @@ TEST_F(UpdateCheck, ReleasePublishedBySignUpdate) {
 #ifdef _WIN32
     GTEST_SKIP() << "the maker signs on Linux";
 #else
-    if (!RussianDates()) GTEST_SKIP() << "needs a day.month.year short date format";
     TempDir pub;
     pub.write("autocad/ZELK_AE_install.7z", "package");
     pub.write("autocad/7z/7z.exe", "unpacker");

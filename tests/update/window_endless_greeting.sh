@@ -18,17 +18,9 @@ shot=$(realpath -m -- "${2:-$build/endless-greeting.png}")
 bound_ms=8000
 
 source "$root/tests/update/window_support.sh"
+scratch
 build_tool "$build" 127.0.0.1
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf -- "$work"
-}
-trap cleanup EXIT
 
 "$build/zelk_datagen" --demo-profile "$root/data-src" "$work" >/dev/null
 mkdir -p "$work/tool"

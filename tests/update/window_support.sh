@@ -1,5 +1,13 @@
 # Shared steps of the real-window scripts beside this file; sourced, not run.
 
+# scratch: the folder `work` and the processes started in the background (the array pids),
+# both gone when the script ends.
+scratch() {
+    work=$(mktemp -d)
+    pids=()
+    trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf -- "$work"' EXIT
+}
+
 # build_tool BUILD ADDR: the tool, its data generator and data package in BUILD, configured
 # with the probe and the update server on ADDR (a build made for another address is refused).
 build_tool() {

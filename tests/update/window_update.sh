@@ -14,7 +14,12 @@
 #   3. the update package trickles in: the progress window shows within a second of the
 #      download's start; "Отмена" ends the download, the old files stay, no script runs, no date
 #      is recorded, and the main window is there (without a second download: the tool found its
-#      own files although it was started from another folder).
+#      own files although it was started from another folder);
+#   4. as 1, from a server that writes every reply one byte at a time and each line of a reply
+#      on its own with pauses, while the progress window takes its input;
+#   5. as 1, from a server that refuses active data connections;
+#   6. a tool folder without data\ and no update announced: discovery's update download
+#      repairs it and hands off.
 # Needs root (port 80 for the probe), Xvfb, xwininfo, xdotool and ImageMagick's import.
 set -euo pipefail
 
@@ -131,6 +136,7 @@ lay_out 01.01.2020
 start_server "{$files,
     \"/autocad/ZELK_AE_install.7z\": {\"size\": 1000, \"size_cmd\": true, \"trickle\": 0.5}}}"
 start_tool
+cancel_tool=$tool
 window=
 while :; do
     window=$(viewable 'Обновление') && break
@@ -161,7 +167,8 @@ import -window root "$shots/cancelled.png"
 (cd "$work/tool" && md5sum --quiet -c "$work/old.md5") || fail "an old file was replaced"
 [[ -f $work/tool/marker.txt ]] && fail "a script ran"
 grep -q 'local_date=01.01.2020' "$work/tool/config.ini" || fail "a date was recorded"
-ls "$work/tool" "$work/tool/7z" | grep -q '\.[A-Za-z0-9]\{6\}$' && fail "a temporary file is left"
+ls "$work/tool" "$work/tool/7z" | grep -qE '\.[A-Za-z0-9]{6}(\.zelk-part)?$' &&
+    fail "a temporary file is left"
 kill -0 "$tool" 2>/dev/null || fail "the tool ended"
 sleep 1
 retr=$(grep -cE 'RETR /autocad/ZELK_AE_install\.7z\s*$' "$work/server.log" || true)  # not its .minisig
@@ -169,4 +176,22 @@ retr=$(grep -cE 'RETR /autocad/ZELK_AE_install\.7z\s*$' "$work/server.log" || tr
 echo "ok: the progress window showed $shown_ms ms after the start;" \
     "after \"Отмена\" the main window was back within $gone_ms ms, old files kept, no script," \
     "no date; screens: $shots/progress.png $shots/cancelled.png"
-kill "$tool"
+kill "$cancel_tool"
+wait "$cancel_tool" 2>/dev/null || true
+
+# ---- 4 to 6: replies in pieces, no active mode, the repair
+lay_out 01.01.2020
+start_server "{$files}, \"pieces\": {\"bytes\": true, \"line_pause\": 0.2}}"
+hand_off_then_error "every reply in pieces, the progress window open" "$shots/handoff-pieces.png"
+
+lay_out 01.01.2020
+start_server "{$files}, \"passive\": [\"EPSV\", \"PASV\"],
+    \"replies\": {\"PORT\": \"500 Active mode refused\"}}"
+hand_off_then_error "a server that refuses active mode" "$shots/handoff-passive.png"
+grep -q '^CMD PORT' "$work/server.log" && fail "an active data connection was asked for"
+
+lay_out 01.01.2030
+rm -rf -- "$work/tool/data"
+start_server "{$files}}"
+hand_off_then_error "a tool folder without data\\, repaired" "$shots/handoff-repair.png"
+[[ -s $work/tool/data/status_up.ini ]] || fail "the repair brought no status file"
