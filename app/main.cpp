@@ -12,6 +12,7 @@
 #include <objbase.h>
 #endif
 
+#include "app/CommandLine.h"
 #include "app/view.h"
 #include "catalog/CatalogDb.h"
 #include "core/AppState.h"
@@ -59,6 +60,9 @@ void ApplyStyle(QApplication& app, const QString& name) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A command word runs the command without the window (deployment to many workstations).
+    if (cli::IsCommandLine(argc, argv)) return cli::Run(argc, argv);
+
     // 1-2. One copy per logon session.
     if (platform::AcquireInstanceMutex(u"уникальная фраза") ==
         platform::InstanceGuard::AlreadyRunning) {

@@ -26,6 +26,7 @@
 #include <chrono>
 #include <iterator>
 
+#include "app/ComponentGroups.h"
 #include "app/DownloadDialog.h"
 #include "app/GroupTransfer.h"
 #include "core/AppError.h"
@@ -51,26 +52,6 @@ constexpr int kProgressAfterMs = 500;
 constexpr std::chrono::milliseconds kPaintEvery{20};
 
 const QString kCaption = QStringLiteral("ЗЕЛК : установка компонентов для AutoCAD Electrical");
-
-const char* const kGroups[] = {
-    "Автоматические выключатели",
-    "Выключатели",
-    "Предохранители",
-    "Пускатели/контакторы двигателей",
-    "Многопозиционные переключатели",
-    "Шкафы/аппаратные средства",
-    "Концевые выключатели",
-    "Программируемые логические контроллеры",
-    "Реле перегрузки",
-    "Кнопки включения",
-    "Зуммеры, сирены, звонки",
-    "Светильники, сигнальные лампы",
-    "Измерительные приборы",
-    "Сетевые фильтры",
-    "Короба для прокладки кабелей",
-    "Соединители/выводы",
-    "Реле управления",
-};
 
 QFont PixelFont(const QString& family, int px, bool bold = false) {
     QFont f(family);
@@ -298,7 +279,7 @@ void TForm2::CreateControls() {
     ListBox1 = Place<QListWidget>(this, "ListBox1", 8, 210, 289, 287);
     ListBox1->setFont(Tahoma(13));
     ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    for (const char* group : kGroups) ListBox1->addItem(QString::fromUtf8(group));
+    ListBox1->addItems(view::kComponentGroups);
 
     Button1 = MakeButton(this, "Button1", 313, 251, 57, 25, QStringLiteral(">"), Tahoma(19, true));
     Button2 = MakeButton(this, "Button2", 313, 311, 57, 25, QStringLiteral(">>"), Tahoma(19, true));

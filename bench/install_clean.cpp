@@ -9,6 +9,10 @@
 // is there. Prints minimum, median and maximum of each, and the ratios of the medians. Run by
 // hand on a Release build:
 //   bench_install_clean [runs] [work folder on the disk to measure]
+// A logon script runs Install at every logon: on an installation that is complete, Install
+// writes nothing, and that run (discovery, then Install) is measured against discovery alone,
+// on both catalogs; once with the detection mark of the last Install, as a logon finds it, and
+// once without, when Install counts the catalog's rows.
 // With ZELK_BENCH_STEPS set, each run prints the time of each of its steps; with
 // ZELK_BENCH_KEEP set, the work folder stays; with ZELK_BENCH_DEMO_ONLY set, only the demo
 // package is measured (the grown catalog's runs load the disk for a while after them).
@@ -115,10 +119,15 @@ QStringList Groups(const QString& installDb) {
     return out;
 }
 
+enum class Mode { Install, Clean, Discovery, DiscoveryAndInstall };
+
 // Runs Install or Clean once, as the first click after start-up: its time in ms from the click
 // (start-up's discovery has found the installation and connected its catalog, as the window
-// does before it is shown), or -1 when it did not end with its success message.
-double RunCommand(const Layout& l, bool install) {
+// does before it is shown), or -1 when it did not end with its success message. Discovery
+// alone, or discovery and then an Install that finds nothing to do (as the command line runs
+// it), are timed from the start of discovery.
+double RunCommand(const Layout& l, Mode mode) {
+    const bool install = mode == Mode::Install || mode == Mode::DiscoveryAndInstall;
     qputenv("USERPROFILE", QFile::encodeName(l.user()));
     qputenv("PUBLIC", QFile::encodeName(l.pub()));
     AppState st;
@@ -129,9 +138,15 @@ double RunCommand(const Layout& l, bool install) {
     BenchForm form;
     catalog::CatalogDb db(st);
     Context ctx{st, form, db, nullptr, {}};
+    const QStringList groups = Groups(l.tool() + "/ZELK_install.mdb");
+    if (mode == Mode::Discovery || mode == Mode::DiscoveryAndInstall) form.clock.start();
     RunGuarded(form, [&] { state::Discover(ctx); });
-    form.groups = Groups(l.tool() + "/ZELK_install.mdb");  // the user chose every group
-    form.clock.start();
+    form.groups = groups;  // the user chose every group
+    if (mode == Mode::Discovery) {
+        const double ms = double(form.clock.nsecsElapsed()) / 1e6;
+        return form.errors.isEmpty() && db.CatalogReady() ? ms : -1;
+    }
+    if (mode != Mode::DiscoveryAndInstall) form.clock.start();
     if (install)
         RunGuarded(form, [&] { deploy::Install(ctx); });
     else
@@ -141,9 +156,12 @@ double RunCommand(const Layout& l, bool install) {
     form.PrintSteps();
     if (!form.errors.isEmpty())
         std::fprintf(stderr, "error: %s\n", qPrintable(form.errors.join('\n')));
-    const bool ok = form.errors.isEmpty() && form.messages.size() == 1 &&
-                    (form.messages[0] == QStringLiteral("Установка произведена успешно") ||
-                     form.messages[0] == QStringLiteral("Чистка завершена успешно!"));
+    const QString expected =
+        mode == Mode::DiscoveryAndInstall
+            ? QStringLiteral("Установка не требуется: всё уже на месте, ничего не изменено")
+        : install ? QStringLiteral("Установка произведена успешно")
+                  : QStringLiteral("Чистка завершена успешно!");
+    const bool ok = form.errors.isEmpty() && form.messages == QStringList{expected};
     return ok ? ms : -1;
 }
 
@@ -346,13 +364,88 @@ void Ratios(const std::vector<Sample>& install, const std::vector<Sample>& clean
                 i.median / f.median, i.min / f.min, c.median / f.median, c.min / f.min);
 }
 
+// The tool itself, as a logon script starts it, in the folder `l.tool()`: its time in ms, or -1
+// when it did not end with `exit`.
+double RunTool(const Layout& l, const QString& exe, const QStringList& args, int exit) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("USERPROFILE"), l.user());
+    env.insert(QStringLiteral("PUBLIC"), l.pub());
+    p.setProcessEnvironment(env);
+    QElapsedTimer t;
+    t.start();
+    p.start(exe, args);
+    if (!p.waitForFinished(-1)) return -1;
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == exit ? ms : -1;
+}
+
+// The logon-script case on an installed layout: discovery alone, and discovery with an Install
+// that finds nothing to do, with the mark of the last Install and without it (the mark file
+// removed before each run). Prints the times and the ratios to discovery alone.
+bool NothingToDo(const char* what, const Layout& l, int runs) {
+    const QString mark = qEnvironmentVariable("XDG_CONFIG_HOME") +
+                         QStringLiteral("/ZELK/AE_install/install-mark.ini");
+    if (InChild([&] { return RunCommand(l, Mode::Install); }).ms < 0) return false;
+    const QByteArray marked = [&] {
+        QFile f(mark);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    std::vector<Sample> discovery, withMark, counted;
+    for (int r = 0; r < runs; ++r) {
+        discovery.push_back(InChild([&] { return RunCommand(l, Mode::Discovery); }));
+        QFile m(mark);
+        m.open(QIODevice::WriteOnly);
+        m.write(marked);
+        m.close();
+        withMark.push_back(InChild([&] { return RunCommand(l, Mode::DiscoveryAndInstall); }));
+        QFile::remove(mark);
+        counted.push_back(InChild([&] { return RunCommand(l, Mode::DiscoveryAndInstall); }));
+    }
+    // The executable: "--install" with nothing to do, against the same run stopped right before
+    // the command (an unknown group code: start-up, discovery, the group table, then the usage
+    // error), both with the mark.
+    const QString exe = l.tool() + '/' + QFileInfo(QStringLiteral(ZELK_EXE_PATH)).fileName();
+    QFile::copy(QStringLiteral(ZELK_EXE_PATH), exe);
+    std::vector<Sample> stopped, tool;
+    for (int r = 0; r < runs; ++r) {
+        QFile m(mark);
+        m.open(QIODevice::WriteOnly);
+        m.write(marked);
+        m.close();
+        stopped.push_back({RunTool(l, exe, {"--install", "--groups", "ZZ"}, 3), 0});
+        tool.push_back({RunTool(l, exe, {"--install"}, 0), 0});
+    }
+    QFile::remove(exe);
+    std::printf("\n%s: Install with nothing to do (logon script)\n", what);
+    Print("discovery alone", discovery);
+    Print("discovery + Install, with the mark", withMark);
+    Print("discovery + Install, rows counted", counted);
+    Print("tool: stopped before the command", stopped);
+    Print("tool: --install, nothing to do", tool);
+    const Stats d = TimesOf(discovery), w = TimesOf(withMark), c = TimesOf(counted),
+                ts = TimesOf(stopped), t = TimesOf(tool);
+    std::printf(
+        "ratio of the tool's runs, --install / stopped before the command: %.2f (minimums "
+        "%.2f), goal <= 1.5\n",
+        t.median / ts.median, t.min / ts.min);
+    std::printf(
+        "ratio to discovery alone, in the process: with the mark %.2f (minimums %.2f);   "
+        "rows counted %.2f (minimums %.2f)\n",
+        w.median / d.median, w.min / d.min, c.median / d.median, c.min / d.min);
+    for (const auto* s : {&discovery, &withMark, &counted, &stopped, &tool})
+        for (const Sample& x : *s)
+            if (x.ms < 0) return false;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc == 4 && QByteArray(argv[1]) == "--once")
         return RunCommand(Layout{QString::fromLocal8Bit(argv[3])},
-                          QByteArray(argv[2]) == "install") >= 0
+                          QByteArray(argv[2]) == "install" ? Mode::Install : Mode::Clean) >= 0
                    ? 0
                    : 1;
     const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 7;
@@ -364,6 +457,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     tmp.setAutoRemove(!qEnvironmentVariableIsSet("ZELK_BENCH_KEEP"));
+    // The detection mark Install writes for the user goes into the work folder.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(tmp.path() + "/user-config"));
     const Layout l{tmp.path() + "/demo"};
     const QString scratch = tmp.path() + "/scratch";
     QDir().mkpath(scratch);
@@ -403,7 +498,7 @@ int main(int argc, char** argv) {
         const Layout a = CopyOf(l, tmp.path() + QStringLiteral("/install-%1").arg(r));
         const Layout f = CopyOf(l, tmp.path() + QStringLiteral("/floor-%1").arg(r));
         ::sync();
-        install.push_back(InChild([&] { return RunCommand(a, true); }));
+        install.push_back(InChild([&] { return RunCommand(a, Mode::Install); }));
         if (r == 0) {  // the bytes Install wrote, for the floor
             for (const auto& [file, bytes] : Snapshot(a.root)) {
                 auto it = snap.find(l.root + file.mid(a.root.size()));
@@ -417,7 +512,7 @@ int main(int argc, char** argv) {
         installed.push_back(a);
     }
     for (const Layout& a : installed)
-        clean.push_back(InChild([&] { return RunCommand(a, false); }));
+        clean.push_back(InChild([&] { return RunCommand(a, Mode::Clean); }));
     Restore(l, snap, pristine);
     const int installSyncs = SyncsOf(l, true);
     const int cleanSyncs = SyncsOf(l, false);
@@ -428,8 +523,10 @@ int main(int argc, char** argv) {
     Ratios(install, clean, floor);
     std::printf("syncs: Install %d, Clean %d (strace; -1: not counted)\n", installSyncs,
                 cleanSyncs);
+    Restore(l, snap, pristine);
+    bool ok = NothingToDo("demo package", l, runs);
 
-    if (qEnvironmentVariableIsSet("ZELK_BENCH_DEMO_ONLY")) return 0;
+    if (qEnvironmentVariableIsSet("ZELK_BENCH_DEMO_ONLY")) return ok ? 0 : 1;
 
     // ---- grown catalog ----
     Restore(l, snap, pristine);
@@ -438,8 +535,8 @@ int main(int argc, char** argv) {
     std::vector<Sample> gInstall, gClean, gFloor;
     for (int r = 0; r < runs; ++r) {
         Restore(l, snap, pristine);
-        gInstall.push_back(InChild([&] { return RunCommand(l, true); }));
-        gClean.push_back(InChild([&] { return RunCommand(l, false); }));
+        gInstall.push_back(InChild([&] { return RunCommand(l, Mode::Install); }));
+        gClean.push_back(InChild([&] { return RunCommand(l, Mode::Clean); }));
         QFile::remove(scratch + "/copy.mdb");
         ::sync();
         gFloor.push_back(InChild([&] { return CopyAndSync(l.catalog(), scratch + "/copy.mdb"); }));
@@ -449,6 +546,12 @@ int main(int argc, char** argv) {
     Print("Clean", gClean);
     Print("floor: copy of the catalog + sync", gFloor);
     Ratios(gInstall, gClean, gFloor);
+    Restore(l, snap, pristine);
+    ok = NothingToDo("grown catalog", l, runs) && ok;
+    if (!ok) {
+        std::fprintf(stderr, "a run with nothing to do failed\n");
+        return 1;
+    }
     for (const auto* s : {&install, &clean, &gInstall, &gClean})
         for (const Sample& x : *s)
             if (x.ms < 0) {

@@ -45,10 +45,17 @@ struct AppState {
     // starts another download or script in this process.
     bool handedOff = false;
 
-    // Binds Finifile anew to exeDir + "config.ini".
-    void BindSettings() {
-        Finifile = std::make_unique<IniFile>(exeDir + QStringLiteral("config.ini"));
-    }
+    // Where the tool writes what it keeps for the user: empty while the executable's folder
+    // (and a "config.ini" there) takes writes. Otherwise, as when the tool is installed under
+    // Program Files or on a network share, the user's own folder (platform::UserDataFolder, with
+    // its trailing separator): it then holds the settings file, whose values default to those
+    // of the "config.ini" beside the executable, and the copy of the submenu block that Install
+    // appended. The update, which replaces the tool's own files, is not run then.
+    QString userDir;
+
+    // Binds Finifile anew to the settings file: exeDir + "config.ini", or the one in userDir
+    // when the executable's folder takes no writes (decided here for the current exeDir).
+    void BindSettings();
     // The settings file, bound on first use when nothing has bound it yet.
     IniFile& Settings() {
         if (!Finifile) BindSettings();

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <optional>
 
 #include "core/AppError.h"
 #include "core/FileSystem.h"
@@ -56,11 +57,9 @@ bool SameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0 || a.toCaseFolded() == b.toCaseFolded();
 }
 
-}  // namespace
-
-QString IniFile::ReadString(const QString& section, const QString& key,
-                            const QString& defaultValue) const {
-    const IniText t = Load(fileName_);
+// The value of the key in the file, or nothing when the file has no such key.
+std::optional<QString> Find(const QString& fileName, const QString& section, const QString& key) {
+    const IniText t = Load(fileName);
     bool inSection = false;
     for (const QString& line : t.lines) {
         QString name;
@@ -74,9 +73,19 @@ QString IniFile::ReadString(const QString& section, const QString& key,
             if (v.size() >= 2 && ((v.front() == u'"' && v.back() == u'"') ||
                                   (v.front() == u'\'' && v.back() == u'\'')))
                 v = v.mid(1, v.size() - 2);
-            return v.left(kMaxValueLength);
+            return v.left(IniFile::kMaxValueLength);
         }
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+QString IniFile::ReadString(const QString& section, const QString& key,
+                            const QString& defaultValue) const {
+    if (const auto v = Find(fileName_, section, key)) return *v;
+    if (!defaults_.isEmpty())
+        if (const auto v = Find(defaults_, section, key)) return *v;
     return defaultValue;
 }
 

@@ -13,9 +13,12 @@
 //    present and keeps every other line. It writes a new file that replaces the old one in one
 //    step, so a failed write never leaves a half-written file; a refused write raises
 //    "Unable to write to %s" with the file's full path.
+//  - With a defaults file, a key missing from the file (or in a section it lacks) reads as the
+//    defaults file's value; writes go to the file alone.
 class IniFile {
   public:
-    explicit IniFile(QString fileName) : fileName_(std::move(fileName)) {}
+    explicit IniFile(QString fileName, QString defaultsFile = {})
+        : fileName_(std::move(fileName)), defaults_(std::move(defaultsFile)) {}
 
     const QString& FileName() const { return fileName_; }
     QString ReadString(const QString& section, const QString& key,
@@ -26,4 +29,5 @@ class IniFile {
 
   private:
     QString fileName_;
+    QString defaults_;
 };

@@ -11,6 +11,7 @@
 #include "core/Worker.h"
 #include "deploy/CommandReport.h"
 #include "deploy/CommandSteps.h"
+#include "deploy/InstallMark.h"
 #include "deploy/Menu.h"
 
 namespace deploy {
@@ -67,7 +68,8 @@ FolderReport DeleteMakerFiles(const QString& source, const QString& folder,
 
 class CleanRun {
   public:
-    explicit CleanRun(Context& ctx) : ctx_(ctx), st_(ctx.st), db_(ctx.db) {}
+    CleanRun(Context& ctx, CommandResult& result)
+        : ctx_(ctx), st_(ctx.st), db_(ctx.db), result_(result) {}
 
     void Run() {
         // Until a catalog has been connected the catalog connection names the tool's own
@@ -77,6 +79,7 @@ class CleanRun {
                 "Чистка не выполнена: база изделий AutoCAD Electrical ещё не подключена. "
                 "Выберите файл базы кнопкой \"...\" или укажите версию и язык, затем повторите "
                 "чистку"));
+            result_.end = CommandResult::End::Refused;
             return;
         }
         // "data\..." below lies in the tool's folder, which a file dialog may have left.
@@ -92,7 +95,11 @@ class CleanRun {
         StartDeletingFiles();
         RemoveMenuLines();
         Compact();
+        if (!RemoveInstallMark())
+            report_.shortfall << QStringLiteral("не удалось удалить отметку об установке");
         Conclude(ctx_, report_);
+        result_.end =
+            report_.shortfall.isEmpty() ? CommandResult::End::Done : CommandResult::End::Shortfall;
     }
 
   private:
@@ -144,8 +151,13 @@ class CleanRun {
         plan.stopped = kCleanStopped;
         plan.groups = report_.groups;
         plan.changes = [&] {
+            result_.changed = true;
             catalog::RemoveMakerRows(db_, st_, report_.groups, &log);
             catalog::RemovePinListTable(db_, &log);
+        };
+        plan.afterRollback = [&] {
+            result_.changed = false;
+            return QString();
         };
         InOneTransaction(db_, st_, log, plan);
         if (!counted_) report_.rows = log.changes;
@@ -156,6 +168,7 @@ class CleanRun {
     // reported. Its report is taken before any later failure is raised.
     void StartDeletingFiles() {
         progress_->Step(QStringLiteral("удаление файлов"));
+        result_.changed = true;
         const QString tool = fs::FullPath(fs::CurrentDir());
         deleting_.emplace([this, tool, images = st_.path_images, library = st_.path_library] {
             deleted_ << DeleteMakerFiles(tool + QStringLiteral("\\data\\IMAGES"), images,
@@ -206,6 +219,7 @@ class CleanRun {
     Context& ctx_;
     AppState& st_;
     catalog::CatalogDb& db_;
+    CommandResult& result_;
     CommandReport report_;
     bool counted_ = false, changes_ = false;
     std::optional<Progress> progress_;
@@ -217,6 +231,17 @@ class CleanRun {
 
 }  // namespace
 
-void Clean(Context& ctx) { CleanRun(ctx).Run(); }
+void Clean(Context& ctx, CommandResult* result) {
+    CommandResult own;
+    CommandResult& r = result ? *result : own;
+    r = {};
+    try {
+        CleanRun(ctx, r).Run();
+    } catch (...) {
+        // What it took out already makes the installation incomplete.
+        if (r.changed) RemoveInstallMark();
+        throw;
+    }
+}
 
 }  // namespace deploy

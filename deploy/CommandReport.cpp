@@ -14,6 +14,8 @@ namespace {
 
 // The success text when the command did everything, otherwise the list of what it could not.
 QString ClosingText(const CommandReport& r) {
+    if (r.shortfall.isEmpty() && r.nothingToDo)
+        return QStringLiteral("Установка не требуется: всё уже на месте, ничего не изменено");
     if (r.shortfall.isEmpty())
         return r.install ? QStringLiteral("Установка произведена успешно")
                          : QStringLiteral("Чистка завершена успешно!");
@@ -30,6 +32,8 @@ QString RowLine(const CommandReport& r, const catalog::TableChange& c) {
         if (r.codes[i] == c.table && !names.contains(r.groups[i])) names << r.groups[i];
     if (!names.isEmpty())
         where += QStringLiteral(" («%1»)").arg(names.join(QStringLiteral("», «")));
+    if (r.nothingToDo)
+        return QStringLiteral("- %1: строк ЗЕЛК на месте: %2").arg(where).arg(c.added);
     QString what = QStringLiteral("удалено строк ЗЕЛК: %1").arg(c.removed);
     if (r.install) what += QStringLiteral(", добавлено строк: %1").arg(c.added);
     if (c.dropped) what += QStringLiteral(", таблица удалена");
@@ -41,6 +45,7 @@ QString FolderLine(const CommandReport& r, const FolderReport& f) {
     while (folder.size() > 3 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
     const QString where = f.folder.isEmpty() ? QStringLiteral("(папка не задана)")
                                              : QStringLiteral("\"%1\"").arg(folder);
+    if (r.nothingToDo) return QStringLiteral("- %1: на месте %2").arg(where).arg(f.skipped);
     if (r.install)
         return QStringLiteral("- %1: скопировано %2, пропущено (уже были) %3, не скопировано %4")
             .arg(where)
@@ -57,16 +62,23 @@ QString FolderLine(const CommandReport& r, const FolderReport& f) {
 // and in the menu files.
 QString Details(const CommandReport& r, const QString& catalogFile) {
     QStringList out{QStringLiteral("База изделий \"%1\":").arg(catalogFile)};
-    if (r.rows.isEmpty()) out << QStringLiteral("- строки не изменялись");
+    if (r.rows.isEmpty())
+        out << (r.nothingToDo ? QStringLiteral("- строки ЗЕЛК выбранных групп на месте: файл базы "
+                                               "не изменялся после установки")
+                              : QStringLiteral("- строки не изменялись"));
     for (const catalog::TableChange& c : r.rows) out << RowLine(r, c);
     out << QStringLiteral("Файлы:");
     for (const FolderReport& f : r.folders) out << FolderLine(r, f);
     out << QStringLiteral("Меню:");
     for (const MenuFileLines& m : r.menus)
-        out << QStringLiteral("- \"%1\": %2 строк: %3")
-                   .arg(fs::FullPath(m.file),
-                        r.install ? QStringLiteral("добавлено") : QStringLiteral("удалено"))
-                   .arg(r.install ? m.after - m.before : m.before - m.after);
+        if (r.nothingToDo)
+            out << QStringLiteral("- \"%1\": пункт и подменю ЗЕЛК на месте")
+                       .arg(fs::FullPath(m.file));
+        else
+            out << QStringLiteral("- \"%1\": %2 строк: %3")
+                       .arg(fs::FullPath(m.file),
+                            r.install ? QStringLiteral("добавлено") : QStringLiteral("удалено"))
+                       .arg(r.install ? m.after - m.before : m.before - m.after);
     return out.join(u'\n');
 }
 
@@ -83,8 +95,20 @@ void Conclude(Context& ctx, const CommandReport& report) {
     const QString catalogFile =
         fs::FullPath(catalog::CatalogFileOf(ctx.db.ADOConnection2().ConnectionString()));
     const AppState& st = ctx.st;
-    fs::SyncFolders({QFileInfo(fs::Native(catalogFile)).absolutePath(), st.path_support,
-                     st.path_images, st.path_library, QStringLiteral("data"), st.exeDir});
+    QStringList folders{QFileInfo(fs::Native(catalogFile)).absolutePath(),
+                        st.path_support,
+                        st.path_images,
+                        st.path_library,
+                        QStringLiteral("data"),
+                        st.exeDir};
+    if (!st.userDir.isEmpty()) folders << st.userDir;
+    fs::SyncFolders(folders);
+    Tell(ctx, report);
+}
+
+void Tell(Context& ctx, const CommandReport& report) {
+    const QString catalogFile =
+        fs::FullPath(catalog::CatalogFileOf(ctx.db.ADOConnection2().ConnectionString()));
     ctx.form.ShowMessageWithDetails(ClosingText(report), Details(report, catalogFile));
 }
 

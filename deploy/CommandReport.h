@@ -32,6 +32,9 @@ struct FolderReport {
 // What a command did, for its closing message.
 struct CommandReport {
     bool install = true;
+    // Install found everything in place and changed nothing: the rows, files and menus are
+    // what it found.
+    bool nothingToDo = false;
     QStringList shortfall;  // what it could not do, one line each
     QList<catalog::TableChange> rows;
     QStringList groups, codes;  // the selection and the family code of each group
@@ -45,6 +48,8 @@ QString Names(const QStringList& names);
 // The end of a command that did not stop: everything it wrote goes onto the disk, then its
 // closing message, with what it changed as the message's details.
 void Conclude(Context& ctx, const CommandReport& report);
+// The closing message alone, for a command that wrote nothing.
+void Tell(Context& ctx, const CommandReport& report);
 
 // The groups of the selection that a catalog table belongs to, for a message.
 QString WhereInCatalog(const QString& table, const QStringList& groups, const QStringList& codes);

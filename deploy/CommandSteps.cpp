@@ -111,8 +111,9 @@ void InOneTransaction(catalog::CatalogDb& db, const AppState& st, catalog::StepL
         // message says so.
         if (!tx) throw;
         if (IsBackupFailure(e)) {
-            tx->Rollback();
+            const bool undone = tx->Rollback();
             if (along && plan.undo) plan.undo();
+            if (undone && plan.afterRollback) plan.afterRollback();
             throw;
         }
         QString state;

@@ -12,6 +12,8 @@
 #include "deploy/CommandReport.h"
 #include "deploy/CommandSteps.h"
 #include "deploy/CopyBatch.h"
+#include "deploy/InPlace.h"
+#include "deploy/InstallMark.h"
 #include "deploy/Menu.h"
 #include "state/Releases.h"
 #include "state/Selection.h"
@@ -22,7 +24,8 @@ namespace {
 
 class InstallRun {
   public:
-    explicit InstallRun(Context& ctx) : ctx_(ctx), st_(ctx.st), db_(ctx.db), backup_(ctx.db) {}
+    InstallRun(Context& ctx, CommandResult& result)
+        : ctx_(ctx), st_(ctx.st), db_(ctx.db), result_(result), backup_(ctx.db) {}
 
     void Run() {
         RefreshRelease();
@@ -31,12 +34,21 @@ class InstallRun {
         SetPlaces();
         CreateTables();
         fs::SetCurrentDir(st_.path_mem);  // "data\..." and the install database lie there
-        if (!Checked()) return;
+        if (!Checked()) {
+            result_.end = CommandResult::End::Refused;
+            return;
+        }
+        places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
+        menuAt_ = st_.avocadmenu;  // (the menu edit moves it on to the follow-up file)
+        if (NothingToDo()) return;
         ChangeCatalog();
         PlaceFiles();
         ReplaceMenus();
         progress_->Step(QStringLiteral("запись на диск"));
+        RecordMark();
         Conclude(ctx_, report_);
+        result_.end =
+            report_.shortfall.isEmpty() ? CommandResult::End::Done : CommandResult::End::Shortfall;
     }
 
   private:
@@ -83,6 +95,7 @@ class InstallRun {
     void CreateTables() {
         try {
             catalog::CreateCatalogTables(db_, &created_);
+            result_.changed = result_.changed || !created_.isEmpty();
         } catch (const AppError& e) {
             if (IsBackupFailure(e)) throw;
             const QString left = TablesLeft();
@@ -116,11 +129,66 @@ class InstallRun {
         return true;
     }
 
+    // Everything in place already: nothing is written but the mark, when it no longer tells
+    // what is installed (or when the catalog file has changed since it was written).
+    bool NothingToDo() {
+        const std::optional<InstallMark> mark = ReadInstallMark();
+        CommandReport found = report_;
+        found.nothingToDo = true;
+        QString state;
+        if (!NothingToInstall(ctx_, report_.groups, places_, mark, found, state)) return false;
+        const QString catalogFile =
+            fs::FullPath(catalog::CatalogFileOf(db_.ADOConnection2().ConnectionString()));
+        if (!MarkCovers(mark, catalogFile, state, found.codes)) {
+            // (the families of a mark whose files are all as it says are there still)
+            QStringList codes = found.codes;
+            if (mark && mark->catalog == catalogFile && mark->state == state) codes += mark->groups;
+            const InstallMark now = MarkNow(codes, state);
+            if (mark != now && !WriteInstallMark(now)) found.shortfall << MarkNotWritten();
+        }
+        result_.end = found.shortfall.isEmpty() ? CommandResult::End::NothingToDo
+                                                : CommandResult::End::Shortfall;
+        Tell(ctx_, found);
+        return true;
+    }
+
+    // What the mark records now: this catalog as it is, with the families of `codes`, and the
+    // state of its files (InstalledState) when it is known already.
+    InstallMark MarkNow(const QStringList& codes, const QString& state = {}) const {
+        InstallMark m;
+        m.packageDate = PackageDate(st_.exeDir);
+        m.release = st_.year;
+        m.language = st_.language;
+        m.catalog = fs::FullPath(catalog::CatalogFileOf(db_.ADOConnection2().ConnectionString()));
+        for (const QString& c : codes)
+            if (!m.groups.contains(c)) m.groups << c;
+        m.state = state.isEmpty() ? InstalledState(st_, places_, m.catalog, menuAt_) : state;
+        return m;
+    }
+    static QString MarkNotWritten() {
+        return QStringLiteral(
+            "не удалось записать отметку об установке (по ней средства "
+            "развёртывания узнают, что компоненты установлены)");
+    }
+
+    // An Install that did everything records it; one that could not leaves no mark that would
+    // say the installation is whole.
+    void RecordMark() {
+        if (!report_.shortfall.isEmpty()) {
+            RemoveInstallMark();
+            return;
+        }
+        InstallMark mark = MarkNow(report_.codes);
+        // A file of the user's own that has a maker's file's name stays as it is: such a mark
+        // keeps no state, so the next Install looks at everything again.
+        if (!DataFilesInPlace(places_)) mark.state.clear();
+        if (!WriteInstallMark(mark)) report_.shortfall << MarkNotWritten();
+    }
+
     // The maker's rows of the chosen groups and the pin lists, in one transaction. The copies
     // are made meanwhile when their image folder is there already, and take their names while
     // the transaction is committed; the new menu files are written beside theirs first.
     void ChangeCatalog() {
-        places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
         if (fs::FolderExists(st_.path_images)) copies_.emplace(places_);
         progress_.emplace(ctx_.form, db_, QStringLiteral("Установка"));
         catalog::FamilyLookup(db_, st_, report_.groups);
@@ -129,7 +197,8 @@ class InstallRun {
         progress_->Step(QStringLiteral("проверка данных ЗЕЛК"));
         catalog::SourceCheck(db_, st_);
         RequireInstallDatabase();
-        menus_ = std::make_unique<StagedMenu>(st_.avocadmenu, st_.path_support, places_.tool);
+        menus_ = std::make_unique<StagedMenu>(st_.avocadmenu, st_.path_support, places_.tool,
+                                              st_.userDir);
         report_.menus = menus_->Lines();
 
         catalog::StepLog log;
@@ -137,12 +206,23 @@ class InstallRun {
         TransactionPlan plan;
         plan.stopped = kInstallStopped;
         plan.groups = report_.groups;
-        plan.changes = [&] { catalog::RowTransfer(db_, st_, &log); };
+        plan.changes = [&] {
+            result_.changed = true;
+            catalog::RowTransfer(db_, st_, &log);
+        };
         if (copies_) {
             plan.alongside = [&] { copies_->PlaceAside(&menus_->Files()); };
-            plan.undo = [&] { return copies_->TakeBack(); };
+            plan.undo = [&] {
+                const QString left = copies_->TakeBack();
+                result_.changed = result_.changed || !left.isEmpty();
+                return left;
+            };
         }
-        plan.afterRollback = [&] { return TablesLeft(); };
+        plan.afterRollback = [&] {
+            const QString left = TablesLeft();
+            result_.changed = !left.isEmpty();
+            return left;
+        };
         InOneTransaction(db_, st_, log, plan);
         report_.rows = log.changes;
     }
@@ -183,9 +263,11 @@ class InstallRun {
     Context& ctx_;
     AppState& st_;
     catalog::CatalogDb& db_;
+    CommandResult& result_;
     const BackupScope backup_;
     QStringList created_;  // tables this run created
     CopyPlaces places_;
+    QString menuAt_;
     CommandReport report_;
     std::optional<Progress> progress_;
     std::unique_ptr<StagedMenu> menus_;
@@ -194,6 +276,17 @@ class InstallRun {
 
 }  // namespace
 
-void Install(Context& ctx) { InstallRun(ctx).Run(); }
+void Install(Context& ctx, CommandResult* result) {
+    CommandResult own;
+    CommandResult& r = result ? *result : own;
+    r = {};
+    try {
+        InstallRun(ctx, r).Run();
+    } catch (...) {
+        // Stopped after it changed something: the installation is not known to be whole.
+        if (r.changed) RemoveInstallMark();
+        throw;
+    }
+}
 
 }  // namespace deploy

@@ -181,21 +181,32 @@ QStringList ReadMakerBlockForInstall(const QString& tool) {
     return block;
 }
 
+// The copies of the block that Install appended last, in the tool's folder `tool` and in the
+// user's folder `userDir` (where Install keeps it when the tool's folder takes no writes).
+QList<QStringList> BlockCopies(const QString& userDir, const QString& tool) {
+    QList<QStringList> blocks;
+    QStringList files{ToolFile(tool, kInstalledBlockFile)};
+    if (!userDir.isEmpty()) files << BlockCopyFile(userDir, tool);
+    for (const QString& f : files)
+        if (fs::FileExists(f)) blocks << ReadTextFile(f).lines;
+    return blocks;
+}
+
 // The blocks Clean recognises: the lines of "data\menu.txt" and, when Install left one, the
 // copy of the block it appended last.
-QList<QStringList> KnownBlocks() {
+QList<QStringList> KnownBlocks(const QString& userDir) {
     QList<QStringList> blocks;
+    const QList<QStringList> copies = BlockCopies(userDir, {});
     try {
         blocks << ReadTextFile(kMakerMenuFile).lines;
     } catch (const AppError& e) {
-        if (!fs::FileExists(kInstalledBlockFile))
+        if (copies.isEmpty())
             throw AppError(QStringLiteral("%1. Без строк подменю ЗЕЛК из файла \"data\\menu.txt\" "
                                           "нельзя определить, какие строки меню добавлены "
                                           "установкой. Файлы меню не изменены")
                                .arg(e.message()));
     }
-    if (fs::FileExists(kInstalledBlockFile)) blocks << ReadTextFile(kInstalledBlockFile).lines;
-    return blocks;
+    return blocks + copies;
 }
 
 bool HasFollowUp(const QString& avocadmenu, const QString& pathSupport) {
@@ -212,16 +223,16 @@ TextLines ReadMenuFile(const QString& path, QList<std::pair<QString, QByteArray>
 // Install's new menu files: the copy of the block first, then each menu file. The digest of
 // each menu file as read goes to `digests`.
 std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& pathSupport,
-                                        const QString& tool,
+                                        const QString& tool, const QString& userDir,
                                         QList<std::pair<QString, QByteArray>>* digests) {
-    const QString installedBlock = ToolFile(tool, kInstalledBlockFile);
+    const QString installedBlock = BlockCopyFile(userDir, tool);
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
     TextLines first = ReadMenuFile(avocadmenu, digests);
     const QStringList menu_zelk = ReadMakerBlockForInstall(tool);
     QList<QStringList> blocks{menu_zelk};
-    if (fs::FileExists(installedBlock)) blocks << ReadTextFile(installedBlock).lines;
+    blocks += BlockCopies(userDir, tool);
     MakerLines maker(std::move(blocks));
     auto plan = [&](TextLines text, const QStringList& block) {
         const qsizetype read = text.lines.size();
@@ -241,8 +252,40 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
 
 }  // namespace
 
-StagedMenu::StagedMenu(QString& avocadmenu, const QString& pathSupport, const QString& tool)
-    : avocadmenu_(avocadmenu), support_(pathSupport), tool_(tool), leftAt_(avocadmenu) {
+QString BlockCopyFile(const QString& userDir, const QString& tool) {
+    if (userDir.isEmpty()) return ToolFile(tool, kInstalledBlockFile);
+    QString dir = userDir;
+    if (!dir.endsWith(u'/') && !dir.endsWith(u'\\')) dir += u'\\';
+    return dir + QStringLiteral("menu_installed.txt");
+}
+
+QStringList MenuFilesEdited(const QString& avocadmenu, const QString& pathSupport) {
+    QStringList files{avocadmenu};
+    if (HasFollowUp(avocadmenu, pathSupport)) files << pathSupport + kFollowUpMenuName;
+    return files;
+}
+
+bool MakerMenuInPlace(const QString& avocadmenu, const QString& pathSupport, const QString& tool,
+                      const QString& userDir, QStringList* files) {
+    try {
+        QString at = avocadmenu;
+        for (const PlannedWrite& w : PlanMakerMenu(at, pathSupport, tool, userDir, nullptr)) {
+            if (!fs::FileExists(w.path) || fs::ReadAll(w.path) != EncodeText(w.text)) return false;
+            if (files && w.linesRead >= 0) *files << w.path;
+        }
+        return true;
+    } catch (const AppError&) {
+        return false;
+    }
+}
+
+StagedMenu::StagedMenu(QString& avocadmenu, const QString& pathSupport, const QString& tool,
+                       const QString& userDir)
+    : avocadmenu_(avocadmenu),
+      support_(pathSupport),
+      tool_(tool),
+      userDir_(userDir),
+      leftAt_(avocadmenu) {
     Stage();
 }
 
@@ -252,7 +295,7 @@ void StagedMenu::Stage() {
     QString at = avocadmenu_;
     QList<std::pair<QString, QByteArray>> digests;
     const auto left = qScopeGuard([&] { leftAt_ = at; });
-    const std::vector<PlannedWrite> writes = PlanMakerMenu(at, support_, tool_, &digests);
+    const std::vector<PlannedWrite> writes = PlanMakerMenu(at, support_, tool_, userDir_, &digests);
     staged_ = std::make_unique<fs::StagedFiles>(Encoded(writes));
     lines_ = CountLines(writes);
     read_.clear();
@@ -292,6 +335,7 @@ void StagedMenu::Replace() {
 QList<MenuFileLines> RemoveMakerMenu(AppState& st) {
     // (the temporaries an Install killed while it wrote the block's copy go too)
     fs::RemoveStagedLeftovers(kInstalledBlockFile);
+    if (!st.userDir.isEmpty()) fs::RemoveStagedLeftovers(BlockCopyFile(st.userDir, {}));
     std::vector<PlannedWrite> writes;
     const auto plan = [&](TextLines text, MakerLines& maker) {
         const qsizetype read = text.lines.size();
@@ -299,7 +343,7 @@ QList<MenuFileLines> RemoveMakerMenu(AppState& st) {
         writes.push_back({st.avocadmenu, std::move(text), read});
     };
     TextLines clear_menu = ReadTextFile(st.avocadmenu);
-    MakerLines maker(KnownBlocks());
+    MakerLines maker(KnownBlocks(st.userDir));
     plan(std::move(clear_menu), maker);
     if (HasFollowUp(st.avocadmenu, st.path_support)) {
         st.avocadmenu = st.path_support + kFollowUpMenuName;

@@ -23,6 +23,21 @@ struct MenuFileLines {
 // gives the menu files it rewrote.
 QList<MenuFileLines> RemoveMakerMenu(AppState& st);
 
+// Where Install keeps the copy of the block it appended: "data\menu_installed.txt" in the
+// tool's folder `tool` (ToolFile), or in the user's folder `userDir` (AppState::userDir) when
+// the tool's folder takes no writes. Both places are read when blocks are recognised.
+QString BlockCopyFile(const QString& userDir, const QString& tool);
+
+// The menu files Install's edit rewrites: `avocadmenu`, and its follow-up file when it has one.
+QStringList MenuFilesEdited(const QString& avocadmenu, const QString& pathSupport);
+
+// Whether Install's edit would change nothing: each menu file it edits, and the copy of the
+// block, holds already what it would write (the entry lines, exactly one block of the current
+// "data\menu.txt"). False too when a file cannot be read or understood.
+// `files` gets the menu files looked at.
+bool MakerMenuInPlace(const QString& avocadmenu, const QString& pathSupport, const QString& tool,
+                      const QString& userDir, QStringList* files = nullptr);
+
 // The tool's own file `name` ("data\..."), in the folder `tool`; with `tool` empty, relative
 // to the current directory as the tool names its files.
 inline QString ToolFile(const QString& tool, const QString& name) {
@@ -37,8 +52,10 @@ inline QString ToolFile(const QString& tool, const QString& name) {
 class StagedMenu {
   public:
     // `avocadmenu` (st.avocadmenu) ends as the edit leaves it (the follow-up file when there is
-    // one), also when this raises; `pathSupport` is st.path_support.
-    StagedMenu(QString& avocadmenu, const QString& pathSupport, const QString& tool);
+    // one), also when this raises; `pathSupport` is st.path_support; `userDir` is
+    // st.userDir, which tells where the copy of the block goes (BlockCopyFile).
+    StagedMenu(QString& avocadmenu, const QString& pathSupport, const QString& tool,
+               const QString& userDir = {});
     ~StagedMenu();
     StagedMenu(const StagedMenu&) = delete;
     StagedMenu& operator=(const StagedMenu&) = delete;
@@ -60,7 +77,7 @@ class StagedMenu {
     void Stage();
     QString Changed() const;  // a menu file that no longer holds what was read, or ""
 
-    const QString avocadmenu_, support_, tool_;
+    const QString avocadmenu_, support_, tool_, userDir_;
     QString& leftAt_;
     std::unique_ptr<fs::StagedFiles> staged_;
     QList<MenuFileLines> lines_;

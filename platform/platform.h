@@ -111,4 +111,41 @@ void ShowFixedFrameWithMaximise(std::uintptr_t nativeWindow);
 // Maps a path written with backslashes to the file system's native form (identity on Windows).
 std::u16string NativePath(const std::u16string& path);
 
+// ---- what the tool keeps for the user, and the console of a command-line run
+
+// The folder that takes what the tool writes for the user when its own folder takes no writes
+// (installed under Program Files or on a network share): the user's roaming application data
+// folder + "\ZELK\AE_install" on Windows, elsewhere the user's configuration folder
+// (XDG_CONFIG_HOME, else ~/.config) + "/ZELK/AE_install". No trailing separator; not created
+// here. Empty when the system names no such folder.
+std::u16string UserDataFolder();
+
+// Whether `path` can be written: for a folder, whether it takes a new file; for a file, whether
+// it can be opened for writing. Nothing is left changed by the look.
+bool Writable(const std::u16string& path);
+
+// The size of a file and the time it was last written (in the system's own units), looked at
+// in one call; nothing when it cannot be looked at.
+std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::u16string& path);
+
+// The detection mark: what Install recorded for the user, as names and values. On Windows the
+// string values of the registry key HKEY_CURRENT_USER\Software\ZELK\AE_install; elsewhere the
+// file "install-mark.ini" in UserDataFolder(). Writing sets the mark's values (false when
+// it cannot be written); reading gives nothing when there is no mark; removing is true when no
+// mark is left.
+using MarkValues = std::vector<std::pair<std::u16string, std::u16string>>;
+bool WriteInstallMark(const MarkValues& values);
+std::optional<MarkValues> ReadInstallMark();
+bool RemoveInstallMark();
+
+// Writes text to the console the tool was started from: on Windows, where a program with a
+// window has no console of its own, the standard output it was given or else the console of the
+// process that started it (attached on first use); elsewhere the standard output. Nothing when
+// there is none.
+void PrintToConsole(const std::u16string& text);
+
+// Readies this thread for the component objects the database engine of Windows builds uses.
+// Nothing elsewhere.
+void InitComponentObjects();
+
 }  // namespace platform

@@ -2,7 +2,8 @@
 # Runs the Windows test executables of the x86_64 cross-build (build-win64) under wine64 as a
 # Russian user, with CTest, on a virtual X display; the FTP tests reach their local servers
 # through the server bridge. Then lets the Windows tool update itself from a local server
-# (tests/update/wine_update.sh), starts it on the demo installation and saves screenshots
+# (tests/update/wine_update.sh), runs its command line on the demo installation
+# (scripts/wine-cli.sh), starts it there and saves screenshots
 # (scripts/wine-demo.sh). CTest's summary is the last test line.
 #
 # Usage: scripts/test-wine.sh [CTEST_ARGS...]   With arguments (e.g. -R EngineContract) CTest
@@ -49,6 +50,10 @@ status=0
 wineserver -k 2>/dev/null || true
 echo "== the Windows tool updates itself under Wine"
 bash tests/update/wine_update.sh build-win64/wine-update || status=1
+wineserver -k 2>/dev/null || true
+echo "== the Windows tool's command line under Wine on the demo installation"
+bash scripts/wine-cli.sh build-win64/wine-cli || status=1
+wineserver -k 2>/dev/null || true
 echo "== the Windows tool under Wine on the demo installation"
 bash scripts/wine-demo.sh build-win64/wine-demo || status=1
 exit $status

@@ -333,6 +333,18 @@ void RefuseTestKeyOnMakersHost(QString host) {
                 .arg(host));
 }
 
+// The update replaces the tool's own files. Where its folder takes no writes (installed for
+// every user under Program Files or on a network share) it cannot, and is left to whoever
+// installed the tool: the status bar says so, and no network is touched.
+bool UpdateSkipped(Context& ctx) {
+    if (ctx.st.userDir.isEmpty()) return false;
+    ctx.form.SetStatusText(
+        QStringLiteral(" Обновление пропущено: папка программы \"%1\" закрыта для записи, "
+                       "программу обновляет тот, кто её установил")
+            .arg(fs::FullPath(ctx.st.exeDir)));
+    return true;
+}
+
 }  // namespace
 
 QDate ParseDayMonthYear(const QString& text) {
@@ -386,6 +398,7 @@ static bool LogInAnew(IdFtp& ftp, IForm& form) {
 void StartupUpdateCheck(Context& ctx, const ProbeTarget& probe) {
     AppState& st = ctx.st;
     IForm& form = ctx.form;
+    if (UpdateSkipped(ctx)) return;
     RemovePartFiles(st.exeDir);
     // The probe, the login and the status file within one time limit, name lookups included,
     // the file within its cap: whatever the network and the server do, the start-up goes on
@@ -440,7 +453,7 @@ void poupdate(Context& ctx, bool refreshStatus) {
     IForm& form = ctx.form;
     if (st.handedOff) return;  // the update script already runs; the tool is ending
     st.BindSettings();
-    if (!ctx.ftp) return;
+    if (UpdateSkipped(ctx) || !ctx.ftp) return;
     IdFtp& ftp = *ctx.ftp;
 
     const QString statusBefore = form.StatusText();

@@ -47,6 +47,17 @@ TEST(SettingsFile, MissingPartsReadEmptyAndLongValuesAreCut) {
     // A folder in place of the file reads empty too.
     dir.mkdir("folder.ini");
     EXPECT_EQ(IniFile(dir.file("folder.ini")).ReadString("BASE", "PATH", ""), "");
+
+    // The user's own settings over the tool's as defaults: a key the user's file lacks (even
+    // in a section it has) reads from the defaults, one it has (even empty) does not; writes go
+    // to the user's file alone.
+    dir.write("user.ini", "[Update]\r\nempty=\r\n");
+    IniFile user(dir.file("user.ini"), dir.file("config.ini"));
+    EXPECT_EQ(user.ReadString("BASE", "PATH", ""), "C:\\a.mdb");
+    EXPECT_EQ(user.ReadString("Update", "empty", "x"), "");
+    user.WriteString("BASE", "PATH", "D:\\b.mdb");
+    EXPECT_EQ(user.ReadString("BASE", "PATH", ""), "D:\\b.mdb");
+    EXPECT_EQ(ini.ReadString("BASE", "PATH", ""), "C:\\a.mdb");
 }
 
 TEST(SettingsFile, NamesMatchWithoutCaseCyrillicIncluded) {

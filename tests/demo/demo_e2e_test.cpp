@@ -12,6 +12,7 @@
 
 #include "DemoChecks.h"
 #include "DemoSupport.h"
+#include "DemoWindow.h"
 #include "app/view.h"
 #include "catalog/CatalogDb.h"
 #include "core/AppState.h"
@@ -23,48 +24,11 @@ namespace {
 const QString kEntry = QStringLiteral("ЗЕЛК|IMAGES\\zelk.png|$S=M400");
 const QString kMaker = QStringLiteral("ЗЕЛК");
 
-class EnvGuard {
-  public:
-    EnvGuard(const char* name, const QString& value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
-        qputenv(name, value.toLocal8Bit());
-    }
-    ~EnvGuard() { had_ ? qputenv(name_, old_) : qunsetenv(name_); }
-
-  private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
-
-QApplication& App() {
-    static int argc = 1;
-    static char arg0[] = "test_demo";
-    static char* argv[] = {arg0, nullptr};
-    // Never destroyed: Qt's own statics outlive the tests.
-    static QApplication* app = [] {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* a = new QApplication(argc, argv);
-        view::ProvideFonts();
-        return a;
-    }();
-    return *app;
-}
-
 QStringList Items(const QListWidget* list) {
     QStringList out;
     for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
     return out;
 }
-
-class CurrentDir {
-  public:
-    explicit CurrentDir(const QString& dir) : saved_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~CurrentDir() { QDir::setCurrent(saved_); }
-
-  private:
-    QString saved_;
-};
 
 }  // namespace
 

@@ -932,8 +932,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          nullptr,
                                          {},
                                          kUserFiles + QStringList{"catalog"}},
+                          // (a first Install: one over a complete installation writes nothing)
                           UsersFilesCase{"BlockCopyOnAFullDiskInstall",
-                                         true,
+                                         false,
                                          "data",
                                          Trouble::Full,
                                          Command::Install,

@@ -1,0 +1,90 @@
+// What the tool keeps for the user off Windows: the user's configuration folder, a file for the
+// detection mark, and the standard output as the console.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QString>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "platform/qt_bridge.h"
+
+namespace platform {
+
+namespace {
+
+const QString kMarkSection = QStringLiteral("[Installed]");
+
+QString MarkFile() {
+    const QString folder = FromU16(UserDataFolder());
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/install-mark.ini");
+}
+
+}  // namespace
+
+std::u16string UserDataFolder() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        const QString home = qEnvironmentVariable("HOME");
+        if (home.isEmpty()) return {};
+        base = home + QStringLiteral("/.config");
+    }
+    return ToU16(QDir::cleanPath(base) + QStringLiteral("/ZELK/AE_install"));
+}
+
+bool Writable(const std::u16string& path) {
+    // The system's own answer: it knows a read-only file system, and the rights of this user.
+    return ::access(QFile::encodeName(FromU16(NativePath(path))).constData(), W_OK) == 0;
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::u16string& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(FromU16(NativePath(path))).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair<std::int64_t, std::int64_t>(
+        st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+}
+
+bool WriteInstallMark(const MarkValues& values) {
+    const QString file = MarkFile();
+    if (file.isEmpty() || !QDir().mkpath(QFileInfo(file).absolutePath())) return false;
+    QByteArray text = kMarkSection.toUtf8() + '\n';
+    for (const auto& [name, value] : values)
+        text += FromU16(name).toUtf8() + '=' + FromU16(value).toUtf8() + '\n';
+    QSaveFile out(file);
+    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+}
+
+std::optional<MarkValues> ReadInstallMark() {
+    QFile in(MarkFile());
+    if (MarkFile().isEmpty() || !in.open(QIODevice::ReadOnly)) return std::nullopt;
+    MarkValues out;
+    for (const QByteArray& raw : in.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        const qsizetype eq = line.indexOf(u'=');
+        if (line.startsWith(u'[') || eq <= 0) continue;
+        out.emplace_back(ToU16(line.left(eq)), ToU16(line.mid(eq + 1)));
+    }
+    return out;
+}
+
+bool RemoveInstallMark() {
+    const QString file = MarkFile();
+    return file.isEmpty() || !QFileInfo::exists(file) || QFile::remove(file);
+}
+
+void PrintToConsole(const std::u16string& text) {
+    const QByteArray bytes = FromU16(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void InitComponentObjects() {}
+
+}  // namespace platform

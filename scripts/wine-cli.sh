@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The Windows tool's command line (build-win64, x86_64) under wine64 on the demo installation,
+# as a logon script starts it: from a batch file with "start /wait", the demo's profile handed
+# on by cmd, the exit code taken from %ERRORLEVEL% (all of its bits: 1618 stays 1618), the log in
+# UTF-8. Wine has no Jet, so the Windows tool cannot open the catalog: Install stops with exit
+# code 2, says why in its log and changes nothing. Also the help (0), the status query (1: not
+# installed), a wrong option (3) and a second copy while the window runs (1618).
+# Usage: scripts/wine-cli.sh [OUT]   (default build-win64/wine-cli)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m -- "${1:-$root/build-win64/wine-cli}")
+# (a build that trusts the test update key carries "test" in its name)
+exe=$root/build-win64/ZELK_AE_install-test.exe
+[[ -f $exe ]] || exe=$root/build-win64/ZELK_AE_install.exe
+name=$(basename "$exe")
+datagen=${ZELK_HOST_DATAGEN:-}
+for d in "$root/build-host/zelk_datagen" "$root/build/zelk_datagen"; do
+    [[ -z $datagen && -x $d ]] && datagen=$d
+done
+[[ -f $exe && -x $datagen ]] || { echo "wine-cli: run scripts/build-windows.sh x86_64 first" >&2; exit 1; }
+bash "$root/scripts/wine-prefix.sh"
+export WINEPREFIX=${WINEPREFIX:-$root/build-win64/wineprefix} WINEDEBUG=-all
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 QT_QPA_PLATFORM=offscreen
+
+rm -rf -- "$out"
+mkdir -p "$out"
+"$datagen" --demo-profile "$root/data-src" "$out/demo" >/dev/null
+tool=$out/demo/tool
+mkdir -p "$tool"
+cp -- "$exe" "$tool/"
+cp -R -- "$root/build-win64/package/." "$tool/"
+win() { winepath -w "$1" 2>/dev/null; }
+log=$(win "$out/deploy.log")
+profile="set USERPROFILE=$(win "$out/demo/USERPROFILE")&& set PUBLIC=$(win "$out/demo/PUBLIC")"
+# The logon script of README, with the demo's profile; it keeps the exit code, which the status
+# of a Linux process would cut to 8 bits.
+printf '%s\r\n' '@echo off' "$profile" "start \"\" /wait \"%~dp0$name\" %*" \
+    '>"%~dp0exit-code.txt" echo %ERRORLEVEL%' >"$tool/deploy.cmd"
+
+status=0
+run() {
+    rm -f "$tool/exit-code.txt"
+    (cd "$tool" && "$root/scripts/wine-run.sh" cmd /c deploy.cmd "$@") </dev/null >>"$out/console.txt" 2>&1 || true
+    if [[ -f $tool/exit-code.txt ]]; then tr -d '\r\n ' <"$tool/exit-code.txt"; else echo none; fi
+}
+check() {  # the exit code expected, what is run, the tool's arguments
+    local want=$1 what=$2 got
+    shift 2
+    got=$(run "$@")
+    if [[ $got == "$want" ]]; then
+        echo "wine-cli: ok    $what: exit code $got"
+    else
+        echo "wine-cli: FAIL  $what: exit code $got, expected $want"
+        status=1
+    fi
+}
+logs() {
+    if grep -qF -- "$1" "$out/deploy.log" 2>/dev/null; then
+        echo "wine-cli: ok    the log says: $1"
+    else
+        echo "wine-cli: FAIL  the log does not say: $1"
+        status=1
+    fi
+}
+state() {
+    (cd "$out/demo" && find USERPROFILE PUBLIC -type f -print0 | sort -z | xargs -0 sha256sum)
+}
+
+before=$(state)
+check 0 "help" "/?"
+check 1 "status before Install" /status "/log:$log"
+logs "Компоненты ЗЕЛК не установлены"
+check 3 "an unknown option" /install /bogus "/log:$log"
+logs 'неизвестный параметр "/bogus"'
+check 2 "Install without Jet" /install /groups:all "/log:$log"
+logs "Microsoft.Jet.OLEDB.4.0"
+logs "Код завершения: 2 (остановлено, база изделий не изменена)"
+if [[ $(head -c3 "$out/deploy.log" | od -An -tx1 | tr -d ' ') == efbbbf ]]; then
+    echo "wine-cli: ok    the log begins with the UTF-8 byte-order mark"
+else
+    echo "wine-cli: FAIL  the log has no UTF-8 byte-order mark"
+    status=1
+fi
+if [[ $(state) == "$before" ]]; then
+    echo "wine-cli: ok    the catalog, the menus and the files are as they were"
+else
+    echo "wine-cli: FAIL  a file of the installation changed"
+    status=1
+fi
+
+# The window (offscreen), and a command while it runs.
+(cd "$tool" && exec "$root/scripts/wine-run.sh" cmd /c "$profile&& $name") \
+    </dev/null >"$out/window.txt" 2>&1 &
+window=$!
+got=none
+for _ in $(seq 30); do
+    got=$(run /install "/log:$log")
+    [[ $got == 1618 ]] && break
+    sleep 1
+done
+if [[ $got == 1618 ]]; then
+    echo "wine-cli: ok    Install while the window runs: exit code 1618"
+    logs "Программа уже работает"
+else
+    echo "wine-cli: FAIL  Install while the window runs: exit code $got, expected 1618"
+    status=1
+fi
+wineserver -k 2>/dev/null || true
+wait "$window" 2>/dev/null || true
+echo "wine-cli: the log is $out/deploy.log"
+exit $status
