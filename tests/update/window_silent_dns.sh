@@ -42,12 +42,12 @@ printf 'nameserver %s\noptions timeout:30 attempts:1\n' $ns >"$work/resolv.conf"
 
 "$build/zelk_datagen" --demo-profile "$root/data-src" "$work" >/dev/null
 mkdir -p "$work/tool"
-cp -- "$build/ZELK_AE_install" "$work/tool/"
+cp -- "$build/ZELK_AE_install-test" "$work/tool/"
 cp -R -- "$build/package/." "$work/tool/"
 start_display "$work"
 
 started=$(now_ms)
-unshare -m sh -c 'mount --bind "$1" /etc/resolv.conf && cd "$2" && exec ./ZELK_AE_install' \
+unshare -m sh -c 'mount --bind "$1" /etc/resolv.conf && cd "$2" && exec ./ZELK_AE_install-test' \
     sh "$work/resolv.conf" "$work/tool" >"$work/tool.log" 2>&1 &
 pids+=($!)
 window=

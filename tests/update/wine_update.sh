@@ -16,7 +16,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(realpath -m -- "${1:-$root/build-win64/wine-update}")
-exe=$root/build-win64/ZELK_AE_install.exe
+exe=$root/build-win64/ZELK_AE_install-test.exe
 [[ -f $exe && -d $root/build-win64/package ]] ||
     { echo "wine-update: run scripts/build-windows.sh x86_64 first" >&2; exit 1; }
 export WINEPREFIX=${WINEPREFIX:-$root/build-win64/wineprefix} WINEDEBUG=-all
@@ -77,7 +77,7 @@ lay_out() {
 # Starts the tool in its folder and checks that it updated itself and ended.
 update_run() {
     local started=$SECONDS ended=
-    (cd "$tool" && exec "$root/scripts/wine-run.sh" ZELK_AE_install.exe) >"$out/$name.log" 2>&1 &
+    (cd "$tool" && exec "$root/scripts/wine-run.sh" ZELK_AE_install-test.exe) >"$out/$name.log" 2>&1 &
     local tool_pid=$!
     while ((SECONDS - started < 120)); do
         kill -0 "$tool_pid" 2>/dev/null || { ended=1; break; }
@@ -93,7 +93,9 @@ update_run() {
     [[ $(tr -d '\r\n ' <"$tool/marker.txt" 2>/dev/null) == handed-over ]] ||
         bad+=" the new update.cmd did not run;"
     grep -q "local_date=$(date +%d.%m.%Y)" "$tool/config.ini" || bad+=" today's date not recorded;"
-    cmp -s "$tool/data/status_up.ini" <(printf "$status") || bad+=" status file not the server's;"
+    # (the server lists the five files it serves in the status file's [Files] and prints it)
+    cmp -s "$tool/data/status_up.ini" <(python3 -c 'import sys; sys.stdout.buffer.write(bytes.fromhex(sys.argv[1]))' \
+        "$(sed -n 's/^STATUS //p' "$out/server.log" | head -1)") || bad+=" status file not the server's;"
     local f
     for f in ZELK_AE_install.7z 7z/7z.exe 7z/7z.dll manual_update.txt; do
         [[ $(cat "$tool/$f" 2>/dev/null) == "content of /autocad/$f" ]] || bad+=" $f not the new one;"
