@@ -24,6 +24,9 @@ export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 QT_QPA_PLATFORM=offscreen
 
 rm -rf -- "$out"
 mkdir -p "$out"
+# No detection mark from an earlier run of this prefix: the status query starts from "not
+# installed".
+wine reg delete 'HKCU\Software\ZELK\AE_install' /f >/dev/null 2>&1 || true
 "$datagen" --demo-profile "$root/data-src" "$out/demo" >/dev/null
 tool=$out/demo/tool
 mkdir -p "$tool"

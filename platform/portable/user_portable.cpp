@@ -17,18 +17,8 @@
 
 namespace platform {
 
-namespace {
-
-const QString kMarkSection = QStringLiteral("[Installed]");
-
-QString MarkFile() {
-    const QString folder = FromU16(UserDataFolder());
-    return folder.isEmpty() ? QString() : folder + QStringLiteral("/install-mark.ini");
-}
-
-}  // namespace
-
 std::u16string UserDataFolder() {
+    if (const std::u16string kept = KeptUserData(); !kept.empty()) return kept;
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base)) {
         const QString home = qEnvironmentVariable("HOME");
@@ -51,33 +41,11 @@ std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::
         st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
 }
 
-bool WriteInstallMark(const MarkValues& values) {
-    const QString file = MarkFile();
-    if (file.isEmpty() || !QDir().mkpath(QFileInfo(file).absolutePath())) return false;
-    QByteArray text = kMarkSection.toUtf8() + '\n';
-    for (const auto& [name, value] : values)
-        text += FromU16(name).toUtf8() + '=' + FromU16(value).toUtf8() + '\n';
-    QSaveFile out(file);
-    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
-}
+bool WriteInstallMark(const MarkValues& values) { return WriteMarkFile(UserDataFolder(), values); }
 
-std::optional<MarkValues> ReadInstallMark() {
-    QFile in(MarkFile());
-    if (MarkFile().isEmpty() || !in.open(QIODevice::ReadOnly)) return std::nullopt;
-    MarkValues out;
-    for (const QByteArray& raw : in.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        const qsizetype eq = line.indexOf(u'=');
-        if (line.startsWith(u'[') || eq <= 0) continue;
-        out.emplace_back(ToU16(line.left(eq)), ToU16(line.mid(eq + 1)));
-    }
-    return out;
-}
+std::optional<MarkValues> ReadInstallMark() { return ReadMarkFile(UserDataFolder()); }
 
-bool RemoveInstallMark() {
-    const QString file = MarkFile();
-    return file.isEmpty() || !QFileInfo::exists(file) || QFile::remove(file);
-}
+bool RemoveInstallMark() { return RemoveMarkFile(UserDataFolder()); }
 
 void PrintToConsole(const std::u16string& text) {
     const QByteArray bytes = FromU16(text).toUtf8();

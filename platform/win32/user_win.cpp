@@ -32,6 +32,7 @@ std::u16string FromWide(const wchar_t* s, size_t n) {
 }  // namespace
 
 std::u16string UserDataFolder() {
+    if (const std::u16string kept = KeptUserData(); !kept.empty()) return kept;
     wchar_t path[MAX_PATH] = {};
     if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK)
         return {};
@@ -86,6 +87,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> FileSizeAndTime(const std::
 }
 
 bool WriteInstallMark(const MarkValues& values) {
+    if (const std::u16string kept = KeptUserData(); !kept.empty())
+        return WriteMarkFile(kept, values);
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kMarkKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -102,6 +105,7 @@ bool WriteInstallMark(const MarkValues& values) {
 }
 
 std::optional<MarkValues> ReadInstallMark() {
+    if (const std::u16string kept = KeptUserData(); !kept.empty()) return ReadMarkFile(kept);
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kMarkKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return std::nullopt;
@@ -130,6 +134,7 @@ std::optional<MarkValues> ReadInstallMark() {
 }
 
 bool RemoveInstallMark() {
+    if (const std::u16string kept = KeptUserData(); !kept.empty()) return RemoveMarkFile(kept);
     const LONG r = RegDeleteKeyW(HKEY_CURRENT_USER, kMarkKey);
     if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) return false;
     // The maker's key goes too once it holds nothing else.

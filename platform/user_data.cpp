@@ -1,0 +1,68 @@
+// What the tool records for the user, kept in a folder of a test program's own when it says so,
+// and the detection mark as a file.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QString>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "platform/qt_bridge.h"
+
+namespace platform {
+
+namespace {
+
+std::mutex keptMutex;
+std::u16string kept;  // the folder given to KeepUserDataIn, or empty
+
+const QString kMarkSection = QStringLiteral("[Installed]");
+
+QString MarkFile(const std::u16string& folder) {
+    return folder.empty() ? QString() : FromU16(folder) + QStringLiteral("/install-mark.ini");
+}
+
+}  // namespace
+
+void KeepUserDataIn(const std::u16string& folder) {
+    const std::lock_guard lock(keptMutex);
+    kept = folder;
+}
+
+std::u16string KeptUserData() {
+    const std::lock_guard lock(keptMutex);
+    return kept;
+}
+
+bool WriteMarkFile(const std::u16string& folder, const MarkValues& values) {
+    const QString file = MarkFile(folder);
+    if (file.isEmpty() || !QDir().mkpath(QFileInfo(file).absolutePath())) return false;
+    QByteArray text = kMarkSection.toUtf8() + '\n';
+    for (const auto& [name, value] : values)
+        text += FromU16(name).toUtf8() + '=' + FromU16(value).toUtf8() + '\n';
+    QSaveFile out(file);
+    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+}
+
+std::optional<MarkValues> ReadMarkFile(const std::u16string& folder) {
+    QFile in(MarkFile(folder));
+    if (folder.empty() || !in.open(QIODevice::ReadOnly)) return std::nullopt;
+    MarkValues out;
+    for (const QByteArray& raw : in.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        const qsizetype eq = line.indexOf(u'=');
+        if (line.startsWith(u'[') || eq <= 0) continue;
+        out.emplace_back(ToU16(line.left(eq)), ToU16(line.mid(eq + 1)));
+    }
+    return out;
+}
+
+bool RemoveMarkFile(const std::u16string& folder) {
+    const QString file = MarkFile(folder);
+    return file.isEmpty() || !QFileInfo::exists(file) || QFile::remove(file);
+}
+
+}  // namespace platform
