@@ -29,7 +29,7 @@ echo "== build and test the commands, the engines and the core with ThreadSaniti
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE_THREAD=ON -DZELK_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target test_core test_catalog test_deploy
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --output-on-failure -j"$jobs" --timeout 300 -E "_NOT_BUILT|DataGenerator")
+    ctest --output-on-failure -j"$jobs" --timeout 300 -E "_NOT_BUILT|DataGenerator|RegionalFormat")
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_BUILD_BENCH=OFF >/dev/null
