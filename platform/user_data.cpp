@@ -16,8 +16,16 @@ namespace platform {
 
 namespace {
 
-std::mutex keptMutex;
-std::u16string kept;  // the folder given to KeepUserDataIn, or empty
+// The folder given to KeepUserDataIn (or empty), made on first use: a test program gives it
+// while its static objects are made, in whatever order.
+struct Kept {
+    std::mutex mutex;
+    std::u16string folder;
+};
+Kept& kept() {
+    static Kept k;
+    return k;
+}
 
 const QString kMarkSection = QStringLiteral("[Installed]");
 
@@ -28,13 +36,13 @@ QString MarkFile(const std::u16string& folder) {
 }  // namespace
 
 void KeepUserDataIn(const std::u16string& folder) {
-    const std::lock_guard lock(keptMutex);
-    kept = folder;
+    const std::lock_guard lock(kept().mutex);
+    kept().folder = folder;
 }
 
 std::u16string KeptUserData() {
-    const std::lock_guard lock(keptMutex);
-    return kept;
+    const std::lock_guard lock(kept().mutex);
+    return kept().folder;
 }
 
 bool WriteMarkFile(const std::u16string& folder, const MarkValues& values) {
