@@ -42,11 +42,6 @@ bool HasTable(const QStringList& names, const QString& table) {
     return false;
 }
 
-qint64 Count(DbConnection& c, const QString& sql) {
-    const FirstRow r = c.OpenQuery(sql, {});
-    return r.values.isEmpty() ? 0 : r.values.first().toLongLong();
-}
-
 }  // namespace
 
 // A family code is pasted between square brackets: an empty code names no table, and a "]"
@@ -129,22 +124,14 @@ void RowTransfer(CatalogDb& db, const AppState& st, StepLog* log) {
     // leaves the catalog as it was.
     CatalogTransaction tx(db);
     QStringList done;
-    // The rows each statement changed, from the engine where it tells them, else counted.
-    const bool told = db.ADOConnection2().RowsAffected().has_value();
+    // The rows each statement changed, as the engine tells them (both engines do).
     const auto replace = [&](const QString& table, const QString& del, const QString& ins) {
         TableChange change{table};
-        if (log) {
-            log->Start(table);
-            if (!told) {
-                change.removed = MakerRowCount(db, table);
-                change.added = Count(db.ADOConnection1(), QStringLiteral("select count(*) from [") +
-                                                              table + QStringLiteral("]"));
-            }
-        }
+        if (log) log->Start(table);
         db.ADOQuery2().SetSQL(del, Maker());
-        if (told) change.removed = db.ADOConnection2().RowsAffected().value_or(0);
+        change.removed = db.ADOConnection2().RowsAffected().value_or(0);
         db.ADOQuery2().SetSQL(ins);
-        if (told) change.added = db.ADOConnection2().RowsAffected().value_or(0);
+        change.added = db.ADOConnection2().RowsAffected().value_or(0);
         if (log) log->changes << change;
     };
     for (const QString& f : st.socr) {

@@ -104,8 +104,8 @@ class CleanRun {
 
   private:
     // What the removal will find: a Clean that changes nothing in the catalog leaves its
-    // backup alone. An engine that tells the rows each deletion removed spares the count when
-    // the pin-list table is there (Clean then changes the catalog whatever else it finds).
+    // backup alone. With the pin-list table there Clean changes the catalog whatever else it
+    // finds, and the engines tell the rows each deletion removed: nothing is counted then.
     void FindMakerRows() {
         progress_->Step(QStringLiteral("поиск строк ЗЕЛК в базе изделий"));
         catalog::StepLog log;
@@ -116,7 +116,7 @@ class CleanRun {
             catalog::CheckFamilyCodes(st_.socr);
             log.Start(catalog::kPinList);
             const bool pinTable = catalog::HasPinListTable(db_);
-            counted_ = !pinTable || !db_.ADOConnection2().RowsAffected().has_value();
+            counted_ = !pinTable;
             for (const QString& f : st_.socr) {
                 if (!counted_) break;
                 if (Found(f)) continue;
