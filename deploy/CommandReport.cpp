@@ -7,6 +7,8 @@
 #include "core/AppState.h"
 #include "core/Context.h"
 #include "core/FileSystem.h"
+#include "platform/platform.h"
+#include "platform/qt_bridge.h"
 
 namespace deploy {
 

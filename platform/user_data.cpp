@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QString>
 #include <mutex>
 
@@ -45,14 +44,22 @@ std::u16string KeptUserData() {
     return kept().folder;
 }
 
+// Written whole beside the mark and put in its place in one step; the command that writes it
+// puts it on the disk with everything else it wrote, at its one sync point.
 bool WriteMarkFile(const std::u16string& folder, const MarkValues& values) {
     const QString file = MarkFile(folder);
     if (file.isEmpty() || !QDir().mkpath(QFileInfo(file).absolutePath())) return false;
     QByteArray text = kMarkSection.toUtf8() + '\n';
     for (const auto& [name, value] : values)
         text += FromU16(name).toUtf8() + '=' + FromU16(value).toUtf8() + '\n';
-    QSaveFile out(file);
-    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+    const QString part = file + QStringLiteral(".new");
+    QFile out(part);
+    const bool written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         out.write(text) == text.size() && out.flush();
+    out.close();
+    if (written && MoveReplacing(ToU16(part), ToU16(file)).empty()) return true;
+    QFile::remove(part);
+    return false;
 }
 
 std::optional<MarkValues> ReadMarkFile(const std::u16string& folder) {
