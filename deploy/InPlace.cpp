@@ -144,18 +144,18 @@ bool NothingToInstall(Context& ctx, const QStringList& groups, const CopyPlaces&
     AppState& st = ctx.st;
     catalog::CatalogDb& db = ctx.db;
     try {
-        catalog::FamilyLookup(db, st, groups);
-        catalog::CheckFamilyCodes(st.socr);
-        found.codes = st.socr;
-
         QStringList tables;
         db.ADOConnection2().GetTableNames(tables);
         if (!HasTable(tables, catalog::kPinList) || !HasTable(tables, QStringLiteral("PNEU-GAU")))
             return false;
+        catalog::FamilyLookup(db, st, groups);
+        catalog::CheckFamilyCodes(st.socr);
+        found.codes = st.socr;
         const QString catalogFile =
             fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
-        state = InstalledState(st, places, catalogFile, st.avocadmenu);
-        if (MarkCovers(mark, catalogFile, state, found.codes)) {
+        // (without a mark the files' state is worked out only once all else is in place)
+        if (mark) state = InstalledState(st, places, catalogFile, st.avocadmenu);
+        if (mark && MarkCovers(mark, catalogFile, state, found.codes)) {
             // As the last Install (or the last look) left them: only what a killed run or
             // someone else may have added beside them is looked for.
             for (const QString& folder : {places.images, places.library})
@@ -178,6 +178,7 @@ bool NothingToInstall(Context& ctx, const QStringList& groups, const CopyPlaces&
         if (!MakerMenuInPlace(st.avocadmenu, st.path_support, places.tool, st.userDir, &menus))
             return false;
         for (const QString& m : menus) found.menus << MenuFileLines{m};
+        if (state.isEmpty()) state = InstalledState(st, places, catalogFile, st.avocadmenu);
         return true;
     } catch (const AppError&) {
         // Whatever cannot be looked at is for Install itself to meet and report.
