@@ -97,13 +97,14 @@ QString CommitStep(const catalog::StepLog& log, const QStringList& groups,
 void InOneTransaction(catalog::CatalogDb& db, const AppState& st, catalog::StepLog& log,
                       const TransactionPlan& plan) {
     std::optional<catalog::CatalogTransaction> tx;
-    bool along = false;
+    bool along = false, alongFailed = false;
     try {
         tx.emplace(db);
         plan.changes();
         if (plan.alongside) {
-            along = true;
+            along = alongFailed = true;
             plan.alongside();
+            alongFailed = false;
         }
         tx->Commit();
     } catch (const AppError& e) {
@@ -140,6 +141,11 @@ void InOneTransaction(catalog::CatalogDb& db, const AppState& st, catalog::StepL
             const QString left = plan.undo();
             if (!left.isEmpty()) state += QLatin1Char(' ') + left;
         }
+        // The work that goes along with the commit failed (the files could not be put on the
+        // disk): no failure of the catalog, which was left as the state says.
+        if (alongFailed)
+            throw AppError(plan.stopped + QStringLiteral(": ") + e.message() + QLatin1Char('\n') +
+                           state);
         throw AppError(CatalogFailure(db, plan.stopped, where, e.message(), state));
     }
 }

@@ -72,13 +72,13 @@ void ReportUnknownLibrary(const QString& from, const QString& year, QStringList&
 
 }  // namespace
 
-CopyBatch::CopyBatch(CopyPlaces places) : places_(std::move(places)) {
-    worker_.emplace([this] { Make(); });
+CopyBatch::CopyBatch(CopyPlaces places, fs::StagedFiles* with) : places_(std::move(places)) {
+    worker_.emplace([this, with] { Make(with); });
 }
 
 CopyBatch::~CopyBatch() { worker_.reset(); }
 
-void CopyBatch::Make() {
+void CopyBatch::Make(fs::StagedFiles* with) {
     folders_ << CopyFiles(places_.tool + QStringLiteral("\\data\\IMAGES"), places_.images, batch_,
                           shortfall_);
     const QString library = places_.tool + QStringLiteral("\\data\\ZELK");
@@ -86,13 +86,13 @@ void CopyBatch::Make() {
         ReportUnknownLibrary(library, places_.year, shortfall_);
     else
         folders_ << CopyFiles(library, places_.library, batch_, shortfall_);
-}
-
-void CopyBatch::Place(fs::StagedFiles* with) {
     if (with)
         with->SyncWith(batch_);  // one sync point for the copies and the menu files
     else if (!batch_.Flush())
         throw AppError(QStringLiteral("Не удалось записать на диск скопированные файлы ЗЕЛК"));
+}
+
+void CopyBatch::Place() {
     placed_ = true;
     const QStringList unplaced = batch_.Commit(false);
     if (unplaced.isEmpty()) return;
@@ -107,9 +107,9 @@ void CopyBatch::Place(fs::StagedFiles* with) {
                       .arg(Names(unplaced));
 }
 
-void CopyBatch::PlaceAside(fs::StagedFiles* with) {
-    worker_->Get();  // the copies are made
-    worker_.emplace([this, with] { Place(with); });
+void CopyBatch::PlaceAside() {
+    worker_->Get();  // the copies are made and on the disk
+    worker_.emplace([this] { Place(); });
 }
 
 void CopyBatch::Finish() {
@@ -121,7 +121,7 @@ QString CopyBatch::TakeBack() {
     try {
         Finish();
     } catch (const AppError&) {
-        // (a failed sync placed nothing)
+        // (a sync that failed placed nothing)
     }
     if (!placed_) return {};
     const QStringList kept = batch_.TakeBack();

@@ -27,18 +27,19 @@ struct CopyPlaces {
 
 class CopyBatch {
   public:
-    // Starts making the copies on a second thread.
-    explicit CopyBatch(CopyPlaces places);
+    // Starts making the copies on a second thread; once made, they and the staged files `with`
+    // (the new menu files) go onto the disk at one sync point.
+    CopyBatch(CopyPlaces places, fs::StagedFiles* with);
     // Stops and joins the thread; copies that have no name yet go with the object.
     ~CopyBatch();
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
 
-    // Once the copies are made: they and the staged files `with` go onto the disk at one sync
-    // point, then the copies take their names, on a second thread (the caller commits the
-    // catalog meanwhile). A failed sync places nothing; Finish() raises it.
-    void PlaceAside(fs::StagedFiles* with);
-    // Waits until the copies have their names; raises what stopped them.
+    // Waits for the copies and their sync point (raising a sync that failed: nothing is placed
+    // then); then the copies take their names on a second thread, while the caller commits the
+    // catalog.
+    void PlaceAside();
+    // Waits until the copies have their names.
     void Finish();
     // After a failed commit: deletes the copies that were given their names. What could not be
     // deleted, for the message ("" for nothing).
@@ -49,8 +50,8 @@ class CopyBatch {
     const QStringList& Shortfall() const { return shortfall_; }
 
   private:
-    void Make();
-    void Place(fs::StagedFiles* with);
+    void Make(fs::StagedFiles* with);
+    void Place();
 
     const CopyPlaces places_;
     // The batch and the lists below belong to the worker while it runs and to the command's

@@ -32,18 +32,24 @@ class InstallRun {
         ProbeDefaultCatalog();
         ConnectCatalog();
         SetPlaces();
-        CreateTables();
         fs::SetCurrentDir(st_.path_mem);  // "data\..." and the install database lie there
+        // With the fields filled in, what is in place already is looked at before anything
+        // changes, and the files are made ready while the catalog changes.
+        if (FieldsFilled()) {
+            places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
+            menuAt_ = st_.avocadmenu;  // (the menu edit moves it on to the follow-up file)
+            if (NothingToDo()) return;
+            StageFiles();
+        }
+        CreateTables();
         if (!Checked()) {
             result_.end = CommandResult::End::Refused;
             return;
         }
-        places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
-        menuAt_ = st_.avocadmenu;  // (the menu edit moves it on to the follow-up file)
-        if (NothingToDo()) return;
         ChangeCatalog();
         PlaceFiles();
         ReplaceMenus();
+        FinishCopies();
         progress_->Step(QStringLiteral("запись на диск"));
         RecordMark();
         Conclude(ctx_, report_);
@@ -115,6 +121,12 @@ class InstallRun {
             .arg(left.join(QStringLiteral(", ")));
     }
 
+    bool FieldsFilled() const {
+        const IForm& form = ctx_.form;
+        return !form.ComboBox1Text().isEmpty() && !form.ComboBox2Text().isEmpty() &&
+               !form.ListBox2Items().isEmpty();
+    }
+
     bool Checked() {
         IForm& form = ctx_.form;
         if (form.ComboBox1Text().isEmpty() || form.ComboBox2Text().isEmpty()) {
@@ -132,6 +144,7 @@ class InstallRun {
     // Everything in place already: nothing is written but the mark, when it no longer tells
     // what is installed (or when the catalog file has changed since it was written).
     bool NothingToDo() {
+        report_.groups = ctx_.form.ListBox2Items();
         const std::optional<InstallMark> mark = ReadInstallMark();
         CommandReport found = report_;
         found.nothingToDo = true;
@@ -180,26 +193,34 @@ class InstallRun {
         }
         InstallMark mark = MarkNow(report_.codes);
         // A file of the user's own that has a maker's file's name stays as it is: such a mark
-        // keeps no state, so the next Install looks at everything again.
-        if (!DataFilesInPlace(places_)) mark.state.clear();
+        // keeps no state, so the next Install looks at everything again. (Only a file that was
+        // there already can be one: the copies of this run are the maker's.)
+        bool skipped = false;
+        for (const FolderReport& f : report_.folders) skipped = skipped || f.skipped > 0;
+        if (skipped && !DataFilesInPlace(places_)) mark.state.clear();
         if (!WriteInstallMark(mark)) report_.shortfall << MarkNotWritten();
     }
 
-    // The maker's rows of the chosen groups and the pin lists, in one transaction. The copies
-    // are made meanwhile when their image folder is there already, and take their names while
-    // the transaction is committed; the new menu files are written beside theirs first.
-    void ChangeCatalog() {
-        if (fs::FolderExists(st_.path_images)) copies_.emplace(places_);
+    // The new menu files beside theirs, and the copies of the maker's files under temporary
+    // names when their image folder is there already: both made while the catalog changes, and
+    // put on the disk at one sync point before the catalog's commit.
+    void StageFiles() {
         progress_.emplace(ctx_.form, db_, QStringLiteral("Установка"));
+        menus_ = std::make_unique<StagedMenu>(st_.avocadmenu, st_.path_support, places_.tool,
+                                              st_.userDir);
+        report_.menus = menus_->Lines();
+        if (fs::FolderExists(st_.path_images)) copies_.emplace(places_, &menus_->Files());
+    }
+
+    // The maker's rows of the chosen groups and the pin lists, in one transaction; the copies
+    // take their names while it is committed.
+    void ChangeCatalog() {
         catalog::FamilyLookup(db_, st_, report_.groups);
         report_.codes = st_.socr;
         progress_->Families(report_.groups, st_.socr);
         progress_->Step(QStringLiteral("проверка данных ЗЕЛК"));
         catalog::SourceCheck(db_, st_);
         RequireInstallDatabase();
-        menus_ = std::make_unique<StagedMenu>(st_.avocadmenu, st_.path_support, places_.tool,
-                                              st_.userDir);
-        report_.menus = menus_->Lines();
 
         catalog::StepLog log;
         log.starting = [&](const QString& table) { progress_->Table(table); };
@@ -211,7 +232,7 @@ class InstallRun {
             catalog::RowTransfer(db_, st_, &log);
         };
         if (copies_) {
-            plan.alongside = [&] { copies_->PlaceAside(&menus_->Files()); };
+            plan.alongside = [&] { copies_->PlaceAside(); };
             plan.undo = [&] {
                 const QString left = copies_->TakeBack();
                 result_.changed = result_.changed || !left.isEmpty();
@@ -227,7 +248,8 @@ class InstallRun {
         report_.rows = log.changes;
     }
 
-    // The image folders of both languages, then the copies in place.
+    // The image folders of both languages; the copies that could not be made before (their
+    // folder was missing) are made now.
     void PlaceFiles() {
         progress_->Step(QStringLiteral("копирование файлов"));
         for (const char* language : {"enu", "rus"}) {
@@ -236,15 +258,18 @@ class InstallRun {
             folder.chop(1);
             if (!fs::FolderExists(folder)) fs::CreateFolder(folder);
         }
-        if (!copies_) {
-            copies_.emplace(places_);
-            copies_->PlaceAside(&menus_->Files());
-        }
+        if (copies_) return;
+        copies_.emplace(places_, &menus_->Files());
         try {
-            copies_->Finish();
+            copies_->PlaceAside();
         } catch (const AppError& e) {
             FailWith(e.message(), copies_->Shortfall());
         }
+    }
+
+    // The copies have their names (the menu files may replace theirs meanwhile).
+    void FinishCopies() {
+        copies_->Finish();
         report_.folders = copies_->Folders();
         report_.shortfall += copies_->Shortfall();
     }
@@ -254,6 +279,7 @@ class InstallRun {
         try {
             menus_->Replace();
         } catch (const AppError& e) {
+            FinishCopies();
             fs::SyncFolders({st_.path_images, st_.path_library});  // the copies placed
             FailWith(e.message(), report_.shortfall);
         }
