@@ -12,12 +12,22 @@ bash scripts/setup-deps.sh
 
 export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
 jobs=$(nproc)
+# Ninja where a build folder is new (one made earlier keeps the generator it was made with).
+configure() {
+    local dir=$1
+    shift
+    if [[ -f $dir/CMakeCache.txt ]]; then
+        cmake -S . -B "$dir" "$@" >/dev/null
+    else
+        cmake -G Ninja -S . -B "$dir" "$@" >/dev/null
+    fi
+}
 
 echo "== Windows sources: compile check with mingw-w64"
 bash scripts/check-windows.sh
 
 echo "== build and test"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug >/dev/null
+configure build -DCMAKE_BUILD_TYPE=Debug
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 300)
 
@@ -26,13 +36,13 @@ ZELK_HOST_DATAGEN=$root/build/zelk_datagen bash scripts/build-windows.sh all
 bash scripts/test-wine.sh
 
 echo "== build and test the commands, the engines and the core with ThreadSanitizer"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE_THREAD=ON -DZELK_BUILD_BENCH=OFF >/dev/null
+configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE_THREAD=ON -DZELK_BUILD_BENCH=OFF
 cmake --build build-tsan -j"$jobs" --target test_core test_catalog test_deploy
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --output-on-failure -j"$jobs" --timeout 300 -E "_NOT_BUILT|DataGenerator|RegionalFormat")
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_BUILD_BENCH=OFF >/dev/null
+configure build-asan -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON -DZELK_BUILD_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
