@@ -232,16 +232,7 @@ class CleanRun {
 }  // namespace
 
 void Clean(Context& ctx, CommandResult* result) {
-    CommandResult own;
-    CommandResult& r = result ? *result : own;
-    r = {};
-    try {
-        CleanRun(ctx, r).Run();
-    } catch (...) {
-        // What it took out already makes the installation incomplete.
-        if (r.changed) RemoveInstallMark();
-        throw;
-    }
+    RunCommand(result, [&](CommandResult& r) { CleanRun(ctx, r).Run(); });
 }
 
 }  // namespace deploy

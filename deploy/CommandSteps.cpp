@@ -8,6 +8,8 @@
 #include "core/FileSystem.h"
 #include "core/Form.h"
 #include "deploy/CommandReport.h"
+#include "deploy/CommandResult.h"
+#include "deploy/InstallMark.h"
 
 namespace deploy {
 
@@ -147,6 +149,18 @@ void InOneTransaction(catalog::CatalogDb& db, const AppState& st, catalog::StepL
             throw AppError(plan.stopped + QStringLiteral(": ") + e.message() + QLatin1Char('\n') +
                            state);
         throw AppError(CatalogFailure(db, plan.stopped, where, e.message(), state));
+    }
+}
+
+void RunCommand(CommandResult* result, const std::function<void(CommandResult&)>& run) {
+    CommandResult own;
+    CommandResult& r = result ? *result : own;
+    r = {};
+    try {
+        run(r);
+    } catch (...) {
+        if (r.changed) RemoveInstallMark();
+        throw;
     }
 }
 

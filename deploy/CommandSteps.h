@@ -56,6 +56,12 @@ class BackupScope {
     catalog::CatalogDb& db_;
 };
 
+struct CommandResult;
+
+// Runs one command into `result` (or into a result of its own). A command that stopped after
+// it changed something removes the install mark: the installation is not known to be whole.
+void RunCommand(CommandResult* result, const std::function<void(CommandResult&)>& run);
+
 // The install database is named relative to the current directory; its absence is told by
 // name before the engine meets it.
 void RequireInstallDatabase();

@@ -303,16 +303,7 @@ class InstallRun {
 }  // namespace
 
 void Install(Context& ctx, CommandResult* result) {
-    CommandResult own;
-    CommandResult& r = result ? *result : own;
-    r = {};
-    try {
-        InstallRun(ctx, r).Run();
-    } catch (...) {
-        // Stopped after it changed something: the installation is not known to be whole.
-        if (r.changed) RemoveInstallMark();
-        throw;
-    }
+    RunCommand(result, [&](CommandResult& r) { InstallRun(ctx, r).Run(); });
 }
 
 }  // namespace deploy
