@@ -34,7 +34,8 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktra
 (cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 300)
 
 echo "== Windows: cross-build (the i686 release, the x86_64 tests) and the tests under wine64"
-ZELK_HOST_DATAGEN=$root/build-asan/zelk_datagen bash scripts/build-windows.sh all
+export ZELK_HOST_DATAGEN=$root/build-asan/zelk_datagen  # (the Wine runs lay out their demo with it)
+bash scripts/build-windows.sh all
 bash scripts/test-wine.sh
 
 echo "== build and test the commands, the engines and the core with ThreadSanitizer"
