@@ -9,30 +9,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m -- "${1:-$root/build-win64/wine-cli}")
-# (a build that trusts the test update key carries "test" in its name)
-exe=$root/build-win64/ZELK_AE_install-test.exe
-[[ -f $exe ]] || exe=$root/build-win64/ZELK_AE_install.exe
-name=$(basename "$exe")
-datagen=${ZELK_HOST_DATAGEN:-}
-for d in "$root/build-host/zelk_datagen" "$root/build/zelk_datagen"; do
-    [[ -z $datagen && -x $d ]] && datagen=$d
-done
-[[ -f $exe && -x $datagen ]] || { echo "wine-cli: run scripts/build-windows.sh x86_64 first" >&2; exit 1; }
-bash "$root/scripts/wine-prefix.sh"
-export WINEPREFIX=${WINEPREFIX:-$root/build-win64/wineprefix} WINEDEBUG=-all
+source "$root/scripts/wine-layout.sh"
+wine_layout wine-cli "$out"
 export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 QT_QPA_PLATFORM=offscreen
 
-rm -rf -- "$out"
-mkdir -p "$out"
 # No detection mark from an earlier run of this prefix: the status query starts from "not
 # installed".
 wine reg delete 'HKCU\Software\ZELK\AE_install' /f >/dev/null 2>&1 || true
-"$datagen" --demo-profile "$root/data-src" "$out/demo" >/dev/null
-tool=$out/demo/tool
-mkdir -p "$tool"
-cp -- "$exe" "$tool/"
-cp -R -- "$root/build-win64/package/." "$tool/"
-win() { winepath -w "$1" 2>/dev/null; }
 log=$(win "$out/deploy.log")
 profile="set USERPROFILE=$(win "$out/demo/USERPROFILE")&& set PUBLIC=$(win "$out/demo/PUBLIC")"
 # The logon script of README, with the demo's profile; it keeps the exit code, which the status
