@@ -8,13 +8,14 @@
 
 #include "app/ComponentGroups.h"
 #include "app/ConsoleForm.h"
+#include "app/GroupTransfer.h"
+#include "app/StartUp.h"
 #include "catalog/CatalogDb.h"
 #include "catalog/Transfer.h"
 #include "core/AppError.h"
 #include "core/AppState.h"
 #include "core/Context.h"
 #include "core/FileSystem.h"
-#include "core/SortedStringList.h"
 #include "deploy/Clean.h"
 #include "deploy/Install.h"
 #include "deploy/InstallMark.h"
@@ -184,46 +185,36 @@ int Status(RunLog& log) {
 }
 
 // The selection: every group, or the groups whose family code (in the install database's
-// group table) is one of `spec`; sorted as the window's list sorts them. Unknown codes go to
-// `unknown`.
+// group table) is one of `spec`, moved over as the window's transfer buttons move them. Unknown
+// codes go to `unknown`.
 QStringList SelectGroups(Context& ctx, const QString& spec, QStringList& unknown) {
-    QStringList groups;
+    QStringList from = view::kComponentGroups, groups;
     if (spec.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        groups = view::kComponentGroups;
-    } else {
-        catalog::FamilyLookup(ctx.db, ctx.st, view::kComponentGroups);
-        for (const QString& code : spec.split(u',')) {
-            bool known = false;
-            for (qsizetype i = 0; i < ctx.st.socr.size(); ++i) {
-                if (ctx.st.socr[i].compare(code, Qt::CaseInsensitive) != 0) continue;
-                known = true;
-                if (!groups.contains(view::kComponentGroups[i]))
-                    groups << view::kComponentGroups[i];
-            }
-            if (!known) unknown << code;
-        }
+        view::MoveAll(from, groups, *ctx.st.sort);
+        return groups;
     }
-    SortedStringList sorter;
-    sorter.Assign(groups);
-    return sorter.Items();
+    catalog::FamilyLookup(ctx.db, ctx.st, view::kComponentGroups);
+    QList<bool> selected(from.size(), false);
+    for (const QString& code : spec.split(u',')) {
+        bool known = false;
+        for (qsizetype i = 0; i < ctx.st.socr.size() && i < selected.size(); ++i)
+            if (ctx.st.socr[i].compare(code, Qt::CaseInsensitive) == 0) known = selected[i] = true;
+        if (!known) unknown << code;
+    }
+    view::MoveSelected(from, selected, groups, *ctx.st.sort);
+    return groups;
 }
 
 // The profile of the release and language chosen: its support folder exists.
 bool InstallationFound(const AppState& st) {
-    if (!state::IsReleaseYear(st.year) ||
-        (st.language != QLatin1String("rus") && st.language != QLatin1String("enu")))
-        return false;
-    QString ver;
-    for (const QString& name :
-         fs::ListFolders(state::VersionFolder(st.userprofile, st.year) + QLatin1Char('\\')))
-        ver = name;
-    return !ver.isEmpty() &&
+    const QString ver = state::LatestRelease(st.userprofile, st.year);
+    return state::IsReleaseYear(st.year) && !ver.isEmpty() &&
+           (st.language == QLatin1String("rus") || st.language == QLatin1String("enu")) &&
            fs::FolderExists(state::SupportFolder(st.userprofile, st.year, ver, st.language));
 }
 
 int RunCommand(const Options& o, RunLog& log) {
-    if (platform::AcquireInstanceMutex(u"уникальная фраза") ==
-        platform::InstanceGuard::AlreadyRunning) {
+    if (platform::AcquireInstanceMutex(kInstanceName) == platform::InstanceGuard::AlreadyRunning) {
         log.Write(
             QStringLiteral("Программа уже работает: открыто её окно или выполняется другая "
                            "команда"));
@@ -236,31 +227,30 @@ int RunCommand(const Options& o, RunLog& log) {
     AppState st;
     catalog::CatalogDb db(st);
     update::IdFtp ftp;
-    ConsoleForm form(log, view::kComponentGroups);
+    ConsoleForm form(log);
     Context ctx{st, form, db, &ftp, {}};
     // Only /update touches the network, also where discovery would fetch a missing data file.
     if (o.update) ctx.poupdate = [&ctx] { update::poupdate(ctx); };
-    st.exeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-    if (!st.exeDir.endsWith(QDir::separator())) st.exeDir += QDir::separator();
-    st.BindSettings();
+    view::StartUp(ctx, QCoreApplication::applicationDirPath(), o.update);
+    if (st.handedOff)
+        return Finish(log, kAnotherCopy,
+                      QStringLiteral("запущено обновление программы; команда не выполнена, "
+                                     "повторите её после обновления"));
     if (!st.userDir.isEmpty())
         log.Write(QStringLiteral("Папка программы закрыта для записи: настройки пользователя в "
                                  "\"%1config.ini\"")
                       .arg(st.userDir));
-    st.sort.emplace();
-    st.tablelist = form.ListBox1Items();
 
-    const auto handedOff = [&] {
-        return Finish(log, kAnotherCopy,
-                      QStringLiteral("запущено обновление программы; команда не выполнена, "
-                                     "повторите её после обновления"));
+    // The choices, in the order a user makes them in the window. A choice that fails stops the
+    // run (the command would work on what was chosen before).
+    const auto choose = [&](const std::function<void()>& handler) {
+        const qsizetype before = form.Errors().size();
+        RunGuarded(form, handler);
+        return form.Errors().size() == before;
     };
-    if (o.update) RunGuarded(form, [&] { update::StartupUpdateCheck(ctx); });
-    if (st.handedOff) return handedOff();
-    RunGuarded(form, [&] { state::Discover(ctx); });
-    if (st.handedOff) return handedOff();
-
-    // The choices, in the order a user makes them in the window.
+    const auto notChosen = [&] {
+        return Finish(log, kStopped, QStringLiteral("остановлено, база изделий не изменена"));
+    };
     if (!o.release.isEmpty()) {
         form.SetComboBox1Text(o.release);
         RunGuarded(form, [&] { state::ComboBox1Change(ctx); });
@@ -275,7 +265,13 @@ int RunCommand(const Options& o, RunLog& log) {
             return Finish(log, kNotFound, QStringLiteral("база изделий не найдена"));
         }
         form.AnswerOpenDialog(2, o.catalog);
-        RunGuarded(form, [&] { state::Button8Click(ctx); });
+        if (!choose([&] { state::Button8Click(ctx); })) return notChosen();
+    } else if (!o.release.isEmpty() || !o.lang.isEmpty()) {
+        // The release's default catalog (its absence is told below): one that could not be
+        // stored leaves the settings on the catalog of another choice.
+        const QString wanted =
+            state::DefaultCatalog(st.userprofile, form.ComboBox1Text(), form.ComboBox2Text());
+        if (!wanted.isEmpty() && st.LastCatalog() != wanted) return notChosen();
     }
     if (!o.project.isEmpty()) {
         if (!fs::FileExists(o.project)) {
@@ -284,7 +280,7 @@ int RunCommand(const Options& o, RunLog& log) {
             return Finish(log, kUsage, QStringLiteral("ошибка в командной строке"));
         }
         form.AnswerOpenDialog(1, o.project);
-        RunGuarded(form, [&] { state::Button7Click(ctx); });
+        if (!choose([&] { state::Button7Click(ctx); })) return notChosen();
     }
 
     if (!InstallationFound(st)) {
@@ -328,16 +324,12 @@ int RunCommand(const Options& o, RunLog& log) {
 
     deploy::CommandResult result;
     form.StartCommand();
-    try {
+    RunGuarded(form, [&] {
         if (o.command == Command::Install)
             deploy::Install(ctx, &result);
         else
             deploy::Clean(ctx, &result);
-    } catch (const AppError& e) {
-        form.ShowError(e.message());
-    } catch (const std::exception& e) {
-        form.ShowError(QString::fromLocal8Bit(e.what()));
-    }
+    });
     using End = deploy::CommandResult::End;
     switch (result.end) {
         case End::Done:

@@ -23,6 +23,9 @@ enum ExitCode : int {
     kAnotherCopy = 1618,  // another copy of the tool runs (the window, or a command): retry later
 };
 
+// The name of the one copy a logon session runs, the window's or a command's.
+inline constexpr char16_t kInstanceName[] = u"уникальная фраза";
+
 // Whether the arguments ask for a command-line run: an argument that starts with "/" or "--"
 // (or "-?", "-h"). Without one the tool starts its window.
 bool IsCommandLine(int argc, char** argv);

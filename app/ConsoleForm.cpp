@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/ComponentGroups.h"
 #include "core/AppError.h"
 #include "core/Worker.h"
 #include "platform/platform.h"
@@ -60,16 +61,18 @@ void RunLog::Console(const QString& text) {
     platform::PrintToConsole(platform::ToU16(out));
 }
 
-ConsoleForm::ConsoleForm(RunLog& log, QStringList groups)
-    : log_(log), listBox1_(std::move(groups)) {}
+ConsoleForm::ConsoleForm(RunLog& log) : log_(log), listBox1_(view::kComponentGroups) {}
 
 void ConsoleForm::AnswerOpenDialog(int dialog, const QString& file) {
     if (dialog == 1 || dialog == 2) answer_[dialog - 1] = file;
 }
 
-bool ConsoleForm::Due(QElapsedTimer& last) const {
-    return !last.isValid() || last.elapsed() >= 1000;
-}
+namespace {
+
+// A text that repeats is shown again once a second at most.
+bool Due(const QElapsedTimer& last) { return !last.isValid() || last.elapsed() >= 1000; }
+
+}  // namespace
 
 void ConsoleForm::SetStatusText(const QString& text) {
     const bool changed = text != status_;

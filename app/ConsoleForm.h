@@ -31,7 +31,8 @@ class RunLog {
 
 class ConsoleForm : public IForm {
   public:
-    explicit ConsoleForm(RunLog& log, QStringList groups);
+    // The group list holds every component group, as the window's does at start-up.
+    explicit ConsoleForm(RunLog& log);
 
     // The file the next open-file dialog `dialog` (1: project template, 2: catalog) is
     // answered with; without one a dialog counts as cancelled.
@@ -41,7 +42,6 @@ class ConsoleForm : public IForm {
     void StartCommand() { command_.start(); }
     // The error boxes shown so far.
     const QStringList& Errors() const { return errors_; }
-    bool Terminated() const { return terminated_; }
 
     QString ComboBox1Text() const override { return comboBox1_; }
     void SetComboBox1Text(const QString& text) override { comboBox1_ = text; }
@@ -65,16 +65,13 @@ class ConsoleForm : public IForm {
     void RunAside(const QString& text, const std::function<void()>& work) override;
     bool ExecuteOpenDialog(int dialog, const QString& filter) override;
     QString OpenDialogFileName(int dialog) const override;
-    void Terminate() override { terminated_ = true; }
+    void Terminate() override {}  // (the run ends by itself once the update took over)
 
   private:
-    bool Due(QElapsedTimer& last) const;
-
     RunLog& log_;
     QString comboBox1_, comboBox2_, edit1_, edit2_, status_;
     QStringList listBox1_, listBox2_, errors_;
     QString answer_[2], fileName_[2];
-    bool terminated_ = false;
     QElapsedTimer command_, progressShown_, statusShown_;
     QString lastProgress_;
     int lastStep_ = -1;

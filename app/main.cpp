@@ -8,10 +8,6 @@
 #include <QStyleFactory>
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <objbase.h>
-#endif
-
 #include "app/CommandLine.h"
 #include "app/view.h"
 #include "catalog/CatalogDb.h"
@@ -64,7 +60,7 @@ int main(int argc, char* argv[]) {
     if (cli::IsCommandLine(argc, argv)) return cli::Run(argc, argv);
 
     // 1-2. One copy per logon session.
-    if (platform::AcquireInstanceMutex(u"уникальная фраза") ==
+    if (platform::AcquireInstanceMutex(cli::kInstanceName) ==
         platform::InstanceGuard::AlreadyRunning) {
         QApplication app(argc, argv);
         PlainMessage(QStringLiteral("Программа уже работает!"));
@@ -73,9 +69,7 @@ int main(int argc, char* argv[]) {
 
     // 3. The application, and the component-object runtime for the database engine.
     Q_INIT_RESOURCE(styles);
-#ifdef Q_OS_WIN
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-#endif
+    platform::InitComponentObjects();
     QApplication app(argc, argv);
     QApplication::setApplicationName(view::kAppTitle);
     // The tool's own files are named relative to its folder: wherever it was started from, it

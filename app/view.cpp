@@ -29,12 +29,12 @@
 #include "app/ComponentGroups.h"
 #include "app/DownloadDialog.h"
 #include "app/GroupTransfer.h"
+#include "app/StartUp.h"
 #include "core/AppError.h"
 #include "core/Worker.h"
 #include "deploy/Clean.h"
 #include "deploy/Install.h"
 #include "platform/platform.h"
-#include "state/Discovery.h"
 #include "state/ProjectTemplate.h"
 #include "state/Selection.h"
 #include "update/Update.h"
@@ -348,19 +348,7 @@ void TForm2::WireEvents() {
 
 void TForm2::FormCreate(const update::ProbeTarget& probe) {
     CursorOverride wait(Qt::WaitCursor);
-    QString folder = QDir::toNativeSeparators(exeFolder_);
-    if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
-    st_.exeDir = folder;
-    st_.BindSettings();
-    // The shared lists exist before any step that can fail, so the transfer buttons work
-    // whatever the later steps find.
-    if (!st_.sort) st_.sort.emplace();
-    if (!st_.tablelist) st_.tablelist = ListBox1Items();
-    RunGuarded(*this, [&] { update::StartupUpdateCheck(ctx_, probe); });
-    // Once the update script runs, the tool only ends: discovery would open the files the
-    // script is about to replace.
-    if (st_.handedOff) return;
-    RunGuarded(*this, [&] { state::Discover(ctx_); });
+    view::StartUp(ctx_, exeFolder_, true, probe);
 }
 
 void TForm2::ApplyWindowsFrame() {

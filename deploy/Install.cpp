@@ -60,8 +60,9 @@ class InstallRun {
   private:
     // The release folder: the last one the version's roaming folder lists.
     void RefreshRelease() {
-        for (const fs::Entry& e : fs::List(state::VersionFolder(st_.userprofile, st_.year)))
-            if (e.isFolder) st_.ver = e.name;
+        if (const QString latest = state::LatestRelease(st_.userprofile, st_.year);
+            !latest.isEmpty())
+            st_.ver = latest;
     }
 
     // The default catalog, when none is shown (the Russian one; the second probe wins).

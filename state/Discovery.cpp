@@ -92,7 +92,8 @@ void Discover(Context& ctx) {
 
     // Release folder: the last one listed.
     const QString versionFolder = VersionFolder(st.userprofile, st.year);
-    for (const QString& name : fs::ListFolders(versionFolder + QLatin1Char('\\'))) st.ver = name;
+    if (const QString latest = LatestRelease(st.userprofile, st.year); !latest.isEmpty())
+        st.ver = latest;
 
     // Language: "rus" wins when both profiles exist.
     const QString release = versionFolder + QLatin1Char('\\') + st.ver;
@@ -122,9 +123,7 @@ void Discover(Context& ctx) {
         st.avocadmenu = st.path_support + QStringLiteral("ACE_NFPA_MENU.DAT");
 
     std::optional<AppError> refused;
-    for (const char* language : {"rus", "enu"})
-        if (form.ComboBox2Text() == QLatin1String(language))
-            ProbeDefaultCatalog(ctx, QLatin1String(language), refused);
+    ProbeDefaultCatalog(ctx, form.ComboBox2Text(), refused);  // (rus or enu: another has none)
 
     st.tablelist = form.ListBox1Items();
 

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <algorithm>
 
+#include "core/FileSystem.h"
+
 namespace state {
 
 bool IsReleaseYear(const QString& year) {
@@ -18,6 +20,11 @@ QString RoamingAutodesk(const QString& userprofile) {
 
 QString VersionFolder(const QString& userprofile, const QString& year) {
     return RoamingAutodesk(userprofile) + QStringLiteral("\\AutoCAD Electrical ") + year;
+}
+
+QString LatestRelease(const QString& userprofile, const QString& year) {
+    const QStringList releases = fs::ListFolders(VersionFolder(userprofile, year) + u'\\');
+    return releases.isEmpty() ? QString() : releases.last();
 }
 
 QString SupportFolder(const QString& userprofile, const QString& year, const QString& ver,

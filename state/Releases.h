@@ -22,6 +22,8 @@ bool IsReleaseYear(const QString& year);
 QString RoamingAutodesk(const QString& userprofile);
 // The roaming folder of a version: RoamingAutodesk + "\AutoCAD Electrical " + year.
 QString VersionFolder(const QString& userprofile, const QString& year);
+// The release folder of a version: the last folder its roaming folder lists (empty for none).
+QString LatestRelease(const QString& userprofile, const QString& year);
 // A profile's support folder and its image folder, with their trailing backslash.
 QString SupportFolder(const QString& userprofile, const QString& year, const QString& ver,
                       const QString& language);

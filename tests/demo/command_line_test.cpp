@@ -67,13 +67,13 @@ struct State {
     }
 };
 
-enum class Setup { None, GuardHeld, FullCatalogDisk, IconDeleted };
+enum class Setup { None, GuardHeld, FullCatalogDisk, IconDeleted, SettingsUnwritable };
 enum class After { Unchanged, Untouched, AsWindowInstall, AsWindowClean };
 
 struct Row {
     const char* name;
     Setup setup;
-    QStringList args;  // "LOG": the log file
+    QStringList args;  // "LOG": the log file; "CATALOG": the demo's catalog
     int exit;          // as the caller sees it
     const char* says;  // the output holds it
     After after;
@@ -195,6 +195,9 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
          "нет профиля выпуска \"2016\"", After::Unchanged, 1},
         {"NoSuchCatalog", Setup::None, {"--install", "--catalog=nothere.mdb"}, 4,
          "nothere.mdb", After::Unchanged, 1},
+        // The catalog chosen cannot be stored: the command would work on another one.
+        {"CatalogChoiceNotStored", Setup::SettingsUnwritable, {"--install", "--catalog", "CATALOG"},
+         2, "config.ini", After::Unchanged, 1},
         {"Install", Setup::None, kInstall, 0, "Установка произведена успешно",
          After::AsWindowInstall, 0},
         {"InstallAgain", Setup::None, kInstall, 0, "nothing to do", After::Untouched, 0},
@@ -221,6 +224,10 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
         if (row.setup == Setup::IconDeleted) {
             ASSERT_TRUE(QFile::remove(a.images() + "/zelk.png"));
         }
+        if (row.setup == Setup::SettingsUnwritable) {  // (a folder where the file would go)
+            QFile::remove(a.tool() + "/config.ini");
+            ASSERT_TRUE(QDir().mkdir(a.tool() + "/config.ini"));
+        }
         if (row.setup == Setup::FullCatalogDisk) {
             if (!ScratchMounts::Unavailable().isEmpty()) {
                 std::printf("[ SKIPPED  ] row %s: %s\n", row.name,
@@ -232,7 +239,9 @@ TEST(CommandLine, DeploymentRunsAsTheTableSays) {
         }
         QStringList args = row.args;
         args.replaceInStrings(QRegularExpression("^LOG$"), log);
+        args.replaceInStrings(QRegularExpression("^CATALOG$"), a.catalog());
         const Outcome r = Start(exe, args, env);
+        if (row.setup == Setup::SettingsUnwritable) QDir().rmdir(a.tool() + "/config.ini");
         EXPECT_EQ(r.exit, row.exit) << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(row.says)) << r.out.toStdString();
         if (row.exit == 3) {
