@@ -41,9 +41,10 @@ void BackupCatalogFile(const QString& connStr,
         fs::CopyAtomic(file, BackupFileOf(file), QStringLiteral("Cannot create file \"%1\". %2"),
                        progress);
     } catch (const AppError& e) {
-        throw AppError(QStringLiteral("Не удалось сохранить резервную копию базы изделий \"%1\": "
-                                      "%2. Команда остановлена, база изделий не изменена")
-                           .arg(fs::FullPath(BackupFileOf(file)), e.message()));
+        throw BackupFailure(
+            QStringLiteral("Не удалось сохранить резервную копию базы изделий \"%1\": "
+                           "%2. Команда остановлена, база изделий не изменена")
+                .arg(fs::FullPath(BackupFileOf(file)), e.message()));
     }
 }
 
@@ -69,7 +70,6 @@ class CatalogConnection : public DbConnection {
         inner_->Open();
     }
     void Close() override { inner_->Close(); }
-    void Reopen() override { inner_->Reopen(); }
     bool Connected() const override { return inner_->Connected(); }
     void GetTableNames(QStringList& names) override {
         Require();
@@ -346,19 +346,12 @@ void CatalogDb::Reconnect(const QString& P, const std::function<void()>& beforeO
     } catch (const AppError& e) {
         refused = e;
     }
-    // A connection open on the very same string is opened again in one step, which lets the
-    // engine keep the file it has open (Reopen).
-    const bool again = !refused && !d->st.fstr.trimmed().isEmpty() && d->conn2->Connected() &&
-                       d->conn2->ConnectionString() == connStr;
-    if (!again) d->conn2->Close();
+    d->conn2->Close();
     if (!refused) d->conn2->SetConnectionString(connStr);
     if (beforeOpen) beforeOpen();
     if (refused) throw *refused;
     if (d->st.fstr.trimmed().isEmpty()) throw AppError(MissingTemplateMessage(d->st));
-    if (again)
-        d->conn2->Reopen();
-    else
-        d->conn2->Inner().Open();
+    d->conn2->Inner().Open();
     d->ready = true;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "catalog/Engine.h"
+#include "core/AppError.h"
 
 struct AppState;
 
@@ -36,9 +37,16 @@ QString JetConnectionString(const QString& dataSource);
 QString CatalogFileOf(const QString& connStr);
 // The backup of a catalog file: the same name with ".bak" added.
 QString BackupFileOf(const QString& catalogFile);
+// A backup that could not be made: the command stops before it changed anything, as the
+// message says.
+class BackupFailure : public AppError {
+  public:
+    using AppError::AppError;
+};
+
 // Copies the catalog file of the connection string to its backup, replacing an older backup
-// in one step; raises, naming the backup, when the copy cannot be made. `progress` is told the
-// bytes copied so far and the catalog's size.
+// in one step; raises BackupFailure, naming the backup, when the copy cannot be made. `progress` is
+// told the bytes copied so far and the catalog's size.
 void BackupCatalogFile(const QString& connStr,
                        const std::function<void(qint64 done, qint64 total)>& progress = {});
 

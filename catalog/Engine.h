@@ -46,11 +46,6 @@ class DbConnection {
     virtual void Open() = 0;
     virtual void Close() = 0;
     virtual bool Connected() const = 0;
-    // Close() then Open().
-    virtual void Reopen() {
-        Close();
-        Open();
-    }
 
     // A statement, query or table listing on a closed connection opens it first.
 

@@ -103,9 +103,9 @@ class CleanRun {
     }
 
   private:
-    // What the removal will find: a Clean that changes nothing in the catalog leaves its
-    // backup alone. With the pin-list table there Clean changes the catalog whatever else it
-    // finds, and the engines tell the rows each deletion removed: nothing is counted then.
+    // Whether the removal will change the catalog: a Clean that changes nothing in it leaves
+    // its backup alone. The pin-list table, or a maker's row in any family table, is enough to
+    // know (the rows each deletion removes are told by the engine).
     void FindMakerRows() {
         progress_->Step(QStringLiteral("поиск строк ЗЕЛК в базе изделий"));
         catalog::StepLog log;
@@ -115,30 +115,17 @@ class CleanRun {
             progress_->Families(report_.groups, st_.socr);
             catalog::CheckFamilyCodes(st_.socr);
             log.Start(catalog::kPinList);
-            const bool pinTable = catalog::HasPinListTable(db_);
-            counted_ = !pinTable;
+            changes_ = catalog::HasPinListTable(db_);
             for (const QString& f : st_.socr) {
-                if (!counted_) break;
-                if (Found(f)) continue;
+                if (changes_) break;
                 log.Start(f);
-                report_.rows << catalog::TableChange{f, catalog::MakerRowCount(db_, f)};
+                changes_ = catalog::MakerRowCount(db_, f) > 0;
             }
-            if (counted_ && pinTable)
-                report_.rows << catalog::TableChange{
-                    catalog::kPinList, catalog::MakerRowCount(db_, catalog::kPinList), 0, true};
         } catch (const AppError& e) {
             throw AppError(CatalogFailure(
                 db_, kCleanStopped, WhereInCatalog(log.current, report_.groups, st_.socr),
                 e.message(), QStringLiteral("Изменений не было: база изделий не изменена.")));
         }
-        changes_ = !counted_;
-        for (const catalog::TableChange& c : report_.rows)
-            changes_ = changes_ || c.removed > 0 || c.dropped;
-    }
-    bool Found(const QString& table) const {
-        for (const catalog::TableChange& c : report_.rows)
-            if (c.table == table) return true;
-        return false;
     }
 
     // The maker's rows and the pin-list table in one transaction (the table itself goes once
@@ -160,7 +147,7 @@ class CleanRun {
             return QString();
         };
         InOneTransaction(db_, st_, log, plan);
-        if (!counted_) report_.rows = log.changes;
+        report_.rows = log.changes;
     }
 
     // The maker's files are deleted on a second thread while the menus are edited and the
@@ -221,7 +208,7 @@ class CleanRun {
     catalog::CatalogDb& db_;
     CommandResult& result_;
     CommandReport report_;
-    bool counted_ = false, changes_ = false;
+    bool changes_ = false;
     std::optional<Progress> progress_;
     // Written by the deleting thread only, read once it has been joined.
     QList<FolderReport> deleted_;

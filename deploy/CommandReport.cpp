@@ -157,8 +157,4 @@ void FailWith(const QString& message, const QStringList& shortfall) {
                    shortfall.join(QStringLiteral("\n- ")));
 }
 
-bool IsBackupFailure(const AppError& e) {
-    return e.message().startsWith(QStringLiteral("Не удалось сохранить резервную копию"));
-}
-
 }  // namespace deploy

@@ -63,7 +63,4 @@ QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QSt
 // failure does not hide an earlier shortfall.
 [[noreturn]] void FailWith(const QString& message, const QStringList& shortfall);
 
-// The catalog backup's own failure (the command stopped before it changed the catalog).
-bool IsBackupFailure(const AppError& e);
-
 }  // namespace deploy

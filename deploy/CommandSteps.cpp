@@ -109,20 +109,14 @@ void InOneTransaction(catalog::CatalogDb& db, const AppState& st, catalog::StepL
             alongFailed = false;
         }
         tx->Commit();
+    } catch (const catalog::BackupFailure&) {
+        // Taken as the transaction begins, before anything changed: its message says so.
+        throw;
     } catch (const AppError& e) {
-        // A backup that could not be made stops the command before anything is committed; its
-        // message says so.
-        if (!tx) throw;
-        if (IsBackupFailure(e)) {
-            const bool undone = tx->Rollback();
-            if (along && plan.undo) plan.undo();
-            if (undone && plan.afterRollback) plan.afterRollback();
-            throw;
-        }
         QString state;
-        if (tx->Committed()) {
+        if (tx && tx->Committed()) {
             state = QStringLiteral("Изменения строк сохранены, следующий шаг не выполнен.");
-        } else if (tx->Rollback()) {
+        } else if (!tx || tx->Rollback()) {  // (a transaction that did not begin changed nothing)
             const QString left = plan.afterRollback ? plan.afterRollback() : QString();
             state = left.isEmpty() ? QStringLiteral(
                                          "Все изменения этой команды отменены: база изделий не "
@@ -139,7 +133,7 @@ void InOneTransaction(catalog::CatalogDb& db, const AppState& st, catalog::StepL
         const QString where = log.current.isEmpty() && !log.changes.isEmpty()
                                   ? CommitStep(log, plan.groups, st.socr)
                                   : WhereInCatalog(log.current, plan.groups, st.socr);
-        if (along && plan.undo && !tx->Committed()) {
+        if (along && plan.undo && !tx->Committed()) {  // (`along`: the transaction began)
             const QString left = plan.undo();
             if (!left.isEmpty()) state += QLatin1Char(' ') + left;
         }

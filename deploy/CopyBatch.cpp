@@ -93,7 +93,6 @@ void CopyBatch::Make(fs::StagedFiles* with) {
 }
 
 void CopyBatch::Place() {
-    placed_ = true;
     const QStringList unplaced = batch_.Commit(false);
     if (unplaced.isEmpty()) return;
     for (const QString& target : unplaced)
@@ -123,7 +122,6 @@ QString CopyBatch::TakeBack() {
     } catch (const AppError&) {
         // (a sync that failed placed nothing)
     }
-    if (!placed_) return {};
     const QStringList kept = batch_.TakeBack();
     if (kept.isEmpty()) return {};
     return QStringLiteral("Не удалось убрать файлы, скопированные для этой установки (%1): %2.")

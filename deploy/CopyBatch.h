@@ -60,7 +60,6 @@ class CopyBatch {
     fs::FileBatch batch_;
     QList<FolderReport> folders_;
     QStringList shortfall_;
-    bool placed_ = false;
     std::optional<Worker<>> worker_;
 };
 

@@ -35,15 +35,17 @@ class InstallRun {
         fs::SetCurrentDir(st_.path_mem);  // "data\..." and the install database lie there
         // With the fields filled in, what is in place already is looked at before anything
         // changes, and the files are made ready while the catalog changes.
-        if (FieldsFilled()) {
+        const bool filled = FieldsFilled();
+        if (filled) {
+            report_.groups = ctx_.form.ListBox2Items();
             places_ = {fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library, st_.year};
             menuAt_ = st_.avocadmenu;  // (the menu edit moves it on to the follow-up file)
             if (NothingToDo()) return;
             StageFiles();
         }
         CreateTables();
-        if (!Checked()) {
-            result_.end = CommandResult::End::Refused;
+        if (!filled) {
+            Refuse();
             return;
         }
         ChangeCatalog();
@@ -103,8 +105,9 @@ class InstallRun {
         try {
             catalog::CreateCatalogTables(db_, &created_);
             result_.changed = result_.changed || !created_.isEmpty();
+        } catch (const catalog::BackupFailure&) {
+            throw;  // (made before anything was created)
         } catch (const AppError& e) {
-            if (IsBackupFailure(e)) throw;
             const QString left = TablesLeft();
             throw AppError(CatalogFailure(
                 db_, kInstallStopped,
@@ -128,24 +131,19 @@ class InstallRun {
                !form.ListBox2Items().isEmpty();
     }
 
-    bool Checked() {
-        IForm& form = ctx_.form;
-        if (form.ComboBox1Text().isEmpty() || form.ComboBox2Text().isEmpty()) {
-            form.ShowMessage(QStringLiteral("Укажите версию программы и используемый язык"));
-            return false;
-        }
-        report_.groups = form.ListBox2Items();
-        if (report_.groups.isEmpty()) {
-            form.ShowMessage(QStringLiteral("Выберите группы компонентов для переноса"));
-            return false;
-        }
-        return true;
+    // The version and language, or the groups, are missing: the command ends with the message
+    // that says which.
+    void Refuse() {
+        const IForm& form = ctx_.form;
+        ctx_.form.ShowMessage(form.ComboBox1Text().isEmpty() || form.ComboBox2Text().isEmpty()
+                                  ? QStringLiteral("Укажите версию программы и используемый язык")
+                                  : QStringLiteral("Выберите группы компонентов для переноса"));
+        result_.end = CommandResult::End::Refused;
     }
 
     // Everything in place already: nothing is written but the mark, when it no longer tells
     // what is installed (or when the catalog file has changed since it was written).
     bool NothingToDo() {
-        report_.groups = ctx_.form.ListBox2Items();
         const std::optional<InstallMark> mark = ReadInstallMark();
         CommandReport found = report_;
         found.nothingToDo = true;

@@ -32,7 +32,9 @@ int LastError() { return WSAGetLastError(); }
 bool Retry(int e) { return e == WSAEWOULDBLOCK || e == WSAEINTR; }
 bool InProgress(int e) { return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS; }
 constexpr int kSendFlags = 0;
-// Readable (or writable); a failed connect shows as an exception, which counts as ready.
+// Readable (or writable); a failed connect shows as an exception, which counts as ready. (A
+// read does not look at exceptions: they also tell urgent data, which no recv would take, and
+// the wait would end at once again and again.)
 int PollOne(Native s, int timeoutMs, Wait wait) {
     fd_set ready, failed;
     FD_ZERO(&ready);
@@ -40,8 +42,9 @@ int PollOne(Native s, int timeoutMs, Wait wait) {
     FD_SET(s, &ready);
     FD_SET(s, &failed);
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, wait == Wait::Read ? &ready : nullptr, wait == Wait::Write ? &ready : nullptr,
-                  &failed, &limit);
+    const bool write = wait == Wait::Write;
+    return select(0, write ? nullptr : &ready, write ? &ready : nullptr, write ? &failed : nullptr,
+                  &limit);
 }
 void CloseNative(Native s) { closesocket(s); }
 bool MakeNonBlocking(Native s) {

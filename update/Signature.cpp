@@ -255,7 +255,7 @@ SignedFiles::SignedFiles(IdFtp& ftp, const QString& statusFile)
     : ftp_(ftp), statusFile_(statusFile), release_(ReadDate(statusFile)) {}
 
 void SignedFiles::Receive(const QString& server, PartFile& part, const QString& shown,
-                          const IdFtp::Progress& progress, const TransferLimits& limits) {
+                          const IdFtp::Progress& progress) {
     if (release_.isEmpty())
         Refuse(shown, QStringLiteral("выпуск не известен: в файле состояния нет даты"));
     const QString name =
@@ -273,14 +273,11 @@ void SignedFiles::Receive(const QString& server, PartFile& part, const QString& 
             shown,
             QStringLiteral("подпись выпуска %1, а ожидался выпуск %2").arg(Shown(date), release_));
 
-    TransferLimits capped = limits;
-    capped.maxBytes = limits.maxBytes >= 0 ? std::min(limits.maxBytes, listed->size) : listed->size;
-    ftp_.Receive(server, part, progress, capped);
+    ftp_.Receive(server, part, progress, TransferLimits{listed->size, -1});
     const Hashes h = CheckContent(sig, part.Written(), shown);
     if (h.size != listed->size || h.listed != listed->hash)
         Refuse(shown, QStringLiteral("файл не совпадает с описанным в файле состояния выпуска %1")
                           .arg(release_));
-    ++checked_;
 }
 
 }  // namespace update

@@ -41,14 +41,12 @@ class SignedFiles {
     // once every file of the update has arrived and passed; `shown` names the file in messages.
     // The size the status file lists caps the download. Throws AppError.
     void Receive(const QString& server, PartFile& part, const QString& shown,
-                 const IdFtp::Progress& progress = {}, const TransferLimits& limits = {});
-    int Checked() const { return checked_; }  // files that passed so far
+                 const IdFtp::Progress& progress = {});
 
   private:
     IdFtp& ftp_;
     QString statusFile_;
     QString release_;
-    int checked_ = 0;
 };
 
 }  // namespace update
