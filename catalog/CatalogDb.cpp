@@ -324,13 +324,13 @@ AdoQuery& CatalogDb::ADOQuery3() { return d->q3; }
 bool CatalogDb::CatalogReady() const { return d->ready; }
 void CatalogDb::ArmBackup() { d->backupArmed = true; }
 void CatalogDb::DisarmBackup() { d->backupArmed = false; }
-void CatalogDb::BeforeChange() { d->TakeBackupIfArmed(); }
 void CatalogDb::SetBackupProgress(std::function<void(qint64 done, qint64 total)> progress) {
     d->backupProgress = std::move(progress);
 }
-QString CatalogDb::BackupFile() const {
-    return fs::FullPath(BackupFileOf(CatalogFileOf(d->conn2->ConnectionString())));
+QString CatalogDb::CatalogFile() const {
+    return fs::FullPath(CatalogFileOf(d->conn2->ConnectionString()));
 }
+QString CatalogDb::BackupFile() const { return BackupFileOf(CatalogFile()); }
 bool CatalogDb::BackedUpThisRun() const { return d->BackedUpThisRun(); }
 Engine& CatalogDb::DbEngine() { return d->engine; }
 

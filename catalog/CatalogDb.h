@@ -83,10 +83,11 @@ class CatalogDb {
     // that change. A catalog already backed up in this run is not copied again.
     void ArmBackup();
     void DisarmBackup();
-    void BeforeChange();
     // Told how far the backup copy is, while it is made (a command shows it).
     void SetBackupProgress(std::function<void(qint64 done, qint64 total)> progress);
-    // The backup file of the connected catalog, and whether it was made in this run.
+    // The connected catalog's file (full path), its backup file, and whether the backup was
+    // made in this run.
+    QString CatalogFile() const;
     QString BackupFile() const;
     bool BackedUpThisRun() const;
 

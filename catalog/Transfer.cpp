@@ -59,20 +59,20 @@ void CheckFamilyCodes(const QStringList& codes) {
     }
 }
 
-void CreateCatalogTables(CatalogDb& db, QStringList* created) {
+QStringList MissingCatalogTables(CatalogDb& db) {
     RequireCatalog(db);
-    QStringList names;
+    QStringList names, missing;
     db.ADOConnection2().GetTableNames(names);
+    for (const QString& t : {kPinList, QStringLiteral("PNEU-GAU")})
+        if (!HasTable(names, t)) missing << t;
+    return missing;
+}
+
+void CreateCatalogTables(CatalogDb& db, QStringList* created) {
+    const QStringList tables = MissingCatalogTables(db);
     QList<Statement> creations;
-    QStringList tables;
-    if (!HasTable(names, kPinList)) {
-        creations.append({kCreatePinList, {}});
-        tables << kPinList;
-    }
-    if (!HasTable(names, QStringLiteral("PNEU-GAU"))) {
-        creations.append({kCreatePneuGau, {}});
-        tables << QStringLiteral("PNEU-GAU");
-    }
+    for (const QString& t : tables)
+        creations.append({t == kPinList ? kCreatePinList : kCreatePneuGau, {}});
     if (creations.isEmpty()) return;
     // Outside the command's transaction: Jet does not take a table's creation back, so each is
     // made on its own; an engine that does take it back makes both as one unit.

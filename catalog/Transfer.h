@@ -67,6 +67,8 @@ void CompactCatalog(CatalogDb& db, const Aside& aside = {});
 // The maker's rows that the catalog's table holds now (through the catalog connection, so
 // inside an open transaction its changes count).
 qint64 MakerRowCount(CatalogDb& db, const QString& table);
+// The tables Install adds to a catalog, the pin-list table and "PNEU-GAU", that it lacks.
+QStringList MissingCatalogTables(CatalogDb& db);
 // Whether the catalog has the pin-list table (in any letter case).
 bool HasPinListTable(CatalogDb& db);
 

@@ -94,8 +94,7 @@ QString Names(const QStringList& names) {
 }
 
 void Conclude(Context& ctx, const CommandReport& report) {
-    const QString catalogFile =
-        fs::FullPath(catalog::CatalogFileOf(ctx.db.ADOConnection2().ConnectionString()));
+    const QString catalogFile = ctx.db.CatalogFile();
     const AppState& st = ctx.st;
     QStringList folders{QFileInfo(fs::Native(catalogFile)).absolutePath(),
                         st.path_support,
@@ -109,8 +108,7 @@ void Conclude(Context& ctx, const CommandReport& report) {
 }
 
 void Tell(Context& ctx, const CommandReport& report) {
-    const QString catalogFile =
-        fs::FullPath(catalog::CatalogFileOf(ctx.db.ADOConnection2().ConnectionString()));
+    const QString catalogFile = ctx.db.CatalogFile();
     ctx.form.ShowMessageWithDetails(ClosingText(report), Details(report, catalogFile));
 }
 
@@ -133,7 +131,7 @@ QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QSt
                        const QString& engineText, const QString& state) {
     QString file;
     try {
-        file = fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+        file = db.CatalogFile();
     } catch (const AppError&) {
     }
     QString text = stopped;

@@ -28,19 +28,13 @@ qint64 Count(catalog::DbConnection& c, const QString& sql, const catalog::Params
     return r.values.isEmpty() ? -1 : r.values.first().toLongLong();
 }
 
-bool HasTable(const QStringList& names, const QString& table) {
-    for (const QString& n : names)
-        if (n.compare(table, Qt::CaseInsensitive) == 0) return true;
-    return false;
-}
-
 // The maker's rows of each table are those of the install database: as many, and each install
 // row's CATALOG among them. `found` gets the rows counted.
 bool RowsInPlace(catalog::CatalogDb& db, const QStringList& codes,
                  QList<catalog::TableChange>& found) {
     QStringList tables;
     for (const QString& c : codes)
-        if (!HasTable(tables, c)) tables << c;
+        if (!tables.contains(c, Qt::CaseInsensitive)) tables << c;
     tables << catalog::kPinList;
     const catalog::Params maker{{QStringLiteral("kz"), catalog::kMaker}};
     for (const QString& t : tables) {
@@ -144,15 +138,11 @@ bool NothingToInstall(Context& ctx, const QStringList& groups, const CopyPlaces&
     AppState& st = ctx.st;
     catalog::CatalogDb& db = ctx.db;
     try {
-        QStringList tables;
-        db.ADOConnection2().GetTableNames(tables);
-        if (!HasTable(tables, catalog::kPinList) || !HasTable(tables, QStringLiteral("PNEU-GAU")))
-            return false;
+        if (!catalog::MissingCatalogTables(db).isEmpty()) return false;
         catalog::FamilyLookup(db, st, groups);
         catalog::CheckFamilyCodes(st.socr);
         found.codes = st.socr;
-        const QString catalogFile =
-            fs::FullPath(catalog::CatalogFileOf(db.ADOConnection2().ConnectionString()));
+        const QString catalogFile = db.CatalogFile();
         // (without a mark the files' state is worked out only once all else is in place)
         if (mark) state = InstalledState(st, places, catalogFile, st.avocadmenu);
         if (mark && MarkCovers(mark, catalogFile, state, found.codes)) {

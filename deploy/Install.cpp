@@ -149,8 +149,7 @@ class InstallRun {
         found.nothingToDo = true;
         QString state;
         if (!NothingToInstall(ctx_, report_.groups, places_, mark, found, state)) return false;
-        const QString catalogFile =
-            fs::FullPath(catalog::CatalogFileOf(db_.ADOConnection2().ConnectionString()));
+        const QString catalogFile = db_.CatalogFile();
         if (!MarkCovers(mark, catalogFile, state, found.codes)) {
             // (the families of a mark whose files are all as it says are there still)
             QStringList codes = found.codes;
@@ -171,7 +170,7 @@ class InstallRun {
         m.packageDate = PackageDate(st_.exeDir);
         m.release = st_.year;
         m.language = st_.language;
-        m.catalog = fs::FullPath(catalog::CatalogFileOf(db_.ADOConnection2().ConnectionString()));
+        m.catalog = db_.CatalogFile();
         for (const QString& c : codes)
             if (!m.groups.contains(c)) m.groups << c;
         m.state = state.isEmpty() ? InstalledState(st_, places_, m.catalog, menuAt_) : state;
