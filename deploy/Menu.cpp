@@ -18,7 +18,6 @@
 
 #include "deploy/Menu.h"
 
-#include <QCryptographicHash>
 #include <QScopeGuard>
 #include <map>
 #include <vector>
@@ -212,24 +211,23 @@ QList<QStringList> KnownBlocks(const QString& userDir) {
 bool HasFollowUp(const QString& avocadmenu, const QString& pathSupport) {
     return avocadmenu == pathSupport + kFirstMenuName;
 }
-// A menu file read whole, with the digest of its bytes when `digests` is given.
-TextLines ReadMenuFile(const QString& path, QList<std::pair<QString, QByteArray>>* digests) {
+// A menu file read whole; its bytes go to `read` when given.
+TextLines ReadMenuFile(const QString& path, QList<std::pair<QString, QByteArray>>* read) {
     const QByteArray bytes = fs::ReadAll(path);
-    if (digests)
-        digests->append({path, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)});
+    if (read) read->append({path, bytes});
     return DecodeText(bytes);
 }
 
-// Install's new menu files: the copy of the block first, then each menu file. The digest of
-// each menu file as read goes to `digests`.
+// Install's new menu files: the copy of the block first, then each menu file. Each menu file's
+// bytes as read go to `read`.
 std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& pathSupport,
                                         const QString& tool, const QString& userDir,
-                                        QList<std::pair<QString, QByteArray>>* digests) {
+                                        QList<std::pair<QString, QByteArray>>* read) {
     const QString installedBlock = BlockCopyFile(userDir, tool);
     // The copy of the block comes first: a menu file holding a block that no copy describes
     // could not be cleaned after the next update of "data\menu.txt".
     std::vector<PlannedWrite> writes(1);
-    TextLines first = ReadMenuFile(avocadmenu, digests);
+    TextLines first = ReadMenuFile(avocadmenu, read);
     const QStringList menu_zelk = ReadMakerBlockForInstall(tool);
     QList<QStringList> blocks{menu_zelk};
     blocks += BlockCopies(userDir, tool);
@@ -244,7 +242,7 @@ std::vector<PlannedWrite> PlanMakerMenu(QString& avocadmenu, const QString& path
     plan(std::move(first), menu_zelk);
     if (HasFollowUp(avocadmenu, pathSupport)) {
         avocadmenu = pathSupport + kFollowUpMenuName;
-        plan(ReadMenuFile(avocadmenu, digests), menu_zelk);
+        plan(ReadMenuFile(avocadmenu, read), menu_zelk);
     }
     writes.front() = {installedBlock, TextLines{menu_zelk, TextEncoding::Utf8}};
     return writes;
@@ -293,23 +291,21 @@ StagedMenu::~StagedMenu() = default;
 
 void StagedMenu::Stage() {
     QString at = avocadmenu_;
-    QList<std::pair<QString, QByteArray>> digests;
+    QList<std::pair<QString, QByteArray>> read;
     const auto left = qScopeGuard([&] { leftAt_ = at; });
-    const std::vector<PlannedWrite> writes = PlanMakerMenu(at, support_, tool_, userDir_, &digests);
+    const std::vector<PlannedWrite> writes = PlanMakerMenu(at, support_, tool_, userDir_, &read);
     staged_ = std::make_unique<fs::StagedFiles>(Encoded(writes));
     lines_ = CountLines(writes);
-    read_.clear();
-    for (const auto& [file, digest] : digests) read_.append({file, digest});
+    read_ = read;
 }
 
 QString StagedMenu::Changed() const {
-    for (const Read& r : read_) {
-        QByteArray now;
+    for (const auto& [file, bytes] : read_) {
         try {
-            now = QCryptographicHash::hash(fs::ReadAll(r.file), QCryptographicHash::Sha256);
+            if (fs::ReadAll(file) != bytes) return file;
         } catch (const AppError&) {
+            return file;  // (gone, or held by another program: not what was read)
         }
-        if (now != r.digest) return r.file;
     }
     return {};
 }

@@ -70,10 +70,6 @@ class StagedMenu {
     void Replace();
 
   private:
-    struct Read {
-        QString file;
-        QByteArray digest;
-    };
     void Stage();
     QString Changed() const;  // a menu file that no longer holds what was read, or ""
 
@@ -81,7 +77,7 @@ class StagedMenu {
     QString& leftAt_;
     std::unique_ptr<fs::StagedFiles> staged_;
     QList<MenuFileLines> lines_;
-    QList<Read> read_;
+    QList<std::pair<QString, QByteArray>> read_;  // each menu file with the bytes it held
 };
 
 }  // namespace deploy
