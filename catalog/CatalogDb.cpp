@@ -148,7 +148,7 @@ QString ReplacePlaceholder(const QString& fstr, const QString& P) {
 
 // Why there is no connection template, naming the file the user has to put back.
 QString MissingTemplateMessage(const AppState& st) {
-    const QString installDb = st.exeDir + QStringLiteral("ZELK_install.mdb");
+    const QString installDb = st.exeDir + kInstallDb;
     const QString templateFile = QStringLiteral("data\\bd_info.txt");
     if (!fs::FileExists(installDb))
         return QStringLiteral(
@@ -277,7 +277,7 @@ struct CatalogDb::Impl {
           q3(QStringLiteral("ADOQuery3"), *conn1,
              QStringLiteral("select FAMILY from _FAMILY_DESCRIPTION where [DESC]=:fd"),
              {{QStringLiteral("fd"), {}}}) {
-        conn1->SetConnectionString(JetConnectionString(QStringLiteral("ZELK_install.mdb")));
+        conn1->SetConnectionString(JetConnectionString(kInstallDb));
         conn2->SetConnectionString(JetConnectionString(kPlaceholder));
     }
 

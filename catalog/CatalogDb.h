@@ -29,6 +29,10 @@ using Params = QList<QPair<QString, QString>>;  // named text parameters, e.g. {
 inline const QString kCatalogNotChosen =
     QStringLiteral("База изделий не выбрана: укажите путь к базе изделий");
 
+// The tool's install database, beside the executable (named relative to the current
+// directory, which is the tool's folder).
+inline const QString kInstallDb = QStringLiteral("ZELK_install.mdb");
+
 // The built-in connection string of both connections, with the given Data Source value
 // (inserted as it stands).
 QString JetConnectionString(const QString& dataSource);

@@ -11,6 +11,7 @@
 #include "core/Worker.h"
 #include "deploy/CommandReport.h"
 #include "deploy/CommandSteps.h"
+#include "deploy/CopyBatch.h"
 #include "deploy/InstallMark.h"
 #include "deploy/Menu.h"
 
@@ -156,12 +157,11 @@ class CleanRun {
     void StartDeletingFiles() {
         progress_->Step(QStringLiteral("удаление файлов"));
         result_.changed = true;
-        const QString tool = fs::FullPath(fs::CurrentDir());
-        deleting_.emplace([this, tool, images = st_.path_images, library = st_.path_library] {
-            deleted_ << DeleteMakerFiles(tool + QStringLiteral("\\data\\IMAGES"), images,
-                                         deletedShortfall_);
-            deleted_ << DeleteMakerFiles(tool + QStringLiteral("\\data\\ZELK"), library,
-                                         deletedShortfall_);
+        const CopyPlaces places{fs::FullPath(fs::CurrentDir()), st_.path_images, st_.path_library,
+                                st_.year};
+        deleting_.emplace([this, places] {
+            deleted_ << DeleteMakerFiles(places.ImagesSource(), places.images, deletedShortfall_);
+            deleted_ << DeleteMakerFiles(places.LibrarySource(), places.library, deletedShortfall_);
         });
     }
     // The deletions' report, once they are done.

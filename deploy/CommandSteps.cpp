@@ -69,7 +69,7 @@ BackupScope::~BackupScope() { db_.DisarmBackup(); }
 // ---- the install database
 
 void RequireInstallDatabase() {
-    const QString file = QStringLiteral("ZELK_install.mdb");
+    const QString file = catalog::kInstallDb;
     if (!fs::FileExists(file))
         throw AppError(QStringLiteral("Не найден файл \"%1\" (база компонентов ЗЕЛК), из которого "
                                       "переносятся компоненты")

@@ -79,9 +79,8 @@ CopyBatch::CopyBatch(CopyPlaces places, fs::StagedFiles* with) : places_(std::mo
 CopyBatch::~CopyBatch() { worker_.reset(); }
 
 void CopyBatch::Make(fs::StagedFiles* with) {
-    folders_ << CopyFiles(places_.tool + QStringLiteral("\\data\\IMAGES"), places_.images, batch_,
-                          shortfall_);
-    const QString library = places_.tool + QStringLiteral("\\data\\ZELK");
+    folders_ << CopyFiles(places_.ImagesSource(), places_.images, batch_, shortfall_);
+    const QString library = places_.LibrarySource();
     if (places_.library.isEmpty())
         ReportUnknownLibrary(library, places_.year, shortfall_);
     else

@@ -23,6 +23,10 @@ namespace deploy {
 // version, which a message names when there is no library folder.
 struct CopyPlaces {
     QString tool, images, library, year;
+
+    // The maker's files in the tool's data folder: the icon images and the library files.
+    QString ImagesSource() const { return tool + QStringLiteral("\\data\\IMAGES"); }
+    QString LibrarySource() const { return tool + QStringLiteral("\\data\\ZELK"); }
 };
 
 class CopyBatch {

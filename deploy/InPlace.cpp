@@ -21,8 +21,6 @@ namespace deploy {
 
 namespace {
 
-const QString kInstallDb = QStringLiteral("ZELK_install.mdb");
-
 qint64 Count(catalog::DbConnection& c, const QString& sql, const catalog::Params& params = {}) {
     const catalog::FirstRow r = c.OpenQuery(sql, params);
     return r.values.isEmpty() ? -1 : r.values.first().toLongLong();
@@ -47,7 +45,7 @@ bool RowsInPlace(catalog::CatalogDb& db, const QStringList& codes,
             db.ADOConnection2(),
             QStringLiteral("select count(*) from %1 in '%2' where [CATALOG] in (select [CATALOG] "
                            "from %1 where manufacturer=:kz)")
-                .arg(table, kInstallDb),
+                .arg(table, catalog::kInstallDb),
             maker);
         if (matched != shipped) return false;
         found << catalog::TableChange{t, 0, present};
@@ -98,16 +96,15 @@ QString InstalledState(const AppState& st, const CopyPlaces& places, const QStri
                        const QString& avocadmenu) {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     AddState(hash, catalogFile);
-    AddState(hash, places.tool + QStringLiteral("\\ZELK_install.mdb"));
-    const QString data = places.tool + QStringLiteral("\\data\\");
-    for (const auto& [source, folder] : {std::pair{QStringLiteral("IMAGES"), places.images},
-                                         std::pair{QStringLiteral("ZELK"), places.library}})
-        for (const fs::Entry& e : fs::List(data + source)) {
+    AddState(hash, places.tool + u'\\' + catalog::kInstallDb);
+    for (const auto& [source, folder] : {std::pair{places.ImagesSource(), places.images},
+                                         std::pair{places.LibrarySource(), places.library}})
+        for (const fs::Entry& e : fs::List(source)) {
             if (e.isFolder) continue;
-            AddState(hash, data + source + QLatin1Char('\\') + e.name);
+            AddState(hash, source + QLatin1Char('\\') + e.name);
             AddState(hash, folder + e.name);
         }
-    AddState(hash, data + QStringLiteral("menu.txt"));
+    AddState(hash, places.tool + QStringLiteral("\\data\\menu.txt"));
     AddState(hash, BlockCopyFile(st.userDir, places.tool));
     for (const QString& menu : MenuFilesEdited(avocadmenu, st.path_support)) AddState(hash, menu);
     return QString::fromLatin1(hash.result().toHex());
@@ -116,9 +113,8 @@ QString InstalledState(const AppState& st, const CopyPlaces& places, const QStri
 bool DataFilesInPlace(const CopyPlaces& places) {
     FolderReport images, library;
     try {
-        return FilesInPlace(places.tool + QStringLiteral("\\data\\IMAGES"), places.images,
-                            images) &&
-               FilesInPlace(places.tool + QStringLiteral("\\data\\ZELK"), places.library, library);
+        return FilesInPlace(places.ImagesSource(), places.images, images) &&
+               FilesInPlace(places.LibrarySource(), places.library, library);
     } catch (const AppError&) {
         return false;
     }
@@ -158,8 +154,8 @@ bool NothingToInstall(Context& ctx, const QStringList& groups, const CopyPlaces&
         if (!RowsInPlace(db, found.codes, found.rows)) return false;
 
         FolderReport images{places.images}, library{places.library};
-        if (!FilesInPlace(places.tool + QStringLiteral("\\data\\IMAGES"), places.images, images) ||
-            !FilesInPlace(places.tool + QStringLiteral("\\data\\ZELK"), places.library, library) ||
+        if (!FilesInPlace(places.ImagesSource(), places.images, images) ||
+            !FilesInPlace(places.LibrarySource(), places.library, library) ||
             !ImageFoldersInPlace(st))
             return false;
         found.folders = {images, library};

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include "catalog/CatalogDb.h"
 #include "core/FileSystem.h"
 #include "core/IniFile.h"
 #include "platform/platform.h"
@@ -69,7 +70,7 @@ QString PackageDate(const QString& exeDir) {
         IniFile(exeDir + QStringLiteral("data\\status_up.ini"))
             .ReadString(QStringLiteral("Update"), QStringLiteral("date_global"));
     if (!released.isEmpty()) return released;
-    const QFileInfo db(fs::Native(exeDir + QStringLiteral("ZELK_install.mdb")));
+    const QFileInfo db(fs::Native(exeDir + catalog::kInstallDb));
     return db.exists() ? db.lastModified().date().toString(QStringLiteral("dd.MM.yyyy"))
                        : QString();
 }

@@ -80,7 +80,7 @@ void Discover(Context& ctx) {
     st.userprofile = qEnvironmentVariable("USERPROFILE");
     st.publicprofile = qEnvironmentVariable("PUBLIC");
 
-    if (fs::FileExists(st.exeDir + QStringLiteral("ZELK_install.mdb"))) ReadConnectionTemplate(ctx);
+    if (fs::FileExists(st.exeDir + catalog::kInstallDb)) ReadConnectionTemplate(ctx);
 
     // Version: the last roaming folder named with the product's name.
     const QString roaming = RoamingAutodesk(st.userprofile);
