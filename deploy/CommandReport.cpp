@@ -29,9 +29,7 @@ QString ClosingText(const CommandReport& r) {
 QString RowLine(const CommandReport& r, const catalog::TableChange& c) {
     QString where = c.table == catalog::kPinList ? QStringLiteral("списки выводов %1").arg(c.table)
                                                  : QStringLiteral("семейство %1").arg(c.table);
-    QStringList names;
-    for (qsizetype i = 0; i < r.codes.size() && i < r.groups.size(); ++i)
-        if (r.codes[i] == c.table && !names.contains(r.groups[i])) names << r.groups[i];
+    const QStringList names = GroupsOf(c.table, r.groups, r.codes);
     if (!names.isEmpty())
         where += QStringLiteral(" («%1»)").arg(names.join(QStringLiteral("», «")));
     if (r.nothingToDo)
@@ -112,19 +110,23 @@ void Tell(Context& ctx, const CommandReport& report) {
     ctx.form.ShowMessageWithDetails(ClosingText(report), Details(report, catalogFile));
 }
 
+QStringList GroupsOf(const QString& table, const QStringList& groups, const QStringList& codes) {
+    QStringList names;
+    for (qsizetype i = 0; i < codes.size() && i < groups.size(); ++i)
+        if (codes[i].compare(table, Qt::CaseInsensitive) == 0 && !names.contains(groups[i]))
+            names << groups[i];
+    return names;
+}
+
 QString WhereInCatalog(const QString& table, const QStringList& groups, const QStringList& codes) {
     if (table.isEmpty() || table.contains(u' ')) return table;  // empty, or a step's own name
     if (table.compare(catalog::kPinList, Qt::CaseInsensitive) == 0)
         return QStringLiteral("списки выводов (таблица %1)").arg(catalog::kPinList);
-    QStringList names;
-    for (qsizetype i = 0; i < codes.size() && i < groups.size(); ++i)
-        if (codes[i].compare(table, Qt::CaseInsensitive) == 0 &&
-            !names.contains(QStringLiteral("«%1»").arg(groups[i])))
-            names << QStringLiteral("«%1»").arg(groups[i]);
+    const QStringList names = GroupsOf(table, groups, codes);
     if (names.isEmpty()) return QStringLiteral("семейство %1").arg(table);
-    return QStringLiteral("%1 %2 (семейство %3)")
+    return QStringLiteral("%1 «%2» (семейство %3)")
         .arg(names.size() == 1 ? QStringLiteral("группа") : QStringLiteral("группы"),
-             names.join(QStringLiteral(", ")), table);
+             names.join(QStringLiteral("», «")), table);
 }
 
 QString CatalogFailure(catalog::CatalogDb& db, const QString& stopped, const QString& where,

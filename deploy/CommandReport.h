@@ -51,6 +51,10 @@ void Conclude(Context& ctx, const CommandReport& report);
 // The closing message alone, for a command that wrote nothing.
 void Tell(Context& ctx, const CommandReport& report);
 
+// The groups of `groups` whose family code (`codes`, one per group) is `table`, in any letter
+// case, each once.
+QStringList GroupsOf(const QString& table, const QStringList& groups, const QStringList& codes);
+
 // The groups of the selection that a catalog table belongs to, for a message.
 QString WhereInCatalog(const QString& table, const QStringList& groups, const QStringList& codes);
 

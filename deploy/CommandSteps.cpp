@@ -46,11 +46,10 @@ void Progress::Table(const QString& table) {
         Step(QStringLiteral("списки выводов"));
         return;
     }
-    const qsizetype g = codes_.indexOf(table);
     Step(QStringLiteral("группа %1 из %2 («%3»)")
              .arg(i + 1)
              .arg(families_.size())
-             .arg(g >= 0 && g < groups_.size() ? groups_[g] : table));
+             .arg(GroupsOf(table, groups_, codes_).value(0, table)));
 }
 
 void Progress::Aside(const QString& what, const std::function<void()>& work) {
@@ -87,11 +86,10 @@ QString CommitStep(const catalog::StepLog& log, const QStringList& groups,
     for (const catalog::TableChange& c : log.changes) {
         if (c.table == catalog::kPinList) continue;
         codes << c.table;
-        for (qsizetype i = 0; i < socr.size() && i < groups.size(); ++i)
-            if (socr[i] == c.table) names << QStringLiteral("«%1»").arg(groups[i]);
+        names << GroupsOf(c.table, groups, socr);
     }
-    return QStringLiteral("запись изменений групп %1 (семейства %2) в файл базы")
-        .arg(names.join(QStringLiteral(", ")), codes.join(QStringLiteral(", ")));
+    return QStringLiteral("запись изменений групп «%1» (семейства %2) в файл базы")
+        .arg(names.join(QStringLiteral("», «")), codes.join(QStringLiteral(", ")));
 }
 
 }  // namespace
