@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QString>
+#include <utility>
 
 #include "core/AppError.h"
 
@@ -74,43 +75,18 @@ bool MakeNonBlocking(Native s) {
 
 // The error in the form the user sees socket errors: the Windows Sockets number and text.
 QString SocketError(int e) {
-    struct Known {
-        int native;
-        int code;
-        const char* text;
-    };
 #ifdef _WIN32
-    static const Known kKnown[] = {
-        {WSAECONNRESET, 10054, "Connection reset by peer."},
-        {WSAECONNABORTED, 10053, "Software caused connection abort."},
-        {WSAESHUTDOWN, 10058, "Cannot send after socket shutdown."},
-        {WSAETIMEDOUT, 10060, "Connection timed out."},
-        {WSAECONNREFUSED, 10061, "Connection refused."},
-        {WSAENETUNREACH, 10051, "Network is unreachable."},
-        {WSAEHOSTUNREACH, 10065, "No route to host."},
-        {WSAEADDRNOTAVAIL, 10049, "Cannot assign requested address."},
-        {WSAEACCES, 10013, "Permission denied."},
-        {WSAENOBUFS, 10055, "No buffer space available."},
-    };
+    return WinsockMessage(e, qt_error_string(e));
 #else
-    static const Known kKnown[] = {
-        {ECONNRESET, 10054, "Connection reset by peer."},
-        {ECONNABORTED, 10053, "Software caused connection abort."},
-        {ESHUTDOWN, 10058, "Cannot send after socket shutdown."},
-        {EPIPE, 10058, "Cannot send after socket shutdown."},
-        {ETIMEDOUT, 10060, "Connection timed out."},
-        {ECONNREFUSED, 10061, "Connection refused."},
-        {ENETUNREACH, 10051, "Network is unreachable."},
-        {EHOSTUNREACH, 10065, "No route to host."},
-        {EADDRNOTAVAIL, 10049, "Cannot assign requested address."},
-        {EACCES, 10013, "Permission denied."},
-        {ENOBUFS, 10055, "No buffer space available."},
+    static const std::pair<int, int> kCodes[] = {
+        {ECONNRESET, 10054},    {ECONNABORTED, 10053}, {ESHUTDOWN, 10058},   {EPIPE, 10058},
+        {ETIMEDOUT, 10060},     {ECONNREFUSED, 10061}, {ENETUNREACH, 10051}, {EHOSTUNREACH, 10065},
+        {EADDRNOTAVAIL, 10049}, {EACCES, 10013},       {ENOBUFS, 10055},
     };
+    for (const auto& [native, code] : kCodes)
+        if (native == e) return WinsockMessage(code);
+    return WinsockMessage(e, qt_error_string(e));
 #endif
-    for (const Known& k : kKnown)
-        if (k.native == e)
-            return QStringLiteral("Socket Error # %1\r\n%2").arg(k.code).arg(QLatin1String(k.text));
-    return QStringLiteral("Socket Error # %1\r\n%2").arg(e).arg(qt_error_string(e));
 }
 
 // A reset or an abort by the server, or a shut-down connection.
@@ -247,5 +223,27 @@ std::unique_ptr<NativeSocket> DataListener::Take() {
 }
 
 void DataListener::incomingConnection(qintptr descriptor) { accepted_.push_back(descriptor); }
+
+QString WinsockMessage(int code, const QString& otherwise) {
+    static const std::pair<int, const char*> kTexts[] = {
+        {10013, "Permission denied."},
+        {10047, "Address family not supported by protocol family."},
+        {10048, "Address already in use."},
+        {10049, "Cannot assign requested address."},
+        {10051, "Network is unreachable."},
+        {10053, "Software caused connection abort."},
+        {10054, "Connection reset by peer."},
+        {10055, "No buffer space available."},
+        {10058, "Cannot send after socket shutdown."},
+        {10060, "Connection timed out."},
+        {10061, "Connection refused."},
+        {10065, "No route to host."},
+        {11001, "Host not found."},
+    };
+    QString text = otherwise;
+    for (const auto& [known, said] : kTexts)
+        if (known == code) text = QLatin1String(said);
+    return QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(text);
+}
 
 }  // namespace update

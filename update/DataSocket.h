@@ -21,6 +21,10 @@ namespace update {
 // the client (Qt makes it for its own sockets only). Nothing elsewhere.
 void StartSockets();
 
+// A socket error as the user sees it: "Socket Error # <code>" and the Windows Sockets text of
+// the code (`otherwise` for a code without one here).
+QString WinsockMessage(int code, const QString& otherwise = {});
+
 // The server reset or aborted the connection (10053, 10054, 10058).
 class DataReset : public AppError {
   public:

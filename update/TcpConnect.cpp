@@ -23,10 +23,6 @@ namespace {
 
 using Lookup = Worker<std::vector<QHostAddress>>;
 
-QString WinsockMessage(int code, const char* text) {
-    return QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(QLatin1String(text));
-}
-
 // The system's resolver, IPv4 only.
 std::vector<QHostAddress> SystemLookUp(const QString& host) {
     StartSockets();
@@ -69,30 +65,21 @@ LeftLookups& Left() {
 }  // namespace
 
 QString SocketErrorMessage(QAbstractSocket::SocketError error, const QString& qtText) {
-    switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            return WinsockMessage(10061, "Connection refused.");
-        case QAbstractSocket::HostNotFoundError:
-            return WinsockMessage(11001, "Host not found.");
-        case QAbstractSocket::RemoteHostClosedError:
-            return WinsockMessage(10054, "Connection reset by peer.");
-        case QAbstractSocket::SocketAccessError:
-            return WinsockMessage(10013, "Permission denied.");
-        case QAbstractSocket::SocketResourceError:
-            return WinsockMessage(10055, "No buffer space available.");
-        case QAbstractSocket::SocketTimeoutError:
-            return WinsockMessage(10060, "Connection timed out.");
-        case QAbstractSocket::NetworkError:
-            return WinsockMessage(10051, "Network is unreachable.");
-        case QAbstractSocket::AddressInUseError:
-            return WinsockMessage(10048, "Address already in use.");
-        case QAbstractSocket::SocketAddressNotAvailableError:
-            return WinsockMessage(10049, "Cannot assign requested address.");
-        case QAbstractSocket::UnsupportedSocketOperationError:
-            return WinsockMessage(10047, "Address family not supported by protocol family.");
-        default:
-            return qtText;
-    }
+    static const std::pair<QAbstractSocket::SocketError, int> kCodes[] = {
+        {QAbstractSocket::ConnectionRefusedError, 10061},
+        {QAbstractSocket::HostNotFoundError, 11001},
+        {QAbstractSocket::RemoteHostClosedError, 10054},
+        {QAbstractSocket::SocketAccessError, 10013},
+        {QAbstractSocket::SocketResourceError, 10055},
+        {QAbstractSocket::SocketTimeoutError, 10060},
+        {QAbstractSocket::NetworkError, 10051},
+        {QAbstractSocket::AddressInUseError, 10048},
+        {QAbstractSocket::SocketAddressNotAvailableError, 10049},
+        {QAbstractSocket::UnsupportedSocketOperationError, 10047},
+    };
+    for (const auto& [known, code] : kCodes)
+        if (known == error) return WinsockMessage(code);
+    return qtText;
 }
 
 QHostAddress LookUp(const QString& host, const Waits& waits) {
