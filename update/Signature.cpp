@@ -243,7 +243,7 @@ void GetSignedStatusFile(IdFtp& ftp, const QString& server, const QString& dest,
         // A date that does not exist cannot be compared: such a release is never taken.
         const QDate released = ParseDayMonthYear(inside);
         if (!released.isValid())
-            throw AppError(QStringLiteral("'%1' is not a valid date").arg(inside));
+            NotADate(inside);
         if (released < ParseDayMonthYear(floor))
             Refuse(shown, (holds ? QStringLiteral("выпуск %1 старше уже полученного %2")
                                  : QStringLiteral("выпуск %1 старше выпуска этой программы %2"))

@@ -115,10 +115,6 @@ QDate UserDate(const QString& text) {
     return trimmed.isEmpty() ? QDate() : date;
 }
 
-[[noreturn]] void NotADate(const QString& text) {
-    throw AppError(QStringLiteral("'%1' is not a valid date").arg(text));
-}
-
 // "local_date": the fixed form the tool writes, or the user's short date format an earlier
 // version wrote.
 QDate LocalDate(const QString& text) {
@@ -343,6 +339,10 @@ bool UpdateSkipped(Context& ctx) {
 }
 
 }  // namespace
+
+[[noreturn]] void NotADate(const QString& text) {
+    throw AppError(QStringLiteral("'%1' is not a valid date").arg(text));
+}
 
 QDate ParseDayMonthYear(const QString& text) {
     const QString t = text.trimmed();

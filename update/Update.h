@@ -27,6 +27,8 @@ bool CheckInternetConnection(const QString& host, int port, int timeoutMs, const
 // form of the server's dates and of the date the tool records, on every machine whatever its
 // regional settings; an invalid date when the text is not of that form or names no real day.
 QDate ParseDayMonthYear(const QString& text);
+// Refuses a date text that is not one.
+[[noreturn]] void NotADate(const QString& text);
 QString DayMonthYear(const QDate& date);
 
 // The start-up update check: the second step of the window's creation handler.
