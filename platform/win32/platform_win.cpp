@@ -1,25 +1,14 @@
 // The platform services on Windows, with Win32 calls only.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/win32.h"
 
 namespace platform {
 
-namespace {
-
-const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-}  // namespace
+using win32::Wide;
 
 InstanceGuard AcquireInstanceMutex(const std::u16string& name) {
     // No namespace prefix: the mutex lives in the logon session's namespace. The handle is kept

@@ -1,13 +1,7 @@
 // What the tool keeps for the user on Windows, and the console of a command-line run, with
 // Win32 calls only.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32/win32.h"
 // (after windows.h)
 #include <objbase.h>
 #include <shlobj.h>
@@ -24,10 +18,8 @@ namespace {
 const wchar_t kMarkKey[] = L"Software\\ZELK\\AE_install";
 const wchar_t kMakerKey[] = L"Software\\ZELK";
 
-const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-std::u16string FromWide(const wchar_t* s, size_t n) {
-    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
-}
+using win32::FromWide;
+using win32::Wide;
 
 }  // namespace
 
