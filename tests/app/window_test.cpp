@@ -24,6 +24,7 @@
 #include "app/AppSupport.h"
 #include "app/DownloadDialog.h"
 #include "core/AppError.h"
+#include "support/CurrentDir.h"
 #include "support/Groups.h"
 #include "support/TempDir.h"
 
@@ -515,7 +516,8 @@ TEST(MainWindow, CreationHandlerBindsSettingsAndListsBeforeLaterSteps) {
 class BusyWindow : public ::testing::Test {
   protected:
     TempDir tmp;
-    QString cwd = QDir::currentPath(), catalogFile = tmp.file("default_cat.mdb");
+    CurrentDirGuard cwd;
+    QString catalogFile = tmp.file("default_cat.mdb");
     TestWindow w;
     TForm2& f = *w.form;
 
@@ -538,7 +540,6 @@ class BusyWindow : public ::testing::Test {
         f.ListBox2->addItem(group);
         f.show();
     }
-    void TearDown() override { QDir::setCurrent(cwd); }
     QProgressDialog* Progress() const { return f.findChild<QProgressDialog*>(); }
 };
 

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "app/view.h"
+#include "support/CurrentDir.h"
 
 namespace {
 
@@ -40,14 +41,5 @@ inline QApplication& App() {
     }();
     return *app;
 }
-
-class CurrentDir {
-  public:
-    explicit CurrentDir(const QString& dir) : saved_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~CurrentDir() { QDir::setCurrent(saved_); }
-
-  private:
-    QString saved_;
-};
 
 }  // namespace

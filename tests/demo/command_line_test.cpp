@@ -140,7 +140,7 @@ class GuardHolder {
 std::pair<State, State> WindowInstallAndClean(const demo::Layout& l, const QString& userConfig) {
     EnvGuard user("USERPROFILE", l.userprofile()), pub("PUBLIC", l.publicprofile()),
         config("XDG_CONFIG_HOME", userConfig);
-    CurrentDir cd(l.tool());
+    CurrentDirGuard cd(l.tool());
     App();
     AppState st;
     catalog::CatalogDb db(st);

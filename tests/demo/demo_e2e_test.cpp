@@ -45,7 +45,7 @@ TEST_P(Demo, InstallOfAllGroupsAndCleanOnTheDemoProfile) {
     ASSERT_EQ(demo::LayOut(l), "");
     EnvGuard user("USERPROFILE", l.userprofile());
     EnvGuard pub("PUBLIC", l.publicprofile());
-    CurrentDir cd(l.tool());
+    CurrentDirGuard cd(l.tool());
 
     const demo::DbRows catalogBefore = demo::ReadDb(l.catalog());
     const demo::DbRows package = demo::ReadDb(l.tool() + "/ZELK_install.mdb");

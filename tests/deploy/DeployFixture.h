@@ -7,20 +7,9 @@
 #include <QStringList>
 #include <ostream>
 
+#include "support/CurrentDir.h"
 #include "support/TempDir.h"
 #include "support/TextBytes.h"
-
-// Puts the process's current directory back at the end of a test.
-class CurrentDirGuard {
-  public:
-    CurrentDirGuard() : saved_(QDir::currentPath()) {}
-    ~CurrentDirGuard() { QDir::setCurrent(saved_); }
-    CurrentDirGuard(const CurrentDirGuard&) = delete;
-    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
-
-  private:
-    QString saved_;
-};
 
 // The maker's submenu of n lines: the head "**M400" first, then entries and sub-submenus.
 inline QStringList MakerBlock(int n) {
