@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m -- "${1:-$root/build-win64/wine-cli}")
 source "$root/scripts/wine-layout.sh"
 wine_layout wine-cli "$out"
-export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 QT_QPA_PLATFORM=offscreen
+export QT_QPA_PLATFORM=offscreen  # (wine-run.sh sets the Russian user's locale)
 
 # No detection mark from an earlier run of this prefix: the status query starts from "not
 # installed".
@@ -24,6 +24,18 @@ printf '%s\r\n' '@echo off' "$profile" "start \"\" /wait \"%~dp0$name\" %*" \
     '>"%~dp0exit-code.txt" echo %ERRORLEVEL%' >"$tool/deploy.cmd"
 
 status=0
+trap 'wineserver -k 2>/dev/null || true' EXIT  # (the window below, on any way out)
+# verdict WHAT COMMAND...: "ok" when the command succeeds, else "FAIL" and the run fails.
+verdict() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "wine-cli: ok    $what"
+    else
+        echo "wine-cli: FAIL  $what"
+        status=1
+    fi
+}
 run() {
     rm -f "$tool/exit-code.txt"
     (cd "$tool" && "$root/scripts/wine-run.sh" cmd /c deploy.cmd "$@") </dev/null >>"$out/console.txt" 2>&1 || true
@@ -33,21 +45,9 @@ check() {  # the exit code expected, what is run, the tool's arguments
     local want=$1 what=$2 got
     shift 2
     got=$(run "$@")
-    if [[ $got == "$want" ]]; then
-        echo "wine-cli: ok    $what: exit code $got"
-    else
-        echo "wine-cli: FAIL  $what: exit code $got, expected $want"
-        status=1
-    fi
+    verdict "$what: exit code $got (expected $want)" test "$got" == "$want"
 }
-logs() {
-    if grep -qF -- "$1" "$out/deploy.log" 2>/dev/null; then
-        echo "wine-cli: ok    the log says: $1"
-    else
-        echo "wine-cli: FAIL  the log does not say: $1"
-        status=1
-    fi
-}
+logs() { verdict "the log says: $1" grep -qF -- "$1" "$out/deploy.log"; }
 state() {
     (cd "$out/demo" && find USERPROFILE PUBLIC -type f -print0 | sort -z | xargs -0 sha256sum)
 }
@@ -61,18 +61,9 @@ logs 'неизвестный параметр "/bogus"'
 check 2 "Install without Jet" /install /groups:all "/log:$log"
 logs "Microsoft.Jet.OLEDB.4.0"
 logs "Код завершения: 2 (остановлено, база изделий не изменена)"
-if [[ $(head -c3 "$out/deploy.log" | od -An -tx1 | tr -d ' ') == efbbbf ]]; then
-    echo "wine-cli: ok    the log begins with the UTF-8 byte-order mark"
-else
-    echo "wine-cli: FAIL  the log has no UTF-8 byte-order mark"
-    status=1
-fi
-if [[ $(state) == "$before" ]]; then
-    echo "wine-cli: ok    the catalog, the menus and the files are as they were"
-else
-    echo "wine-cli: FAIL  a file of the installation changed"
-    status=1
-fi
+verdict "the log begins with the UTF-8 byte-order mark" \
+    test "$(head -c3 "$out/deploy.log" | od -An -tx1 | tr -d ' ')" == efbbbf
+verdict "the catalog, the menus and the files are as they were" test "$(state)" == "$before"
 
 # The window (offscreen), and a command while it runs.
 (cd "$tool" && exec "$root/scripts/wine-run.sh" cmd /c "$profile&& $name") \
@@ -84,13 +75,8 @@ for _ in $(seq 30); do
     [[ $got == 1618 ]] && break
     sleep 1
 done
-if [[ $got == 1618 ]]; then
-    echo "wine-cli: ok    Install while the window runs: exit code 1618"
-    logs "Программа уже работает"
-else
-    echo "wine-cli: FAIL  Install while the window runs: exit code $got, expected 1618"
-    status=1
-fi
+verdict "Install while the window runs: exit code $got (expected 1618)" test "$got" == 1618
+logs "Программа уже работает"
 wineserver -k 2>/dev/null || true
 wait "$window" 2>/dev/null || true
 echo "wine-cli: the log is $out/deploy.log"
