@@ -393,21 +393,10 @@ struct IdFtp::Impl {
 
         try {
             Look();
-            try {
-                // The lookup counts against the caller's deadline and watch, not the connect's
-                // limit.
-                const Waits waits = MakeWaits();
-                const QHostAddress address = LookUp(s.host, waits);
-                const qint64 left =
-                    deadline.isForever() ? s.connectTimeoutMs : deadline.remainingTime();
-                sock = ConnectWithLimit(
-                    address, s.port, int(qMax<qint64>(qMin<qint64>(s.connectTimeoutMs, left), 0)),
-                    waits);
-                serverAddress = sock->PeerAddress();
-            } catch (const AppError&) {
-                Look();  // the caller's deadline ended the connect
-                throw;
-            }
+            // The lookup and the connect look at the caller's deadline and watch as they wait:
+            // the deadline's end is told as such.
+            sock = ConnectWithLimit(s.host, s.port, s.connectTimeoutMs, MakeWaits());
+            serverAddress = sock->PeerAddress();
             Reply g = ReadReply();
             if (g.code >= 100 && g.code < 200) g = ReadReply();
             Check(g, {220});
