@@ -142,11 +142,6 @@ bool RemoveInstallMark();
 // on UserDataFolder() is `folder`, and the detection mark is the file "install-mark.ini" in it
 // on every system (never the user's registry).
 void KeepUserDataIn(const std::u16string& folder);
-std::u16string KeptUserData();  // empty unless a test program said
-// The mark as the file "install-mark.ini" in `folder` (an INI text in UTF-8).
-bool WriteMarkFile(const std::u16string& folder, const MarkValues& values);
-std::optional<MarkValues> ReadMarkFile(const std::u16string& folder);
-bool RemoveMarkFile(const std::u16string& folder);
 
 // Writes text to the console the tool was started from: on Windows, where a program with a
 // window has no console of its own, the standard output it was given or else the console of the

@@ -1,6 +1,8 @@
 // What the tool records for the user, kept in a folder of a test program's own when it says so,
 // and the detection mark as a file.
 
+#include "platform/user_data.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>

@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/qt_bridge.h"
+#include "platform/user_data.h"
 
 namespace platform {
 
