@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -26,6 +25,7 @@
 #include "core/AppError.h"
 #include "support/CurrentDir.h"
 #include "support/Groups.h"
+#include "support/SqlFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -65,25 +65,6 @@ void Type(QWidget* w, const QString& text) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
         QApplication::sendEvent(w, &press);
     }
-}
-
-// Runs statements on a SQLite file (the stand-in's catalog underneath); the first column of
-// the last one's first row.
-QString Sql(const QString& file, const QStringList& statements) {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open(file.toUtf8().constData(), &db), SQLITE_OK);
-    QString answer;
-    for (const QString& s : statements) {
-        sqlite3_stmt* q = nullptr;
-        const int rc = sqlite3_prepare_v2(db, s.toUtf8().constData(), -1, &q, nullptr) == SQLITE_OK
-                           ? sqlite3_step(q)
-                           : SQLITE_ERROR;
-        EXPECT_TRUE(rc == SQLITE_ROW || rc == SQLITE_DONE) << s.toStdString();
-        answer = QString::fromUtf8(rc == SQLITE_ROW ? (const char*)sqlite3_column_text(q, 0) : "");
-        sqlite3_finalize(q);
-    }
-    sqlite3_close(db);
-    return answer;
 }
 
 // A click as the window system delivers it, taken whenever the running command takes events.
@@ -523,12 +504,12 @@ class BusyWindow : public ::testing::Test {
 
     void SetUp() override {
         const QString group = QStringLiteral("Автоматические выключатели");
-        Sql(tmp.file("ZELK_install.mdb"),
-            {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)",
-             "insert into _FAMILY_DESCRIPTION values ('" + group + "', 'CB')"});
-        Sql(catalogFile, {"create table CB (CATALOG text, MANUFACTURER text)",
-                          "insert into CB values ('QF-1', 'ЗЕЛК'), ('U-1', 'ABB')",
-                          "create table [_PINLIST_ЗЕЛК] (MANUFACTURER text)"});
+        RawSql(tmp.file("ZELK_install.mdb"),
+               {"create table _FAMILY_DESCRIPTION (DESC text, FAMILY text)",
+                "insert into _FAMILY_DESCRIPTION values ('" + group + "', 'CB')"});
+        RawSql(catalogFile, {"create table CB (CATALOG text, MANUFACTURER text)",
+                             "insert into CB values ('QF-1', 'ЗЕЛК'), ('U-1', 'ABB')",
+                             "create table [_PINLIST_ЗЕЛК] (MANUFACTURER text)"});
         tmp.write("data/menu.txt", "**M400\r\n");
         tmp.write("ACE_IEC_MENU.DAT", "**M0\r\n");
         tmp.write("ACE_IEC-60617_MENU.DAT", "**M0\r\n");
@@ -595,7 +576,7 @@ TEST_F(BusyWindow, ACommandRunsAloneWithItsProgressWindowUp) {
     EXPECT_EQ(w.errors.join("\n").toStdString(), "");
     EXPECT_EQ(w.messages, QStringList({"Чистка завершена успешно!"}));
     EXPECT_TRUE(w.dialogStarts.isEmpty() && f.ListBox1Items().size() == 17);
-    EXPECT_EQ(Sql(catalogFile, {"select group_concat(CATALOG) from CB"}), "U-1");
+    EXPECT_EQ(RawSql(catalogFile, {"select group_concat(CATALOG) from CB"}), "U-1");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // What the step aside raised comes back.
     EXPECT_THROW(f.RunAside("x", [] { throw AppError(QStringLiteral("Диск заполнен")); }),

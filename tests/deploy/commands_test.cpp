@@ -7,11 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QUuid>
 #include <QVariant>
 #include <random>
 
@@ -38,6 +33,7 @@
 #include "support/ErrorOf.h"
 #include "support/FakeForm.h"
 #include "support/ScratchMounts.h"
+#include "support/SqlFile.h"
 
 namespace {
 
@@ -67,35 +63,6 @@ int Count(const QString& file, const QString& select) {
     } catch (const AppError&) {
         return -1;
     }
-}
-
-// The same on the SQLite file underneath the stand-in, for what only SQLite can say or do
-// (its schema, its integrity check, a recursive fill).
-void RawSql(const QString& file, const QStringList& statements) {
-    const QString name = QUuid::createUuid().toString();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        for (const QString& s : statements) ASSERT_TRUE(q.exec(s)) << s.toStdString();
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
-int RawCount(const QString& file, const QString& select) {
-    const QString name = QUuid::createUuid().toString();
-    int n = -1;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (q.exec(select) && q.next()) n = q.value(0).toInt();
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return n;
 }
 
 const char* kFamilyColumns =
@@ -594,21 +561,9 @@ TEST_P(CommandsTest, CatalogColumnsInAnotherOrderOrOneMoreGetTheRowsByName) {
 // "ok" when the SQLite file passes its integrity check (a hot journal left by a killed writer
 // is rolled back first, as any next opening does).
 [[maybe_unused]] QString Integrity(const QString& file) {
-    const QString name = QUuid::createUuid().toString();
-    QString result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        if (db.open()) {
-            QSqlQuery q(db);
-            result = q.exec("pragma integrity_check") && q.next() ? q.value(0).toString()
-                                                                  : q.lastError().text();
-        } else {
-            result = db.lastError().text();
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return result;
+    QString failure;
+    const QList<QStringList> rows = RawRows(file, {"pragma integrity_check"}, &failure);
+    return failure.isEmpty() && !rows.isEmpty() ? rows.first().first() : failure;
 }
 
 #ifdef __linux__
@@ -1020,24 +975,14 @@ class CatalogFaultTest : public CasesOnEngines<CatalogFaultCase> {
         QString out;
         for (const char* table : {"(select name, type from sqlite_master where type = 'table')",
                                   "CB", "FU", "[_PINLIST_ЗЕЛК]"}) {
-            const QString name = QUuid::createUuid().toString();
-            {
-                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-                db.setDatabaseName(catalogFile);
-                db.open();
-                QSqlQuery q(db);
-                out += QString(table) + ':';
-                // (a table that is not there holds no rows)
-                if (q.exec(QString("select * from %1 order by 1, 2").arg(table))) {
-                    while (q.next())
-                        for (int i = 0; i < q.record().count(); ++i)
-                            out += q.value(i).toString() + '|';
-                }
-                if (!q.lastError().databaseText().startsWith("no such table"))
-                    out += q.lastError().databaseText();
-                out += '\n';
-            }
-            QSqlDatabase::removeDatabase(name);
+            QString failure;
+            out += QString(table) + ':';
+            for (const QStringList& row : RawRows(
+                     catalogFile, {QString("select * from %1 order by 1, 2").arg(table)}, &failure))
+                out += row.join('|') + '|';
+            // (a table that is not there holds no rows)
+            if (!failure.startsWith("no such table")) out += failure;
+            out += '\n';
         }
         return out;
     }
@@ -1052,7 +997,8 @@ class CatalogFaultTest : public CasesOnEngines<CatalogFaultCase> {
     // A garbage page over the root page of a table.
     void Damage(const QString& table) {
         const int page =
-            RawCount(catalogFile, "select rootpage from sqlite_master where name='" + table + "'");
+            RawSql(catalogFile, {"select rootpage from sqlite_master where name='" + table + "'"})
+                .toInt();
         QFile f(catalogFile);
         ASSERT_TRUE(page > 1 && f.open(QIODevice::ReadWrite));
         f.seek(qint64(page - 1) * 4096);
